@@ -1,0 +1,5 @@
+# Every target of ours builds warning-free with these.
+function(zhiwei_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
+        -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
+endfunction()

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// The outside addresses the program talks to.
+struct Endpoints
+{
+    QUrl fortuneBase;  // pages live under <base>/astro/view/<slug>/day/
+    QUrl notice;       // the version notice
+    QUrl makerForum;   // Kw系列软件
+    QUrl partnerForum; // 云帆联盟
+
+    // The addresses this build was configured with.
+    static Endpoints builtIn();
+    // All four on one local server, as the offline fortune service lays them out.
+    static Endpoints onLocalService(const QUrl &base);
+};

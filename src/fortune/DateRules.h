@@ -1,0 +1,25 @@
+#pragma once
+
+#include "DayMode.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QUrl>
+
+struct SignInfo;
+
+namespace DateRules {
+
+// The day after `day` as eight digits, yyyyMMdd ("20131228").
+QString tomorrowDate(QDate day);
+
+// The address of a sign's fortune page: <base>/astro/view/<slug>/day/, with
+// the tomorrow date appended straight after the last "/" for a tomorrow query.
+QUrl pageAddress(const QUrl &base, const SignInfo &sign, DayMode mode, QDate today);
+
+// A date in the locale's short form; yyyy-MM-dd under the C/POSIX locale,
+// which has no form of its own worth showing.
+QString shortDateText(QDate day, const QLocale &locale = QLocale::system());
+
+} // namespace DateRules

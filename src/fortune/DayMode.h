@@ -1,0 +1,4 @@
+#pragma once
+
+// Which day a query asks for.
+enum class DayMode { Today, Tomorrow };

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+// Why a fetch produced no page.
+enum class FetchError {
+    None,
+    HostNotFound,
+    ConnectionRefused,
+    ConnectionClosed, // reset or closed before the whole answer arrived
+    Timeout,          // no byte for too long, or no complete answer in time
+    HttpStatus,       // the server answered with a status outside 2xx
+    TooLarge,         // the body passed the size limit
+    TooManyRedirects,
+    Network,          // anything else the network stack reports
+};
+
+struct FetchResult
+{
+    FetchError error = FetchError::None;
+    QString text;         // the page, decoded; empty for a 0-byte page
+    int httpStatus = 0;   // 0 when no status line arrived
+    QByteArray charset;   // charset used to decode the body
+    qint64 bodyBytes = 0; // bytes received, after transfer decoding
+    QString errorString;  // a short English description for logs and tests
+
+    bool ok() const { return error == FetchError::None; }
+};
+
+struct FetchLimits
+{
+    qint64 maxBodyBytes = 4 * 1024 * 1024;
+    std::chrono::milliseconds idleTimeout{15'000};  // no byte for this long
+    std::chrono::milliseconds totalTimeout{30'000}; // whole answer within this
+    int maxRedirects = 10;
+};
+
+// One page download in flight. It reports exactly once through finished(),
+// unless it was aborted, and deletes itself afterwards.
+class FetchReply : public QObject
+{
+    Q_OBJECT
+public:
+    ~FetchReply() override;
+
+    QUrl url() const { return m_url; }
+    bool isFinished() const { return m_finished; }
+    // Cancels the download; finished() is not emitted. Safe to call at any time.
+    void abort();
+
+signals:
+    void finished(const FetchResult &result);
+
+private:
+    friend class PageFetcher;
+    FetchReply(QNetworkReply *reply, const FetchLimits &limits, QObject *parent);
+    void onMetaData();
+    void onReadyRead();
+    void onFinished();
+    void onReplyDestroyed();
+    void fail(FetchError error, const QString &why);
+    void finish(FetchResult result);
+    void release();
+
+    QPointer<QNetworkReply> m_reply;
+    QUrl m_url;
+    FetchLimits m_limits;
+    QTimer *m_idle;
+    QTimer *m_deadline;
+    QByteArray m_body;
+    qint64 m_bodyBytes = 0;
+    bool m_finished = false;
+    bool m_aborted = false;
+};
+
+// Downloads fortune pages: an HTTP GET with "If-Modified-Since: 0", event
+// driven (no busy wait, no nested event loop), the body handed back as text.
+// A page is a 2xx answer; everything else is a failure, never a page.
+class PageFetcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PageFetcher(QNetworkAccessManager *network, QObject *parent = nullptr);
+
+    void setLimits(const FetchLimits &limits) { m_limits = limits; }
+    const FetchLimits &limits() const { return m_limits; }
+
+    // Starts the download of one page. The reply is owned by the fetcher and
+    // deletes itself after it has reported.
+    FetchReply *GetBody(const QUrl &url);
+
+private:
+    QNetworkAccessManager *m_network;
+    FetchLimits m_limits;
+};

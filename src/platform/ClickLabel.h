@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QLabel>
+
+// A label that acts like a link: it reports clicks, presses and the mouse
+// passing over it. Its text is always plain text.
+class ClickLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit ClickLabel(const QString &text, QWidget *parent = nullptr);
+
+signals:
+    void clicked();
+    void pressed();
+    void hovered();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+};

@@ -1,0 +1,77 @@
+#include "StatusBar.h"
+
+#include "fortune/DateRules.h"
+
+#include <QDateTime>
+#include <QResizeEvent>
+#include <QLabel>
+#include <QTimer>
+
+namespace {
+constexpr int InchPanelWidth = 96;
+}
+
+StatusBar::StatusBar(QWidget *parent)
+    : QWidget(parent)
+    , m_midnight(new QTimer(this))
+{
+    for (int i = 0; i < PanelCount; ++i) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
+        label->setTextFormat(Qt::PlainText);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setIndent(4);
+        m_panels[i] = label;
+    }
+    m_midnight->setSingleShot(true);
+    connect(m_midnight, &QTimer::timeout, this, &StatusBar::refreshDate);
+    refreshDate();
+}
+
+void StatusBar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // Panels 1, 3 and 4 are an inch wide; panel 2 takes the rest.
+    constexpr int Margin = 2;
+    constexpr int Gap = 2;
+    const int height = this->height() - 2 * Margin;
+    const int middle = std::max(0, width() - 2 * Margin - 3 * InchPanelWidth - 3 * Gap);
+    int x = Margin;
+    for (int i = 0; i < PanelCount; ++i) {
+        const int panelWidth = i == 1 ? middle : InchPanelWidth;
+        m_panels[i]->setGeometry(x, Margin, panelWidth, height);
+        x += panelWidth + Gap;
+    }
+}
+
+QLabel *StatusBar::panel(int panel) const
+{
+    return panel >= 1 && panel <= PanelCount ? m_panels[panel - 1] : nullptr;
+}
+
+QString StatusBar::panelText(int panel) const
+{
+    const QLabel *label = this->panel(panel);
+    return label ? label->text() : QString();
+}
+
+void StatusBar::setPanelText(int panel, const QString &text)
+{
+    if (QLabel *label = this->panel(panel)) {
+        label->setText(text);
+        label->setToolTip(text);
+    }
+}
+
+void StatusBar::refreshDate()
+{
+    setPanelText(3, DateRules::shortDateText(QDate::currentDate()));
+    scheduleDateRefresh();
+}
+
+void StatusBar::scheduleDateRefresh()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime nextMidnight(now.date().addDays(1), QTime(0, 0, 1));
+    m_midnight->start(int(std::clamp<qint64>(now.msecsTo(nextMidnight), 1000, 24 * 3600 * 1000)));
+}
