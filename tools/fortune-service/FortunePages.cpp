@@ -1,0 +1,889 @@
+#include "FortunePages.h"
+
+#include "fortune/SignInfo.h"
+
+#include <QLatin1StringView>
+
+#include <array>
+#include <iterator>
+
+namespace FortunePages {
+namespace {
+
+// The signs as the site files them. Kept apart from the program's own table
+// on purpose: the site is someone else's, and a slip in either list should
+// show up as a failing test, not be copied into both.
+struct SiteSign
+{
+    QStringView slug;
+    QStringView name;
+    QStringView dates;
+    QStringView element; // 四象
+    QStringView ruler;   // 守护星
+    QStringView stone;   // 幸运石
+};
+
+constexpr SiteSign Signs[] = {
+    {u"aries", u"白羊座", u"3月21日-4月19日", u"火象", u"火星", u"红宝石"},
+    {u"taurus", u"金牛座", u"4月20日-5月20日", u"土象", u"金星", u"翡翠"},
+    {u"gemini", u"双子座", u"5月21日-6月21日", u"风象", u"水星", u"玛瑙"},
+    {u"cancer", u"巨蟹座", u"6月22日-7月22日", u"水象", u"月亮", u"珍珠"},
+    {u"leo", u"狮子座", u"7月23日-8月22日", u"火象", u"太阳", u"琥珀"},
+    {u"virgo", u"处女座", u"8月23日-9月22日", u"土象", u"水星", u"蓝宝石"},
+    {u"libra", u"天秤座", u"9月23日-10月23日", u"风象", u"金星", u"蛋白石"},
+    {u"scorpio", u"天蝎座", u"10月24日-11月22日", u"水象", u"冥王星", u"黄玉"},
+    {u"sagittarius", u"射手座", u"11月23日-12月21日", u"火象", u"木星", u"绿松石"},
+    {u"capricorn", u"摩羯座", u"12月22日-1月19日", u"土象", u"土星", u"石榴石"},
+    {u"aquarius", u"水瓶座", u"1月20日-2月18日", u"风象", u"天王星", u"紫水晶"},
+    {u"pisces", u"双鱼座", u"2月19日-3月20日", u"水象", u"海王星", u"海蓝宝"},
+};
+
+const SiteSign *signBySlug(QStringView slug)
+{
+    for (const SiteSign &sign : Signs) {
+        if (sign.slug == slug)
+            return &sign;
+    }
+    return nullptr;
+}
+
+// splitmix64: tiny, fast and the same on every machine, which is all a made-up
+// horoscope needs.
+class Dice
+{
+public:
+    explicit Dice(quint64 seed)
+        : m_state(seed)
+    {}
+
+    static quint64 mix(quint64 z)
+    {
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
+    quint64 next() { return mix(m_state += 0x9E3779B97F4A7C15ull); }
+    int below(int n) { return int(next() % quint64(n)); }
+    int between(int low, int high) { return low + below(high - low + 1); }
+
+    template <typename T, std::size_t N> const T &pick(const T (&items)[N])
+    {
+        return items[below(int(N))];
+    }
+
+private:
+    quint64 m_state;
+};
+
+quint64 seedFor(QStringView slug, QDate date)
+{
+    quint64 hash = 0xCBF29CE484222325ull; // FNV-1a
+    for (const QChar c : slug) {
+        hash ^= c.unicode();
+        hash *= 0x100000001B3ull;
+    }
+    return Dice::mix(hash + Dice::mix(quint64(date.toJulianDay())));
+}
+
+// One star now and then, mostly two to five.
+constexpr int StarOdds[] = {1, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5};
+
+constexpr QStringView Colours[] = {
+    u"红色",   u"天蓝色", u"金色",   u"米白色", u"紫罗兰", u"墨绿色", u"橙色",   u"粉红色",
+    u"银灰色", u"咖啡色", u"浅绿色", u"宝蓝色", u"酒红色", u"象牙白", u"柠檬黄", u"藏青色",
+};
+
+constexpr QStringView Directions[] = {u"正东", u"东南", u"正南", u"西南",
+                                      u"正西", u"西北", u"正北", u"东北"};
+
+// Sentences by aspect and by how the day looks: [0] poor, [1] middling, [2] good.
+using Tiers = std::array<std::array<QStringView, 3>, 3>;
+
+constexpr Tiers WorkLines{{
+    {{u"工作中容易因细节疏忽而返工，重要文件提交前最好再仔细核对一遍。",
+      u"职场压力略大，面对临时变动要沉住气，先把轻重缓急理清楚再行动。",
+      u"手头的事务头绪繁多，与同事沟通时语气放缓，能少走不少弯路。"}},
+    {{u"工作节奏平稳，按部就班完成分内之事即可，不必急于求成。",
+      u"职场上人际往来较多，多听少说，能从同事的意见中得到启发。",
+      u"今天适合整理工作资料，把零散的想法写成计划，日后会派上用场。"}},
+    {{u"工作上思路清晰，积压的事务能一口气处理妥当，上司对你的表现颇为满意。",
+      u"职场中有不错的表现机会，主动承担重要任务，能让大家看到你的能力与担当。",
+      u"适合推进拖延已久的计划，团队配合默契，效率比平时高出不少。"}},
+}};
+
+constexpr Tiers LoveLines{{
+    {{u"感情上容易因小事闹别扭，说话前多站在对方角度想一想，可避免不必要的争执。",
+      u"单身者桃花较弱，不妨把心思放在充实自己上，缘分自会悄悄到来。",
+      u"恋爱中的人容易想得太多，坦诚说出心里的疑问，比暗自猜测更好。"}},
+    {{u"感情平淡中见真情，多花些时间陪伴对方，彼此的关系会更加稳固。",
+      u"爱情运势平稳，一起做顿晚饭或散散步，简单的相处就很温暖。",
+      u"单身者可以多参加朋友间的聚会，轻松的氛围里容易遇到聊得来的人。"}},
+    {{u"感情方面甜蜜温馨，有伴者与另一半心意相通，单身者容易在聚会中遇到心仪对象。",
+      u"爱情运势上扬，适合表达心意，一句真诚的问候就能拉近彼此的距离。",
+      u"恋人之间默契十足，不妨一起规划一次短途旅行，留下美好的回忆。"}},
+}};
+
+constexpr Tiers MoneyLines{{
+    {{u"钱财上需谨慎，高风险的投资暂且观望，与人借贷往来务必写清楚。",
+      u"今天花销容易超出预算，看似划算的促销活动要三思而后行。",
+      u"财务上有些小波折，整理一下近期的账单，能帮你找出不必要的开支。"}},
+    {{u"财务状况平稳，收支大致平衡，购物前列好清单可避免冲动消费。",
+      u"正财收入稳定，偏财运一般，把闲钱做些稳健的安排较为妥当。",
+      u"理财方面宜守不宜攻，多了解一些理财知识，为日后的决定打好基础。"}},
+    {{u"财运不错，正财稳定入账，还有机会收到意外的小红包或奖金。",
+      u"理财方面眼光独到，适合梳理投资组合，稳健的安排会带来可观回报。",
+      u"有机会通过副业或兼职增加收入，把握好时机，付出会有不错的回报。"}},
+}};
+
+constexpr Tiers HealthLines{{
+    {{u"容易感到疲倦，饮食宜清淡，晚上尽量早些休息，别熬夜追剧。",
+      u"换季时节要注意保暖，出门多带件外套，喉咙不适时多喝温水。",
+      u"久坐之后肩颈容易酸痛，工作间隙起身活动一下，身体会轻松许多。"}},
+    {{u"身体状况尚可，注意劳逸结合，午后可以起身走动片刻。",
+      u"精神状态不错，但三餐要按时吃，零食和冷饮还是少碰为好。",
+      u"适合做些舒缓的运动，比如散步或拉伸，帮助放松紧绷的神经。"}},
+    {{u"精力充沛，适合安排一场户外运动，让身心都舒展开来。",
+      u"身体状态良好，睡眠质量不错，整个人看起来神采奕奕。",
+      u"健康运佳，坚持一段时间的锻炼开始见效，继续保持好习惯。"}},
+}};
+
+constexpr QStringView AdviceLines[] = {
+    u"保持平常心，稳扎稳打，好运自然会跟随你的脚步而来。",
+    u"遇事多与信任的人商量，集思广益能帮你找到更好的办法。",
+    u"今天不妨给自己留出一段独处的时间，整理思绪之后再出发。",
+    u"带上一件幸运颜色的小物件出门，能为你带来一整天的好心情。",
+    u"答应别人的事情要说到做到，靠谱的形象会为你赢得更多机会。",
+    u"少一些比较，多一些专注，把眼前的小事做好就是最大的收获。",
+};
+
+struct Fortune
+{
+    std::array<int, 4> stars{};
+    int health = 0;
+    int negotiation = 0;
+    QStringView colour;
+    int number = 0;
+    QStringView matching;
+    QStringView direction;
+    std::array<QStringView, 4> lines; // work, love, money, health
+    QStringView advice;
+    QString description;
+};
+
+int tierOfStars(int stars)
+{
+    return stars <= 2 ? 0 : stars == 3 ? 1 : 2;
+}
+int tierOfPercent(int percent)
+{
+    return percent < 72 ? 0 : percent < 86 ? 1 : 2;
+}
+
+QStringView lineFor(const Tiers &tiers, int tier, Dice &dice)
+{
+    return tiers[tier][dice.below(3)];
+}
+
+Fortune fortuneFor(QStringView slug, QDate date)
+{
+    Dice dice(seedFor(slug, date));
+    Fortune f;
+    for (int &stars : f.stars)
+        stars = dice.pick(StarOdds);
+    f.health = dice.between(60, 99);
+    f.negotiation = dice.between(60, 99);
+    f.colour = dice.pick(Colours);
+    f.number = dice.between(0, 99);
+    do {
+        f.matching = dice.pick(Signs).name;
+    } while (signBySlug(slug) && f.matching == signBySlug(slug)->name);
+    f.direction = dice.pick(Directions);
+
+    f.lines[0] = lineFor(WorkLines, tierOfStars(f.stars[2]), dice);
+    f.lines[1] = lineFor(LoveLines, tierOfStars(f.stars[1]), dice);
+    f.lines[2] = lineFor(MoneyLines, tierOfStars(f.stars[3]), dice);
+    f.lines[3] = lineFor(HealthLines, tierOfPercent(f.health), dice);
+    f.advice = dice.pick(AdviceLines);
+
+    // Two to four of the five themes, in a fixed order; every sentence is long
+    // enough that three of them always make a description of decent length.
+    const std::array<QStringView, 5> themes{f.lines[0], f.lines[1], f.lines[2], f.lines[3],
+                                            f.advice};
+    int wanted = dice.between(2, 4);
+    std::array<bool, 5> chosen{};
+    for (int left = wanted; left > 0;) {
+        const int theme = dice.below(5);
+        if (!chosen[theme]) {
+            chosen[theme] = true;
+            --left;
+        }
+    }
+    for (int i = 0; i < 5; ++i) {
+        if (chosen[i])
+            f.description += themes[i];
+    }
+    for (int i = 0; f.description.size() < 60 && i < 5; ++i) {
+        if (!chosen[i]) {
+            chosen[i] = true;
+            f.description += themes[i];
+        }
+    }
+    return f;
+}
+
+QString dateText(QDate date)
+{
+    return QStringLiteral("%1年%2月%3日")
+        .arg(date.year())
+        .arg(date.month(), 2, 10, QLatin1Char('0'))
+        .arg(date.day(), 2, 10, QLatin1Char('0'));
+}
+
+QString weekdayText(QDate date)
+{
+    constexpr QStringView Days[] = {u"星期一", u"星期二", u"星期三", u"星期四",
+                                    u"星期五", u"星期六", u"星期日"};
+    return Days[date.dayOfWeek() - 1].toString();
+}
+
+QString dayPath(QStringView slug, QDate date)
+{
+    return u"/astro/view/" + slug + u"/day/" + date.toString(u"yyyyMMdd");
+}
+
+// Everything the site's pages share ------------------------------------------
+
+const QString &styleSheet()
+{
+    static const QString css = QStringLiteral(
+        "<style type=\"text/css\">\n"
+        "html,body{margin:0;padding:0;background:#f4f1fa;color:#333;font:14px/1.6 \"Microsoft "
+        "YaHei\",\"PingFang SC\",\"Hiragino Sans GB\",SimSun,sans-serif}\n"
+        "a{color:#5b3f94;text-decoration:none}a:hover{color:#e2571e;text-decoration:underline}\n"
+        "ul,ol{margin:0;padding:0;list-style:none}img{border:0;vertical-align:middle}\n"
+        "h1,h2,h3,h5{margin:0;font-weight:normal}\n"
+        ".wrap{width:1000px;margin:0 auto;position:relative}\n"
+        ".clearfix:after{content:\"\";display:block;height:0;clear:both;visibility:hidden}\n"
+        "#topbar{height:30px;line-height:30px;background:#2d1f4f;color:#bdb2d8;font-size:12px}\n"
+        "#topbar a{color:#d8d0ee;margin:0 6px}#topbar .right{float:right}\n"
+        "#header{height:86px;background:#3b2a66 url(/static/img/header_bg.jpg) no-repeat right "
+        "top}\n"
+        "#header .logo{float:left;padding-top:16px}#header .logo a{display:block;width:240px;"
+        "height:54px;overflow:hidden;text-indent:-999px;background:url(/static/img/logo.png) "
+        "no-repeat}\n"
+        "#header .search{float:right;padding-top:26px}#header .search input.kw{width:220px;"
+        "height:26px;border:1px solid #6c58a3;border-radius:3px 0 0 3px;padding:0 8px}\n"
+        "#header .search button{height:28px;border:0;background:#e2571e;color:#fff;padding:0 "
+        "14px;border-radius:0 3px 3px 0;cursor:pointer}\n"
+        "#nav{background:#5b3f94;height:40px;line-height:40px}#nav li{float:left}\n"
+        "#nav li a{display:block;padding:0 17px;color:#fff;font-size:15px}#nav li.on a,#nav li "
+        "a:hover{background:#7a5cb8;text-decoration:none}\n"
+        "#subnav{background:#fff;border-bottom:1px solid #e3dcf0;height:34px;line-height:34px;"
+        "font-size:13px}\n"
+        "#subnav a{margin:0 9px;color:#666}#subnav a.on{color:#e2571e;font-weight:bold}\n"
+        ".breadcrumb{height:36px;line-height:36px;color:#888;font-size:12px}.breadcrumb "
+        "a{color:#888}\n"
+        "#main .content{float:left;width:690px}#main .sidebar{float:right;width:290px}\n"
+        ".astro-head{background:#fff;border:1px solid #e3dcf0;padding:18px 20px;position:"
+        "relative}\n"
+        ".astro-head .pic{float:left;width:96px;height:96px;margin-right:18px;border-radius:50%;"
+        "background:#efeaf8}\n"
+        ".astro-head h1{font-size:22px;color:#3b2a66}.astro-head .range{color:#999;font-size:"
+        "12px}\n"
+        ".astro-head .date{color:#e2571e}.astro-head .tabs{margin-top:10px}\n"
+        ".astro-head .tabs li{float:left;margin-right:6px}.astro-head .tabs a{display:block;"
+        "padding:2px 14px;border:1px solid #d8cff0;border-radius:14px;font-size:13px}\n"
+        ".astro-head .tabs li.on a{background:#5b3f94;border-color:#5b3f94;color:#fff}\n"
+        ".fortune-box{background:#fff;border:1px solid #e3dcf0;border-top:0;padding:14px "
+        "20px 20px}\n"
+        ".fortune-box .item{float:left;width:50%;height:34px;line-height:34px;overflow:hidden}\n"
+        ".fortune-box .item h4{float:left;margin:0 8px 0 0;font-size:14px;font-weight:normal;"
+        "color:#666}\n"
+        ".fortune-box .item h4:after{content:\"\\FF1A\"}\n"
+        ".fortune-box .item p{float:left;margin:0;color:#e2571e}.fortune-box .stars "
+        "img{width:16px;height:16px;margin-right:2px}\n"
+        ".fortune-box .lotconts{clear:both;padding-top:12px;border-top:1px dashed #e3dcf0;"
+        "text-indent:2em;line-height:1.9;color:#444}\n"
+        ".detail,.related,.comments,.prevnext,.share{background:#fff;border:1px solid "
+        "#e3dcf0;margin-top:12px;padding:16px 20px}\n"
+        ".detail h3,.related h3,.comments h3,.sidebar h3{font-size:16px;color:#3b2a66;"
+        "border-left:4px solid #e2571e;padding-left:8px;margin-bottom:10px}\n"
+        ".detail h5{font-size:14px;color:#5b3f94;margin:10px 0 2px}.detail p{margin:0;"
+        "text-indent:2em}\n"
+        ".related li{float:left;width:50%;height:28px;line-height:28px;overflow:hidden;"
+        "white-space:nowrap;text-overflow:ellipsis}\n"
+        ".comments li{border-bottom:1px dotted #e3dcf0;padding:8px 0}.comments .who{color:"
+        "#5b3f94}.comments .when{color:#aaa;font-size:12px;margin-left:8px}\n"
+        ".prevnext a{margin-right:30px}.share a{margin-right:12px;font-size:12px;color:#888}\n"
+        ".sidebar .box{background:#fff;border:1px solid #e3dcf0;padding:14px 16px;"
+        "margin-bottom:12px}\n"
+        ".sidebar .signs li{float:left;width:33%;text-align:center;padding:6px 0}\n"
+        ".sidebar .signs li a{display:block;font-size:13px}.sidebar .signs li span{display:"
+        "block;color:#aaa;font-size:11px}\n"
+        ".sidebar .hot li{height:28px;line-height:28px;overflow:hidden}.sidebar .hot li "
+        "em{display:inline-block;width:18px;height:18px;line-height:18px;text-align:center;"
+        "background:#ccc;color:#fff;font-style:normal;font-size:12px;margin-right:8px}\n"
+        ".sidebar .hot li.top em{background:#e2571e}\n"
+        ".sidebar .pair select{width:100px;height:26px}.sidebar .pair button{height:26px;"
+        "background:#5b3f94;color:#fff;border:0;padding:0 10px}\n"
+        ".sidebar .ad{height:250px;background:#efeaf8;color:#b8aed3;text-align:center;"
+        "line-height:250px}\n"
+        "#footer{margin-top:20px;background:#2d1f4f;color:#9d92bb;padding:20px 0 30px;"
+        "font-size:12px;text-align:center}\n"
+        "#footer a{color:#bdb2d8;margin:0 8px}#footer p{margin:6px 0}\n"
+        "#gotop{position:fixed;right:30px;bottom:60px;width:40px;height:40px;display:none;"
+        "background:#5b3f94 url(/static/img/gotop.png) no-repeat center;border-radius:4px}\n"
+        "@media (max-width:1000px){.wrap{width:auto;margin:0 10px}#main .content,#main "
+        ".sidebar{float:none;width:auto}}\n"
+        "</style>\n");
+    return css;
+}
+
+const QString &headScripts()
+{
+    static const QString js = QStringLiteral(
+        "<script type=\"text/javascript\" src=\"/static/js/jquery-1.12.4.min.js\"></script>\n"
+        "<script type=\"text/javascript\" src=\"/static/js/common.js?v=20240311\"></script>\n"
+        "<script type=\"text/javascript\">\n"
+        "var SITE = {root: '/', img: '/static/img/', api: '/api/', version: '20240311'};\n"
+        "(function () {\n"
+        "  var ua = navigator.userAgent.toLowerCase();\n"
+        "  var mobile = /iphone|ipod|android.*mobile|windows phone|mobile safari/.test(ua);\n"
+        "  if (mobile && location.search.indexOf('pc=1') < 0 && !/(^|; "
+        ")pc=1/.test(document.cookie)) {\n"
+        "    var m = location.pathname.replace(/^\\/astro\\//, '/m/astro/');\n"
+        "    if (m !== location.pathname) { location.replace(m + location.search); }\n"
+        "  }\n"
+        "})();\n"
+        "</script>\n");
+    return js;
+}
+
+const QString &footScripts()
+{
+    static const QString js = QStringLiteral(
+        "<a id=\"gotop\" href=\"javascript:void(0)\" title=\"返回顶部\"></a>\n"
+        "<script type=\"text/javascript\" src=\"/static/js/astro.js?v=20240311\"></script>\n"
+        "<script type=\"text/javascript\">\n"
+        "$(function () {\n"
+        "  var $top = $('#gotop');\n"
+        "  $(window).on('scroll', function () {\n"
+        "    if ($(this).scrollTop() > 400) { $top.fadeIn(200); } else { $top.fadeOut(200); }\n"
+        "  });\n"
+        "  $top.on('click', function () { $('html,body').animate({scrollTop: 0}, 300); });\n"
+        "  $('#pairForm').on('submit', function (e) {\n"
+        "    e.preventDefault();\n"
+        "    var a = $(this).find('[name=a]').val(), b = $(this).find('[name=b]').val();\n"
+        "    location.href = '/astro/pair/' + a + '-' + b + '/';\n"
+        "  });\n"
+        "  $('.share a').on('click', function () {\n"
+        "    var t = encodeURIComponent(document.title), u = encodeURIComponent(location.href);\n"
+        "    window.open($(this).data('url').replace('{t}', t).replace('{u}', u), '_blank',\n"
+        "                'width=620,height=450');\n"
+        "    return false;\n"
+        "  });\n"
+        "  $('.comments form').on('submit', function () {\n"
+        "    if ($.trim($(this).find('textarea').val()).length < 5) {\n"
+        "      alert('评论内容至少五个字哦');\n"
+        "      return false;\n"
+        "    }\n"
+        "  });\n"
+        "});\n"
+        "$(function () {\n"
+        "  var $day = $('#pickDay');\n"
+        "  if (!$day.length) { return; }\n"
+        "  function pad(n) { return n < 10 ? '0' + n : '' + n; }\n"
+        "  function parse(text) {\n"
+        "    var m = /^(\\d{4})-(\\d{1,2})-(\\d{1,2})$/.exec($.trim(text));\n"
+        "    if (!m) { return null; }\n"
+        "    var d = new Date(+m[1], +m[2] - 1, +m[3]);\n"
+        "    return d.getMonth() === +m[2] - 1 ? d : null;\n"
+        "  }\n"
+        "  $('#pickGo').on('click', function () {\n"
+        "    var d = parse($day.val());\n"
+        "    if (!d) { alert('请按 2024-03-11 的格式输入日期'); $day.focus(); return; }\n"
+        "    var base = $(this).closest('form').attr('action');\n"
+        "    location.href = base + d.getFullYear() + pad(d.getMonth() + 1) + pad(d.getDate());\n"
+        "  });\n"
+        "  $day.on('keydown', function (e) { if (e.keyCode === 13) { $('#pickGo').click(); return "
+        "false; } });\n"
+        "});\n"
+        "$(function () {\n"
+        "  var $nav = $('#nav'), top = $nav.offset().top;\n"
+        "  $(window).on('scroll', function () {\n"
+        "    $nav.toggleClass('fixed', $(this).scrollTop() > top);\n"
+        "  });\n"
+        "  $('#subnav a').each(function () {\n"
+        "    if (this.pathname === location.pathname) { $(this).addClass('on'); }\n"
+        "  });\n"
+        "});\n"
+        "var _stat = _stat || [];\n"
+        "_stat.push(['page', location.pathname]);\n"
+        "_stat.push(['ref', document.referrer]);\n"
+        "(function () {\n"
+        "  var s = document.createElement('script');\n"
+        "  s.async = true;\n"
+        "  s.src = '/static/js/stat.js?t=' + Math.floor(new Date().getTime() / 3600000);\n"
+        "  var x = document.getElementsByTagName('script')[0];\n"
+        "  x.parentNode.insertBefore(s, x);\n"
+        "})();\n"
+        "</script>\n");
+    return js;
+}
+
+QString head(QByteArrayView charset, const QString &title, const QString &keywords,
+             const QString &description)
+{
+    QString out;
+    out += u"<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"" +
+           QLatin1StringView(charset) + u"\">\n";
+    out += u"<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
+           u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+           u"<meta name=\"renderer\" content=\"webkit\">\n";
+    out += u"<title>" + title + u"</title>\n";
+    out += u"<meta name=\"keywords\" content=\"" + keywords + u"\">\n";
+    out += u"<meta name=\"description\" content=\"" + description + u"\">\n";
+    out +=
+        u"<link rel=\"shortcut icon\" href=\"/favicon.ico\" type=\"image/x-icon\">\n"
+        u"<link rel=\"stylesheet\" type=\"text/css\" href=\"/static/css/base.css?v=20240311\">\n"
+        u"<link rel=\"stylesheet\" type=\"text/css\" href=\"/static/css/astro.css?v=20240311\">\n";
+    out += styleSheet();
+    out += headScripts();
+    out += u"</head>\n";
+    return out;
+}
+
+QString siteTop(QStringView activeSlug)
+{
+    QString out;
+    out += u"<div id=\"topbar\"><div class=\"wrap\"><span>欢迎来到星历网，每天都有好运气！</span>"
+           u"<span class=\"right\"><a href=\"/user/login/\">登录</a>|<a href=\"/user/register/\">"
+           u"免费注册</a>|<a href=\"/m/\">手机版</a>|<a href=\"javascript:void(0)\" "
+           u"onclick=\"addFavorite()\">收藏本站</a>|<a href=\"/sitemap/\">网站地图</a></span>"
+           u"</div></div>\n";
+    out += u"<div id=\"header\"><div class=\"wrap clearfix\">"
+           u"<div class=\"logo\"><a href=\"/\" title=\"星历网\">星历网</a></div>"
+           u"<div class=\"search\"><form action=\"/search/\" method=\"get\">"
+           u"<input class=\"kw\" type=\"text\" name=\"q\" placeholder=\"搜索星座、运势、配对\">"
+           u"<button type=\"submit\">搜索</button></form></div></div></div>\n";
+    out += u"<div id=\"nav\"><div class=\"wrap\"><ul class=\"clearfix\">"
+           u"<li><a href=\"/\">首页</a></li>"
+           u"<li class=\"on\"><a href=\"/astro/\">星座运势</a></li>"
+           u"<li><a href=\"/astro/pair/\">星座配对</a></li>"
+           u"<li><a href=\"/astro/character/\">星座性格</a></li>"
+           u"<li><a href=\"/astro/love/\">星座爱情</a></li>"
+           u"<li><a href=\"/shengxiao/\">生肖运势</a></li>"
+           u"<li><a href=\"/tarot/\">塔罗占卜</a></li>"
+           u"<li><a href=\"/xingming/\">姓名测试</a></li>"
+           u"<li><a href=\"/jiemeng/\">周公解梦</a></li>"
+           u"<li><a href=\"/huangli/\">老黄历</a></li>"
+           u"<li><a href=\"/bbs/\">论坛</a></li>"
+           u"</ul></div></div>\n";
+    out += u"<div id=\"subnav\"><div class=\"wrap\">";
+    for (const SiteSign &sign : Signs) {
+        out += u"<a href=\"/astro/view/" + sign.slug + u"/day/\"";
+        if (sign.slug == activeSlug)
+            out += u" class=\"on\"";
+        out += u">" + sign.name + u"</a>";
+    }
+    out += u"</div></div>\n";
+    // The phone menu, hidden on a desktop screen.
+    out += u"<div id=\"mnav\" style=\"display:none\"><a href=\"/m/\">手机首页</a>"
+           u"<a href=\"/m/astro/\">星座运势</a><a href=\"/m/astro/pair/\">星座配对</a>"
+           u"<a href=\"/m/shengxiao/\">生肖运势</a><a href=\"/m/tarot/\">塔罗占卜</a>"
+           u"<a href=\"/m/huangli/\">老黄历</a>";
+    for (const SiteSign &sign : Signs)
+        out += u"<a href=\"/m/astro/view/" + sign.slug + u"/day/\">" + sign.name + u"运势</a>";
+    out += u"</div>\n";
+    return out;
+}
+
+QString siteFooter()
+{
+    return QStringLiteral(
+        "<div id=\"footer\"><div class=\"wrap\">\n"
+        "<p><a href=\"/about/\">关于我们</a>|<a href=\"/contact/\">联系我们</a>|"
+        "<a href=\"/ad/\">广告服务</a>|<a href=\"/links/\">友情链接</a>|"
+        "<a href=\"/privacy/\">隐私政策</a>|<a href=\"/sitemap/\">网站地图</a>|"
+        "<a href=\"/bbs/\">意见反馈</a></p>\n"
+        "<p class=\"links\">友情链接：<a href=\"/links/go?id=11\">星座屋</a>"
+        "<a href=\"/links/go?id=12\">每日黄历</a><a href=\"/links/go?id=13\">塔罗小站</a>"
+        "<a href=\"/links/go?id=14\">解梦大全</a><a href=\"/links/go?id=15\">生肖运程</a>"
+        "<a href=\"/links/go?id=16\">姓名测试</a><a href=\"/links/go?id=17\">心理测试</a>"
+        "<a href=\"/links/go?id=18\">万年历</a><a href=\"/links/go?id=19\">星座配对</a>"
+        "<a href=\"/links/go?id=20\">更多链接</a></p>\n"
+        "<p class=\"tags\">热门标签：<a href=\"/tag/shuini/\">水星逆行</a>"
+        "<a href=\"/tag/taohua/\">桃花运</a><a href=\"/tag/caiyun/\">财运</a>"
+        "<a href=\"/tag/kaoshi/\">考试运</a><a href=\"/tag/fuhe/\">复合</a>"
+        "<a href=\"/tag/xingpan/\">星盘</a><a href=\"/tag/shangsheng/\">上升星座</a>"
+        "<a href=\"/tag/yueliang/\">月亮星座</a><a href=\"/tag/benmingnian/\">本命年</a>"
+        "<a href=\"/tag/zhiye/\">职业规划</a></p>\n"
+        "<p>本站内容仅供娱乐参考，请勿迷信。星座运势每日零点更新。</p>\n"
+        "<p>Copyright &copy; 2006-2026 星历网 All Rights Reserved.</p>\n"
+        "</div></div>\n");
+}
+
+// A sign's day page --------------------------------------------------------
+
+QString starImages(int count)
+{
+    QString out;
+    for (int i = 0; i < count; ++i)
+        out += u"<img src=\"/static/img/star.gif\" alt=\"★\"/>";
+    return out;
+}
+
+// The block the program reads. Every "<h4>" of the page is here, nine of
+// them, and the description comes right after the last.
+QString fortuneBlock(const Fortune &f)
+{
+    constexpr QStringView StarTitles[] = {u"综合运势", u"爱情运势", u"工作状况", u"理财投资"};
+    QString out =
+        QStringLiteral("<div class=\"fortune-box clearfix\" id=\"fortune\">\n<div class=\"item\">");
+    for (int i = 0; i < 4; ++i) {
+        out += u"<h4>" + StarTitles[i] + u"</h4><p class=\"stars\">" + starImages(f.stars[i]) +
+               u"</p></div><div class=\"item\">";
+    }
+    const std::array<std::pair<QStringView, QString>, 5> values{{
+        {u"健康指数", QString::number(f.health) + u'%'},
+        {u"商谈指数", QString::number(f.negotiation) + u'%'},
+        {u"幸运颜色", f.colour.toString()},
+        {u"幸运数字", QString::number(f.number)},
+        {u"速配星座", f.matching.toString()},
+    }};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += u"<div class=\"item\">";
+        out += u"<h4>" + values[i].first + u"</h4><p>" + values[i].second + u"</p></div>\n";
+    }
+    out += u"<div class=\"lotconts\">" + f.description + u"</div>\n</div>\n";
+    return out;
+}
+
+QString detailBlock(QStringView name, const Fortune &f)
+{
+    QString out = u"<div class=\"detail\">\n<h3>" + name + u"今日运势详解</h3>\n";
+    constexpr QStringView Titles[] = {u"事业学业", u"爱情运势", u"财富运势", u"健康运势"};
+    for (int i = 0; i < 4; ++i)
+        out += u"<h5>" + Titles[i] + u"</h5><p>" + f.lines[i] + u"</p>\n";
+    out += u"<h5>今日提醒</h5><p>" + f.advice + u"贵人方位在" + f.direction + u"，幸运颜色为" +
+           f.colour + u"。</p>\n</div>\n";
+    return out;
+}
+
+QString profileBlock(const SiteSign &sign)
+{
+    if (sign.element.isEmpty())
+        return {};
+    return u"<div class=\"detail profile\"><h3>" + sign.name +
+           u"小档案</h3><ul class=\"clearfix\">" + u"<li>日期：" + sign.dates +
+           u"</li><li>四象属性：" + sign.element + u"</li><li>守护星：" + sign.ruler +
+           u"</li><li>幸运石：" + sign.stone + u"</li></ul><p>" + sign.name + u"是十二星座中的" +
+           sign.element + u"星座，受" + sign.ruler + u"守护。想了解更多" + sign.name +
+           u"的性格、爱情和事业，请查看<a href=\"/astro/character/" + sign.slug + u"/\">" +
+           sign.name + u"性格解析</a>和<a href=\"/astro/love/" + sign.slug + u"/\">" + sign.name +
+           u"爱情专题</a>。</p></div>\n";
+}
+
+QString textStars(int stars)
+{
+    QString out;
+    for (int i = 0; i < 5; ++i)
+        out += i < stars ? u'★' : u'☆';
+    return out;
+}
+
+// Today's board of all twelve signs, as the site shows it under each page.
+QString rankingBlock(QDate date)
+{
+    QString out = QStringLiteral("<div class=\"related ranking\"><h3>十二星座今日运势排行</h3>"
+                                 "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"4\">"
+                                 "<tr><th>星座</th><th>综合</th><th>爱情</th><th>工作</th>"
+                                 "<th>财运</th><th>健康</th></tr>\n");
+    for (const SiteSign &sign : Signs) {
+        const Fortune f = fortuneFor(sign.slug, date);
+        out += u"<tr><td><a href=\"/astro/view/" + sign.slug + u"/day/\">" + sign.name +
+               u"</a></td><td>" + textStars(f.stars[0]) + u"</td><td>" + textStars(f.stars[1]) +
+               u"</td><td>" + textStars(f.stars[2]) + u"</td><td>" + textStars(f.stars[3]) +
+               u"</td><td>" + QString::number(f.health) + u"%</td></tr>\n";
+    }
+    out += u"</table></div>\n";
+    return out;
+}
+
+QString historyBlock(QStringView slug, QStringView name, QDate date)
+{
+    QString out =
+        u"<div class=\"related history\"><h3>" + name + u"往日运势</h3><ul class=\"clearfix\">";
+    for (int back = 1; back <= 14; ++back) {
+        const QDate day = date.addDays(-back);
+        out += u"<li><a href=\"" + dayPath(slug, day) + u"\">" + name + dateText(day) +
+               u"运势</a></li>";
+    }
+    out += u"</ul><form class=\"pick\" action=\"/astro/view/" + slug +
+           u"/day/\" method=\"get\"><label>查看其他日期：<input type=\"text\" id=\"pickDay\" "
+           u"value=\"" +
+           date.toString(u"yyyy-MM-dd") + u"\" autocomplete=\"off\"></label>" +
+           u"<button type=\"button\" id=\"pickGo\">查看</button></form></div>\n";
+    return out;
+}
+
+QString prevNextBlock(QStringView slug, QStringView name, QDate date)
+{
+    return u"<div class=\"prevnext\"><a href=\"" + dayPath(slug, date.addDays(-1)) +
+           u"\">上一天：" + name + dateText(date.addDays(-1)) + u"运势</a><a href=\"" +
+           dayPath(slug, date.addDays(1)) + u"\">下一天：" + name + dateText(date.addDays(1)) +
+           u"运势</a></div>\n";
+}
+
+QString shareBlock()
+{
+    return QStringLiteral(
+        "<div class=\"share\">分享到："
+        "<a href=\"#\" data-url=\"/share/weibo?title={t}&amp;url={u}\">微博</a>"
+        "<a href=\"#\" data-url=\"/share/qzone?title={t}&amp;url={u}\">QQ空间</a>"
+        "<a href=\"#\" data-url=\"/share/wechat?url={u}\">微信</a>"
+        "<a href=\"#\" data-url=\"/share/douban?title={t}&amp;url={u}\">豆瓣</a></div>\n");
+}
+
+QString relatedBlock(QStringView slug, QStringView name)
+{
+    constexpr QStringView Topics[] = {
+        u"男生喜欢一个人的表现", u"和什么星座最配",     u"的性格特点全面分析",   u"女生的爱情观",
+        u"本周运势早知道",       u"适合什么样的工作",   u"的幸运石与守护神",     u"吵架后如何和好",
+        u"的优点和缺点",         u"今年的整体运势解析", u"最容易被哪个星座吸引", u"在职场上的表现",
+    };
+    QString out = QStringLiteral("<div class=\"related\"><h3>相关阅读</h3><ul class=\"clearfix\">");
+    int n = 0;
+    for (QStringView topic : Topics) {
+        out += u"<li><a href=\"/astro/" + slug + u"/article/" + QString::number(1021 + 37 * n++) +
+               u".html\">" + name + topic + u"</a></li>";
+    }
+    out += u"</ul></div>\n";
+    return out;
+}
+
+QString commentsBlock(QStringView name, QDate date, Dice &dice)
+{
+    constexpr QStringView People[] = {u"星语心愿", u"晴天小猪", u"月光宝盒", u"一只喵",
+                                      u"听风的人", u"木子李",   u"橘子汽水", u"夏天的风"};
+    constexpr QStringView Words[] = {
+        u"今天的运势好准啊，上午果然被领导表扬了！", u"说我财运不错，结果出门就捡到十块钱，哈哈。",
+        u"每天早上都要来看一眼，已经成习惯了。",     u"速配星座说的是我对象的星座，太巧了吧。",
+        u"健康指数这么低，看来今晚得早点睡了。",     u"幸运颜色是我最喜欢的颜色，开心。",
+        u"希望明天的运势能好一点，加油！",           u"准不准不重要，看着开心就好啦。",
+    };
+    QString out = QStringLiteral("<div class=\"comments\"><h3>网友评论</h3><ul>");
+    const int count = dice.between(4, 8);
+    for (int i = 0; i < count; ++i) {
+        out += u"<li><span class=\"who\">" + dice.pick(People) + u"</span><span class=\"when\">" +
+               date.toString(u"yyyy-MM-dd") +
+               QStringLiteral(" %1:%2")
+                   .arg(dice.between(7, 22), 2, 10, QLatin1Char('0'))
+                   .arg(dice.between(0, 59), 2, 10, QLatin1Char('0')) +
+               u"</span><p>" + dice.pick(Words) + u"</p></li>";
+    }
+    out += u"</ul><form action=\"/comment/post\" method=\"post\"><textarea name=\"content\" "
+           u"rows=\"3\" cols=\"60\" placeholder=\"说说你今天的运势准不准……\"></textarea>"
+           u"<input type=\"hidden\" name=\"topic\" value=\"" +
+           name + u"\"><button type=\"submit\">发表评论</button></form></div>\n";
+    return out;
+}
+
+QString sidebar(QStringView slug)
+{
+    QString out =
+        QStringLiteral("<div class=\"sidebar\">\n<div class=\"box\"><h3>十二星座今日运势</h3>"
+                       "<ul class=\"signs clearfix\">");
+    for (const SiteSign &sign : Signs) {
+        out += u"<li><a href=\"/astro/view/" + sign.slug + u"/day/\">" + sign.name + u"</a><span>" +
+               sign.dates + u"</span></li>";
+    }
+    out += QStringLiteral(
+        "</ul></div>\n<div class=\"box pair\"><h3>星座配对</h3><form id=\"pairForm\">");
+    for (QStringView field : {u"a", u"b"}) {
+        out += u"<select name=\"" + field + u"\">";
+        for (const SiteSign &sign : Signs) {
+            out += u"<option value=\"" + sign.slug + u"\"";
+            if (field == u"a" && sign.slug == slug)
+                out += u" selected";
+            out += u">" + sign.name + u"</option>";
+        }
+        out += u"</select>";
+    }
+    out += u"<button type=\"submit\">配对</button></form></div>\n"
+           u"<div class=\"box hot\"><h3>热门测算</h3><ul>"
+           u"<li class=\"top\"><em>1</em><a href=\"/tarot/love/\">塔罗牌爱情占卜</a></li>"
+           u"<li class=\"top\"><em>2</em><a href=\"/xingming/\">姓名配对测试</a></li>"
+           u"<li class=\"top\"><em>3</em><a href=\"/astro/pan/\">星盘查询</a></li>"
+           u"<li><em>4</em><a href=\"/shengxiao/year/\">生肖本年运程</a></li>"
+           u"<li><em>5</em><a href=\"/jiemeng/\">周公解梦大全</a></li>"
+           u"<li><em>6</em><a href=\"/huangli/\">今日黄历宜忌</a></li>"
+           u"<li><em>7</em><a href=\"/astro/moon/\">月亮星座查询</a></li>"
+           u"<li><em>8</em><a href=\"/astro/rising/\">上升星座查询</a></li>"
+           u"</ul></div>\n"
+           u"<div class=\"box\"><h3>星座知识</h3><ul class=\"hot\">"
+           u"<li><a href=\"/astro/know/1.html\">什么是太阳星座、月亮星座和上升星座</a></li>"
+           u"<li><a href=\"/astro/know/2.html\">十二星座的守护星分别是什么</a></li>"
+           u"<li><a href=\"/astro/know/3.html\">火象、土象、风象、水象星座的区别</a></li>"
+           u"<li><a href=\"/astro/know/4.html\">水逆是什么意思，水逆期间要注意什么</a></li>"
+           u"<li><a href=\"/astro/know/5.html\">星座日期是按阳历还是农历来算</a></li>"
+           u"<li><a href=\"/astro/know/6.html\">为什么同一星座的人性格也不一样</a></li>"
+           u"</ul></div>\n"
+           u"<div class=\"box\"><h3>最新文章</h3><ul class=\"hot\">"
+           u"<li><a href=\"/article/88213.html\">下周水星顺行，这三个星座终于松了口气</a></li>"
+           u"<li><a href=\"/article/88207.html\">十二星座谁最会存钱？第一名当之无愧</a></li>"
+           u"<li><a href=\"/article/88196.html\">和巨蟹座做朋友是一种什么样的体验</a></li>"
+           u"<li><a href=\"/article/88190.html\">射手座的旅行清单里永远少不了这几样</a></li>"
+           u"<li><a href=\"/article/88184.html\">摩羯座加班的时候都在想些什么</a></li>"
+           u"<li><a href=\"/article/88171.html\">双鱼座的直觉到底有多准</a></li>"
+           u"<li><a href=\"/article/88165.html\">天蝎座记仇吗？听听他们自己怎么说</a></li>"
+           u"<li><a href=\"/article/88152.html\">金牛座的美食地图，吃货必看</a></li>"
+           u"<li><a href=\"/article/88147.html\">狮子座最受不了的五件小事</a></li>"
+           u"<li><a href=\"/article/88139.html\">水瓶座的脑洞究竟从哪里来</a></li>"
+           u"</ul></div>\n"
+           u"<div class=\"box ad\">广告位招租</div>\n</div>\n";
+    return out;
+}
+
+QString signPage(const SiteSign &sign, QDate date, QByteArrayView charset)
+{
+    const Fortune f = fortuneFor(sign.slug, date);
+    Dice dice(seedFor(sign.slug, date) ^
+              0x5A17E5EEDull); // the page's clutter, apart from the fortune
+    const QString day = dateText(date);
+
+    QString out;
+    out.reserve(40 * 1024);
+    out += head(
+        charset, sign.name + u"今日运势 " + day + u" - 星历网",
+        sign.name + u"今日运势," + sign.name + u"运势," + sign.name +
+            u"每日运势,星座运势查询,今日星座运势",
+        u"星历网为您提供" + day + sign.name + u"今日运势，包括" + sign.name +
+            u"综合运势、爱情运势、工作状况、理财投资、健康指数、幸运颜色、幸运数字和速配星座。");
+    out += u"<body class=\"astro-day\">\n";
+    out += siteTop(sign.slug);
+    out += u"<div class=\"wrap\">\n<div class=\"breadcrumb\">当前位置：<a href=\"/\">首页</a> "
+           u"&gt; <a href=\"/astro/\">星座运势</a> &gt; <a href=\"/astro/view/" +
+           sign.slug + u"/\">" + sign.name + u"</a> &gt; <span>今日运势</span></div>\n";
+    out += u"<div id=\"main\" class=\"clearfix\">\n<div class=\"content\">\n";
+    out += u"<div class=\"astro-head clearfix\"><div class=\"pic\"><img src=\"/static/img/signs/" +
+           sign.slug + u".png\" width=\"96\" height=\"96\" alt=\"" + sign.name + u"\"></div>" +
+           u"<h1>" + sign.name + u"今日运势</h1>";
+    if (!sign.dates.isEmpty())
+        out += u"<p class=\"range\">" + sign.dates + u"</p>";
+    out += u"<p class=\"date\">" + day + u" " + weekdayText(date) + u"</p>";
+    out += u"<ul class=\"tabs clearfix\"><li class=\"on\"><a href=\"" + dayPath(sign.slug, date) +
+           u"\">今日运势</a></li><li><a href=\"" + dayPath(sign.slug, date.addDays(1)) +
+           u"\">明日运势</a></li><li><a href=\"/astro/view/" + sign.slug +
+           u"/week/\">本周运势</a></li><li><a href=\"/astro/view/" + sign.slug +
+           u"/month/\">本月运势</a></li><li><a href=\"/astro/view/" + sign.slug +
+           u"/year/\">今年运势</a></li></ul></div>\n";
+    out += fortuneBlock(f);
+    out += detailBlock(sign.name, f);
+    out += shareBlock();
+    out += prevNextBlock(sign.slug, sign.name, date);
+    out += profileBlock(sign);
+    out += rankingBlock(date);
+    out += historyBlock(sign.slug, sign.name, date);
+    out += relatedBlock(sign.slug, sign.name);
+    out += commentsBlock(sign.name, date, dice);
+    out += u"</div>\n";
+    out += sidebar(sign.slug);
+    out += u"</div>\n</div>\n";
+    out += siteFooter();
+    out += footScripts();
+    out += u"</body>\n</html>\n";
+    return out;
+}
+
+// Small pages ---------------------------------------------------------------
+
+QString plainPage(QByteArrayView charset, const QString &title, const QString &body)
+{
+    QString out = head(charset, title, QStringLiteral("星座运势,星历网"), title);
+    out += u"<body>\n" + siteTop({}) + u"<div class=\"wrap\">\n" + body + u"</div>\n" +
+           siteFooter() + footScripts() + u"</body>\n</html>\n";
+    return out;
+}
+
+QString forumPage(QByteArrayView charset, QStringView forum, QStringView motto,
+                  std::initializer_list<QStringView> threads)
+{
+    QString body = u"<div class=\"detail\"><h1>" + forum + u"</h1><p>" + motto +
+                   u"</p>\n<h3>最新主题</h3><ul>";
+    int n = 0;
+    for (QStringView thread : threads) {
+        body += u"<li><a href=\"thread-" + QString::number(3200 + 17 * n++) + u"-1-1.html\">" +
+                thread + u"</a></li>";
+    }
+    body += u"</ul>\n<p>离线版本：论坛内容需要联网后才能查看完整帖子。</p></div>\n";
+    return plainPage(charset, forum.toString(), body);
+}
+
+} // namespace
+
+QString page(const SignInfo &sign, QDate date, QByteArrayView charset)
+{
+    const SiteSign *known = signBySlug(sign.slug);
+    SiteSign asked{sign.slug, sign.name, {}, {}, {}, {}};
+    if (known) {
+        asked.dates = known->dates;
+        asked.element = known->element;
+        asked.ruler = known->ruler;
+        asked.stone = known->stone;
+    }
+    return signPage(asked, date, charset);
+}
+
+QString pageForSlug(QStringView slug, QDate date, QByteArrayView charset)
+{
+    const SiteSign *sign = signBySlug(slug);
+    if (!sign || !date.isValid())
+        return {};
+    return signPage(*sign, date, charset);
+}
+
+bool knowsSlug(QStringView slug)
+{
+    return signBySlug(slug) != nullptr;
+}
+
+QString indexPage(QByteArrayView charset)
+{
+    QString body =
+        QStringLiteral("<div class=\"detail\"><h1>十二星座今日运势</h1><ul class=\"clearfix\">");
+    for (const SiteSign &sign : Signs) {
+        body += u"<li><a href=\"/astro/view/" + sign.slug + u"/day/\">" + sign.name +
+                u"今日运势</a> <span>" + sign.dates + u"</span></li>\n";
+    }
+    body += u"</ul></div>\n";
+    return plainPage(charset, QStringLiteral("星历网 - 十二星座每日运势"), body);
+}
+
+QString makerForumPage(QByteArrayView charset)
+{
+    return forumPage(charset, u"Kw系列软件论坛", u"Kw系列软件的发布、更新与交流之地。",
+                     {u"【公告】知微阁 V2 发布，每日星座运势一键查看", u"知微阁使用问题集中反馈帖",
+                      u"【教程】如何把运势分享给好友", u"新版本更新日志（持续更新）",
+                      u"大家今天的运势准吗？来晒晒"});
+}
+
+QString partnerForumPage(QByteArrayView charset)
+{
+    return forumPage(charset, u"云帆联盟", u"云帆联盟：软件爱好者的交流社区。",
+                     {u"【置顶】新人报到专区", u"软件推荐：好用的小工具合集",
+                      u"编程学习交流区每周话题", u"联盟成员作品展示", u"论坛规则与版主招募"});
+}
+
+QString notFoundPage(QByteArrayView charset)
+{
+    return plainPage(
+        charset, QStringLiteral("页面不存在 - 星历网"),
+        QStringLiteral(
+            "<div class=\"detail\"><h1>404 页面不存在</h1><p>您访问的页面不存在或已被删除，"
+            "请<a href=\"/\">返回首页</a>查看十二星座今日运势。</p></div>\n"));
+}
+
+} // namespace FortunePages

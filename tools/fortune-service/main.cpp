@@ -1,0 +1,155 @@
+// zhiwei-fortune-service: the offline fortune site on 127.0.0.1, for the
+// program to use with no internet and for scripts and tests to start.
+
+#include "FortuneService.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalSockets[2] = {-1, -1};
+
+// Only async-signal-safe work here: the event loop picks the byte up.
+void onQuitSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalSockets[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, so the program exits 0 after
+// closing its port like any other clean shutdown.
+bool quitOnSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0)
+        return false;
+    auto *notifier =
+        new QSocketNotifier(signalSockets[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(signalSockets[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+[[noreturn]] void fail(const QString &message)
+{
+    std::fprintf(stderr, "zhiwei-fortune-service: %s\n", qPrintable(message));
+    std::exit(1);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zhiwei-fortune-service"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves daily fortune pages, the version notice and the forum pages on "
+                       "127.0.0.1, so the program works with no internet."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port to listen on; 0 takes any free port."),
+                                        QStringLiteral("N"), QString::number(ZHIWEI_SERVICE_PORT));
+    const QCommandLineOption charsetOption(QStringLiteral("charset"),
+                                           QStringLiteral("Charset of the pages: utf-8 or gbk."),
+                                           QStringLiteral("NAME"), QStringLiteral("utf-8"));
+    const QCommandLineOption noticeOption(QStringLiteral("notice"),
+                                          QStringLiteral("Body of the version notice (jc.txt)."),
+                                          QStringLiteral("TEXT"), QStringLiteral("V2"));
+    const QCommandLineOption noticeFileOption(
+        QStringLiteral("notice-file"),
+        QStringLiteral("Take the body of the version notice from this file, byte for byte."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption delayOption(QStringLiteral("delay-ms"),
+                                         QStringLiteral("Wait this long before every answer."),
+                                         QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption dateOption(QStringLiteral("date"),
+                                        QStringLiteral("Pretend today is this day."),
+                                        QStringLiteral("YYYYMMDD"));
+    const QCommandLineOption portFileOption(
+        QStringLiteral("port-file"),
+        QStringLiteral("Write the port number to this file once listening."),
+        QStringLiteral("PATH"));
+    parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
+                       dateOption, portFileOption});
+    parser.process(app);
+
+    FortuneService service;
+
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535)
+        fail(QStringLiteral("--port wants a number from 0 to 65535, not \"%1\"")
+                 .arg(parser.value(portOption)));
+
+    if (!service.setCharset(parser.value(charsetOption).toLatin1()))
+        fail(QStringLiteral("--charset wants utf-8 or gbk, not \"%1\"")
+                 .arg(parser.value(charsetOption)));
+
+    if (parser.isSet(noticeFileOption)) {
+        if (parser.isSet(noticeOption))
+            fail(QStringLiteral("give --notice or --notice-file, not both"));
+        QFile file(parser.value(noticeFileOption));
+        if (!file.open(QIODevice::ReadOnly))
+            fail(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+        service.setNotice(file.readAll());
+    } else {
+        service.setNotice(parser.value(noticeOption).toUtf8());
+    }
+
+    const int delayMs = parser.value(delayOption).toInt(&ok);
+    if (!ok || delayMs < 0)
+        fail(QStringLiteral("--delay-ms wants a number of milliseconds, not \"%1\"")
+                 .arg(parser.value(delayOption)));
+    service.setDelayMs(delayMs);
+
+    if (parser.isSet(dateOption)) {
+        const QString text = parser.value(dateOption);
+        const QDate date = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
+        if (text.size() != 8 || !date.isValid())
+            fail(QStringLiteral("--date wants a day as YYYYMMDD, not \"%1\"").arg(text));
+        service.setClock([date] { return date; });
+    }
+
+    if (!quitOnSignals())
+        fail(QStringLiteral("cannot watch for SIGTERM and SIGINT"));
+
+    if (!service.listen(quint16(port), QHostAddress::LocalHost))
+        fail(QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+                 .arg(port)
+                 .arg(service.errorString()));
+
+    // Written whole or not at all, so whoever waits for the file never reads
+    // half a number.
+    if (parser.isSet(portFileOption)) {
+        QSaveFile file(parser.value(portFileOption));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QByteArray::number(service.port()) + '\n') < 0 || !file.commit())
+            fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+    }
+
+    std::printf("zhiwei-fortune-service listening on %s\n",
+                qPrintable(service.baseUrl().toString()));
+    std::fflush(stdout);
+
+    return app.exec();
+}
