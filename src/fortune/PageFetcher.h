@@ -22,7 +22,7 @@ enum class FetchError {
     HttpStatus,       // the server answered with a status outside 2xx
     TooLarge,         // the body passed the size limit
     TooManyRedirects,
-    Network,          // anything else the network stack reports
+    Network, // anything else the network stack reports
 };
 
 struct FetchResult

@@ -1,0 +1,594 @@
+#include "HttpServer.h"
+#include "fortune/PageFetcher.h"
+
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QStringEncoder>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+using httpkit::Response;
+using Delivery = httpkit::Response::Delivery;
+
+namespace {
+
+const QString Marker = QStringLiteral(u"健康指数</h4><p>85%</p></div>");
+const QString Sentence = QStringLiteral(u"今日整体运势平稳，适合与老朋友小聚。");
+const QString PageText =
+    QStringLiteral(u"<html><body><h4>") + Marker + Sentence + QStringLiteral(u"</body></html>");
+// Enough for every wait below; a fault shows as a failed wait, never a hang.
+constexpr int AnswerWaitMs = 8000;
+
+QByteArray gbk(const QString &text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+
+FetchLimits quickLimits(std::chrono::milliseconds idle, std::chrono::milliseconds total)
+{
+    FetchLimits limits;
+    limits.idleTimeout = idle;
+    limits.totalTimeout = total;
+    return limits;
+}
+
+Response withDelivery(Response response, Delivery delivery)
+{
+    response.delivery = delivery;
+    return response;
+}
+
+Response gzipped(Response response)
+{
+    response.gzip = true;
+    return response;
+}
+
+Response withStatus(Response response, int status)
+{
+    response.status = status;
+    return response;
+}
+
+Response dripping(QByteArray body, int intervalMs)
+{
+    Response response = withDelivery(Response::html(std::move(body)), Delivery::Drip);
+    response.dripIntervalMs = intervalMs;
+    return response;
+}
+
+QByteArray sixMegabytes()
+{
+    QByteArray body;
+    const QByteArray line = PageText.toUtf8() + '\n';
+    body.reserve(6 * 1024 * 1024 + line.size());
+    while (body.size() < 6 * 1024 * 1024)
+        body += line;
+    return body;
+}
+
+struct Started
+{
+    std::unique_ptr<httpkit::Server> server;
+    QUrl url;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(httpkit::Response)
+
+class tst_PageFetcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestIsPlainGetWithIfModifiedSinceZero();
+    void pages_data();
+    void pages();
+    void emptyAnswersArePages_data();
+    void emptyAnswersArePages();
+    void failures_data();
+    void failures();
+    void tooLargeStopsBeforeTheWholeBody_data();
+    void tooLargeStopsBeforeTheWholeBody();
+    void cleanCloseInTheMiddleOfTheBody();
+    void refusedConnection();
+    void unknownHost();
+    void abortGivesNoSignal_data();
+    void abortGivesNoSignal();
+    void abortFromTheFinishedSlotIsHarmless();
+    void overlappingFetchesEachGetTheirOwnPage();
+    void fetchStartedFromAFinishedSlot();
+    void eventLoopKeepsRunningWhileWaiting();
+    void destroyedManagerIsAFailure();
+    void destroyedFetcherTakesItsRepliesAlong();
+
+private:
+    // Runs one fetch to its end. Proves the outcome came exactly once and the
+    // reply cleaned up after itself.
+    void fetchToEnd(PageFetcher &fetcher, const QUrl &url, FetchResult &result,
+                    bool watchForRepeat);
+    Started serve(httpkit::Handler handler);
+
+    QNetworkAccessManager m_network;
+};
+
+Started tst_PageFetcher::serve(httpkit::Handler handler)
+{
+    auto server = std::make_unique<httpkit::Server>(std::move(handler));
+    if (!server->listen())
+        qFatal("cannot listen on 127.0.0.1: %s", qPrintable(server->errorString()));
+    const QUrl url = server->baseUrl().resolved(QUrl(QStringLiteral("/today.html")));
+    return {std::move(server), url};
+}
+
+void tst_PageFetcher::fetchToEnd(PageFetcher &fetcher, const QUrl &url, FetchResult &result,
+                                 bool watchForRepeat)
+{
+    FetchReply *reply = fetcher.GetBody(url);
+    QVERIFY(reply);
+    QPointer<FetchReply> guard(reply);
+    QSignalSpy spy(reply, &FetchReply::finished);
+    QVERIFY(!reply->isFinished());
+    QVERIFY(spy.wait(AnswerWaitMs));
+    QCOMPARE(spy.count(), 1);
+    result = spy.at(0).at(0).value<FetchResult>();
+    if (watchForRepeat) {
+        // Stays quiet afterwards (timers, late socket errors...).
+        QSignalSpy again(reply, &FetchReply::finished);
+        QVERIFY(!again.wait(200));
+        QCOMPARE(spy.count(), 1);
+    }
+    QTRY_VERIFY(guard.isNull());
+}
+
+void tst_PageFetcher::requestIsPlainGetWithIfModifiedSinceZero()
+{
+    Started s = serve([](const httpkit::Request &) { return Response::html(PageText.toUtf8()); });
+    PageFetcher fetcher(&m_network);
+    FetchResult result;
+    fetchToEnd(fetcher, s.url, result, false);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(result.ok());
+
+    QCOMPARE(s.server->requests().size(), 1);
+    const httpkit::Request &request = s.server->requests().first();
+    QCOMPARE(request.method, QByteArray("GET"));
+    QCOMPARE(request.target, QByteArray("/today.html"));
+    QList<QByteArray> lines;
+    for (const QByteArray &line : request.rawHead.split('\n')) {
+        if (line.trimmed().toLower().startsWith("if-modified-since"))
+            lines.append(line);
+    }
+    QCOMPARE(lines, QList<QByteArray>{"If-Modified-Since: 0\r"});
+}
+
+void tst_PageFetcher::pages_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<bool>("viaRedirect");
+    QTest::addColumn<QByteArray>("charset");
+    QTest::addColumn<FetchLimits>("limits");
+
+    const QByteArray utf8 = PageText.toUtf8();
+    const QByteArray gb = gbk(PageText);
+    const QByteArray metaGb =
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">";
+
+    QTest::newRow("utf-8 page") << Response::html(utf8) << false << QByteArray("UTF-8")
+                                << FetchLimits();
+    QTest::newRow("GBK page, charset in header")
+        << Response::html(gb, "gbk") << false << QByteArray("GB18030") << FetchLimits();
+    QTest::newRow("GBK page, charset only in meta")
+        << Response::html(metaGb + gb, "") << false << QByteArray("GB18030") << FetchLimits();
+    QTest::newRow("GBK page without any label")
+        << Response::html(gb, "") << false << QByteArray("GB18030") << FetchLimits();
+    QTest::newRow("gzip utf-8 page")
+        << gzipped(Response::html(utf8)) << false << QByteArray("UTF-8") << FetchLimits();
+    QTest::newRow("gzip GBK page")
+        << gzipped(Response::html(gb, "GB2312")) << false << QByteArray("GB18030") << FetchLimits();
+    QTest::newRow("chunked page") << withDelivery(Response::html(utf8), Delivery::Chunked) << false
+                                  << QByteArray("UTF-8") << FetchLimits();
+    QTest::newRow("chunked gzip GBK page")
+        << withDelivery(gzipped(Response::html(gb, "gbk")), Delivery::Chunked) << false
+        << QByteArray("GB18030") << FetchLimits();
+    // About a second in all, never long without a byte: the idle limit
+    // counts silence, not the whole download.
+    QTest::newRow("slow but steady page outlasts the idle limit")
+        << dripping(utf8.left(utf8.indexOf("<h4>") + 4) + Marker.toUtf8(), 20) << false
+        << QByteArray("UTF-8") << quickLimits(400ms, 30s);
+    QTest::newRow("page after one redirect")
+        << Response::html(gb, "gbk") << true << QByteArray("GB18030") << FetchLimits();
+    QTest::newRow("203 is a page")
+        << withStatus(Response::html(utf8), 203) << false << QByteArray("UTF-8") << FetchLimits();
+}
+
+void tst_PageFetcher::pages()
+{
+    QFETCH(Response, response);
+    QFETCH(bool, viaRedirect);
+    QFETCH(QByteArray, charset);
+    QFETCH(FetchLimits, limits);
+
+    Started s = serve([response](const httpkit::Request &request) {
+        if (request.path() == "/old.html")
+            return Response::redirect("/today.html");
+        return response;
+    });
+    const QUrl url = viaRedirect ? s.server->baseUrl().resolved(QUrl("/old.html")) : s.url;
+    PageFetcher fetcher(&m_network);
+    fetcher.setLimits(limits);
+    FetchResult result;
+    fetchToEnd(fetcher, url, result, false);
+    if (QTest::currentTestFailed())
+        return;
+
+    QVERIFY2(result.ok(), qPrintable(result.errorString));
+    QCOMPARE(result.error, FetchError::None);
+    QCOMPARE(result.charset, charset);
+    QVERIFY(result.text.contains(Marker));
+    if (response.delivery != Delivery::Drip) {
+        const QString full = QString(PageText);
+        QVERIFY(result.text.endsWith(full));
+    }
+    QCOMPARE(result.httpStatus, response.status);
+    QCOMPARE(result.bodyBytes, qint64(response.body.size()));
+}
+
+void tst_PageFetcher::emptyAnswersArePages_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::newRow("200 with Content-Length 0") << Response::html({});
+    QTest::newRow("200 chunked with no chunk")
+        << withDelivery(Response::html({}), Delivery::Chunked);
+    QTest::newRow("204 No Content") << withStatus(Response::html({}), 204);
+}
+
+void tst_PageFetcher::emptyAnswersArePages()
+{
+    QFETCH(Response, response);
+    Started s = serve([response](const httpkit::Request &) { return response; });
+    PageFetcher fetcher(&m_network);
+    FetchResult result;
+    fetchToEnd(fetcher, s.url, result, false);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(result.ok(), qPrintable(result.errorString));
+    QVERIFY(result.text.isEmpty());
+    QCOMPARE(result.bodyBytes, 0);
+    QCOMPARE(result.httpStatus, response.status);
+}
+
+void tst_PageFetcher::failures_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<FetchLimits>("limits");
+    QTest::addColumn<FetchError>("error");
+    QTest::addColumn<int>("status");
+
+    const FetchLimits defaults;
+    // The error page carries the markers to prove it never passes for a page.
+    const Response errorPage = Response::html(PageText.toUtf8());
+
+    QTest::newRow("404 is no page")
+        << Response::status404() << defaults << FetchError::HttpStatus << 404;
+    QTest::newRow("500 with a page-like body is no page")
+        << withStatus(errorPage, 500) << defaults << FetchError::HttpStatus << 500;
+    QTest::newRow("500 with a 1 MB body is no page")
+        << withStatus(Response::html(QByteArray(1024 * 1024, 'x')), 500) << defaults
+        << FetchError::HttpStatus << 500;
+    QTest::newRow("304 is no page")
+        << withStatus(Response::html({}), 304) << defaults << FetchError::HttpStatus << 304;
+    QTest::newRow("chunked 503 is no page")
+        << withDelivery(withStatus(errorPage, 503), Delivery::Chunked) << defaults
+        << FetchError::HttpStatus << 503;
+    QTest::newRow("silent server trips the idle timeout")
+        << withDelivery(errorPage, Delivery::Silent) << quickLimits(300ms, 30s)
+        << FetchError::Timeout << 0;
+    QTest::newRow("headers then silence trip the idle timeout")
+        << dripping(PageText.toUtf8(), 60'000) << quickLimits(300ms, 30s) << FetchError::Timeout
+        << 200;
+    // 200 bytes at 50 ms each would take 10 s; only the total deadline ends it.
+    QTest::newRow("dripping server trips the total deadline")
+        << dripping(QByteArray(200, 'x'), 50) << quickLimits(300ms, 600ms) << FetchError::Timeout
+        << 200;
+    // A reset and a close both leave the page cut short: ConnectionClosed.
+    QTest::newRow("reset in the middle of the body")
+        << withDelivery(Response::html(QByteArray(64 * 1024, 'x')), Delivery::ResetMidBody)
+        << defaults << FetchError::ConnectionClosed << 200;
+    QTest::newRow("closed before answering") << withDelivery(errorPage, Delivery::CloseAtOnce)
+                                             << defaults << FetchError::ConnectionClosed << 0;
+    QTest::newRow("6 MB page is too large")
+        << Response::html(sixMegabytes()) << defaults << FetchError::TooLarge << 200;
+    QTest::newRow("6 MB chunked page is too large")
+        << withDelivery(Response::html(sixMegabytes()), Delivery::Chunked) << defaults
+        << FetchError::TooLarge << 200;
+    QTest::newRow("small gzip that unpacks to 6 MB is too large")
+        << gzipped(Response::html(sixMegabytes())) << defaults << FetchError::TooLarge << 200;
+    QTest::newRow("redirect loop")
+        << Response::redirect("/today.html") << defaults << FetchError::TooManyRedirects << 302;
+}
+
+void tst_PageFetcher::failures()
+{
+    QFETCH(Response, response);
+    QFETCH(FetchLimits, limits);
+    QFETCH(FetchError, error);
+    QFETCH(int, status);
+
+    Started s = serve([response](const httpkit::Request &) { return response; });
+    PageFetcher fetcher(&m_network);
+    fetcher.setLimits(limits);
+    FetchResult result;
+    fetchToEnd(fetcher, s.url, result, true);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(result.error, error);
+    QVERIFY(!result.ok());
+    QVERIFY(result.text.isEmpty());
+    QVERIFY(!result.errorString.isEmpty());
+    QCOMPARE(result.httpStatus, status);
+    // A failed download is dropped, not left running, where only the client
+    // can end it. (An idle connection the network manager keeps for reuse
+    // may outlive other rows; that is no download.)
+    if (response.delivery == Delivery::Silent || response.delivery == Delivery::Drip ||
+        error == FetchError::TooLarge)
+        QTRY_COMPARE_WITH_TIMEOUT(s.server->openConnections(), 0, AnswerWaitMs);
+}
+
+void tst_PageFetcher::tooLargeStopsBeforeTheWholeBody_data()
+{
+    QTest::addColumn<Delivery>("delivery");
+    QTest::newRow("announced length") << Delivery::Whole;
+    QTest::newRow("chunked, length unknown") << Delivery::Chunked;
+}
+
+void tst_PageFetcher::tooLargeStopsBeforeTheWholeBody()
+{
+    QFETCH(Delivery, delivery);
+    // 20 MB, so a fetcher that buffers first and counts later is caught.
+    QByteArray body = sixMegabytes();
+    body = body + body + body + body.left(2 * 1024 * 1024);
+    Started s = serve([&body, delivery](const httpkit::Request &) {
+        return withDelivery(Response::html(body), delivery);
+    });
+    PageFetcher fetcher(&m_network);
+    FetchResult result;
+    fetchToEnd(fetcher, s.url, result, false);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(result.error, FetchError::TooLarge);
+    QVERIFY2(result.bodyBytes < 8 * 1024 * 1024, qPrintable(QString::number(result.bodyBytes)));
+}
+
+void tst_PageFetcher::cleanCloseInTheMiddleOfTheBody()
+{
+    // An orderly close (FIN, not a reset) after 100 of 1000 announced bytes.
+    QTcpServer raw;
+    QVERIFY(raw.listen(QHostAddress::LocalHost));
+    connect(&raw, &QTcpServer::newConnection, this, [&raw] {
+        QTcpSocket *socket = raw.nextPendingConnection();
+        auto head = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, head] {
+            *head += socket->readAll();
+            if (!head->contains("\r\n\r\n"))
+                return;
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                          "Content-Length: 1000\r\nConnection: close\r\n\r\n" +
+                          QByteArray(100, 'x'));
+            socket->disconnectFromHost();
+        });
+    });
+    PageFetcher fetcher(&m_network);
+    FetchResult result;
+    fetchToEnd(fetcher,
+               QUrl(QStringLiteral("http://127.0.0.1:%1/today.html").arg(raw.serverPort())), result,
+               true);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(result.error, FetchError::ConnectionClosed);
+    QVERIFY(result.text.isEmpty());
+}
+
+void tst_PageFetcher::refusedConnection()
+{
+    QUrl url;
+    {
+        Started s = serve({});
+        url = s.url;
+    } // closed: nothing listens on the port any more
+    PageFetcher fetcher(&m_network);
+    FetchResult result;
+    fetchToEnd(fetcher, url, result, true);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(result.error, FetchError::ConnectionRefused);
+    QCOMPARE(result.httpStatus, 0);
+}
+
+void tst_PageFetcher::unknownHost()
+{
+    PageFetcher fetcher(&m_network);
+    FetchResult result;
+    fetchToEnd(fetcher, QUrl(QStringLiteral("http://zhiwei-no-such-host.invalid/today.html")),
+               result, true);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(result.error, FetchError::HostNotFound);
+    QCOMPARE(result.httpStatus, 0);
+}
+
+void tst_PageFetcher::abortGivesNoSignal_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::addColumn<bool>("waitForRequest");
+    QTest::newRow("at once, before any event") << Response::html(PageText.toUtf8()) << false;
+    QTest::newRow("while the server is silent")
+        << withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent) << true;
+    QTest::newRow("while the body drips") << dripping(PageText.toUtf8(), 20) << true;
+}
+
+void tst_PageFetcher::abortGivesNoSignal()
+{
+    QFETCH(Response, response);
+    QFETCH(bool, waitForRequest);
+
+    Started s = serve([response](const httpkit::Request &) { return response; });
+    PageFetcher fetcher(&m_network);
+    FetchReply *reply = fetcher.GetBody(s.url);
+    QPointer<FetchReply> guard(reply);
+    QSignalSpy spy(reply, &FetchReply::finished);
+    if (waitForRequest) {
+        QSignalSpy requests(s.server.get(), &httpkit::Server::requestReceived);
+        QVERIFY(requests.wait(AnswerWaitMs));
+    }
+    reply->abort();
+    reply->abort(); // twice is harmless
+    QTRY_VERIFY(guard.isNull());
+    QVERIFY(!spy.wait(300));
+    QCOMPARE(spy.count(), 0);
+    // The download itself stopped: the server sees its connection go.
+    if (waitForRequest)
+        QTRY_COMPARE_WITH_TIMEOUT(s.server->openConnections(), 0, AnswerWaitMs);
+}
+
+void tst_PageFetcher::abortFromTheFinishedSlotIsHarmless()
+{
+    Started s = serve([](const httpkit::Request &) { return Response::html(PageText.toUtf8()); });
+    PageFetcher fetcher(&m_network);
+    FetchReply *reply = fetcher.GetBody(s.url);
+    QPointer<FetchReply> guard(reply);
+    QSignalSpy spy(reply, &FetchReply::finished);
+    connect(reply, &FetchReply::finished, reply, [reply] {
+        QVERIFY(reply->isFinished());
+        reply->abort();
+    });
+    QVERIFY(spy.wait(AnswerWaitMs));
+    QVERIFY(spy.at(0).at(0).value<FetchResult>().ok());
+    QTRY_VERIFY(guard.isNull());
+    QCOMPARE(spy.count(), 1);
+}
+
+void tst_PageFetcher::overlappingFetchesEachGetTheirOwnPage()
+{
+    // The slow page is asked for first and answers last.
+    Started s = serve([](const httpkit::Request &request) {
+        if (request.path() == "/slow.html") {
+            Response r = Response::html(gbk(QStringLiteral(u"慢") + PageText), "gbk");
+            r.delayMs = 300;
+            return r;
+        }
+        return Response::html(QStringLiteral(u"快").toUtf8() + PageText.toUtf8());
+    });
+    PageFetcher fetcher(&m_network);
+    const QUrl base = s.server->baseUrl();
+    FetchReply *slow = fetcher.GetBody(base.resolved(QUrl("/slow.html")));
+    FetchReply *fast = fetcher.GetBody(base.resolved(QUrl("/fast.html")));
+    QCOMPARE(slow->url(), base.resolved(QUrl("/slow.html")));
+    QSignalSpy slowSpy(slow, &FetchReply::finished);
+    QSignalSpy fastSpy(fast, &FetchReply::finished);
+    QVERIFY(fastSpy.wait(AnswerWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(slowSpy.count(), 1, AnswerWaitMs);
+    QCOMPARE(fastSpy.count(), 1);
+
+    const FetchResult slowResult = slowSpy.at(0).at(0).value<FetchResult>();
+    const FetchResult fastResult = fastSpy.at(0).at(0).value<FetchResult>();
+    QCOMPARE(slowResult.text, QStringLiteral(u"慢") + PageText);
+    QCOMPARE(slowResult.charset, QByteArray("GB18030"));
+    QCOMPARE(fastResult.text, QStringLiteral(u"快") + PageText);
+    QCOMPARE(fastResult.charset, QByteArray("UTF-8"));
+}
+
+void tst_PageFetcher::fetchStartedFromAFinishedSlot()
+{
+    Started s = serve([](const httpkit::Request &request) {
+        if (request.path() == "/first.html")
+            return Response::html(gbk(Marker), "gbk");
+        return Response::html(Sentence.toUtf8());
+    });
+    PageFetcher fetcher(&m_network);
+    const QUrl base = s.server->baseUrl();
+    FetchReply *first = fetcher.GetBody(base.resolved(QUrl("/first.html")));
+    QList<FetchResult> results;
+    connect(first, &FetchReply::finished, this, [&](const FetchResult &result) {
+        results.append(result);
+        FetchReply *second = fetcher.GetBody(base.resolved(QUrl("/second.html")));
+        connect(second, &FetchReply::finished, this,
+                [&](const FetchResult &next) { results.append(next); });
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, AnswerWaitMs);
+    QCOMPARE(results[0].text, Marker);
+    QCOMPARE(results[1].text, Sentence);
+}
+
+void tst_PageFetcher::eventLoopKeepsRunningWhileWaiting()
+{
+    Started s = serve([](const httpkit::Request &) {
+        return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
+    });
+    PageFetcher fetcher(&m_network);
+    fetcher.setLimits(quickLimits(500ms, 30s));
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start(20);
+
+    FetchReply *reply = fetcher.GetBody(s.url);
+    QSignalSpy spy(reply, &FetchReply::finished);
+    // Nothing happened yet: the call only started the download.
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(s.server->requests().size(), 0);
+    QCOMPARE(ticks, 0);
+
+    QVERIFY(spy.wait(AnswerWaitMs));
+    QCOMPARE(spy.at(0).at(0).value<FetchResult>().error, FetchError::Timeout);
+    QCOMPARE(s.server->requests().size(), 1);
+    QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
+}
+
+void tst_PageFetcher::destroyedManagerIsAFailure()
+{
+    Started s = serve([](const httpkit::Request &) {
+        return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
+    });
+    auto *network = new QNetworkAccessManager;
+    PageFetcher fetcher(network);
+    FetchReply *reply = fetcher.GetBody(s.url);
+    QPointer<FetchReply> guard(reply);
+    QSignalSpy spy(reply, &FetchReply::finished);
+    QSignalSpy requests(s.server.get(), &httpkit::Server::requestReceived);
+    QVERIFY(requests.wait(AnswerWaitMs));
+    delete network;
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<FetchResult>().error, FetchError::Network);
+    QTRY_VERIFY(guard.isNull());
+}
+
+void tst_PageFetcher::destroyedFetcherTakesItsRepliesAlong()
+{
+    Started s = serve([](const httpkit::Request &) {
+        return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
+    });
+    auto *fetcher = new PageFetcher(&m_network);
+    QPointer<FetchReply> guard(fetcher->GetBody(s.url));
+    QSignalSpy spy(guard.data(), &FetchReply::finished);
+    QSignalSpy requests(s.server.get(), &httpkit::Server::requestReceived);
+    QVERIFY(requests.wait(AnswerWaitMs));
+    delete fetcher;
+    QVERIFY(guard.isNull());
+    QCOMPARE(spy.count(), 0);
+    // The download itself stopped: the server sees its connection go.
+    QTRY_COMPARE_WITH_TIMEOUT(s.server->openConnections(), 0, AnswerWaitMs);
+}
+
+QTEST_GUILESS_MAIN(tst_PageFetcher)
+#include "tst_pagefetcher.moc"
