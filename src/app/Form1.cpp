@@ -1,18 +1,35 @@
 #include "Form1.h"
 
+#include "app/ShellTexts.h"
+#include "app/UpdateCheck.h"
+#include "finder/Form2.h"
 #include "fortune/DateRules.h"
+#include "platform/Browser.h"
 #include "platform/ClickLabel.h"
+#include "platform/Clipboard.h"
+#include "platform/InternetTransfer.h"
+#include "platform/MediaPlayer.h"
+#include "platform/Prompt.h"
+#include "platform/Skin.h"
 #include "platform/StatusBar.h"
 #include "platform/TextBox.h"
+#include "share/Capture.h"
+#include "share/Form4.h"
 #include "share/ReportText.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QNetworkAccessManager>
 #include <QPushButton>
+#include <QScreen>
+#include <QSessionManager>
 #include <QTimer>
 
 namespace {
@@ -27,6 +44,10 @@ constexpr QStringView SwitchedToTomorrow = u"已切换明日星座运势查询..
 constexpr QStringView SwitchedToToday = u"已切换今日星座运势查询..";
 constexpr QStringView CheckingForUpdates = u"程序检测更新中...";
 constexpr QStringView CreditLine = u"阿澈原创作品";
+constexpr QStringView MessageTitle = u"Kw系列软件";
+constexpr QStringView MusicOnCaption = u"关闭音乐";  // music plays; a click stops it
+constexpr QStringView MusicOffCaption = u"打开音乐"; // music stopped; a click starts it
+constexpr QStringView FinderPrompt = u"本辅助可帮助您在不知道星座的情况下进行星座判断!";
 
 constexpr int CompletionDelayMs = 1000;
 constexpr int UpdateCheckDelayMs = 1000;
@@ -61,6 +82,8 @@ Form1::Form1(Environment environment, QWidget *parent)
 {
     if (!m_env.clock)
         m_env.clock = &QDateTime::currentDateTime;
+    if (!m_env.endProgram)
+        m_env.endProgram = [] { QCoreApplication::exit(0); };
     m_network = m_env.network ? m_env.network : new QNetworkAccessManager(this);
     m_fetcher = new PageFetcher(m_network, this);
     m_fetcher->setLimits(m_env.fetchLimits);
@@ -82,17 +105,17 @@ void Form1::buildWindow()
     setWindowTitle(WindowCaption.toString());
     setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
     // A fixed single border: it can be minimised but neither sized nor maximised.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(747, 484);
     setFont(windowFont());
 
     Frame3 = makeFrame(this, QStringLiteral("Frame3"), QString(), {16, 16, 289, 129});
     Frame1 = makeFrame(this, QStringLiteral("Frame1"), QStringLiteral("请选择您的星座"),
                        {16, 152, 289, 273});
-    Frame2 = makeFrame(this, QStringLiteral("Frame2"), QStringLiteral("星座运势"),
-                       {312, 16, 417, 337});
+    Frame2 =
+        makeFrame(this, QStringLiteral("Frame2"), QStringLiteral("星座运势"), {312, 16, 417, 337});
     Frame4 = makeFrame(this, QStringLiteral("Frame4"), QString(), {312, 352, 417, 73});
 
     buildSignInfoBox();
@@ -117,8 +140,8 @@ void Form1::buildWindow()
 
 void Form1::buildSignInfoBox()
 {
-    Image21 = makeImage(Frame3, QStringLiteral("Image21"), resourcePicture(QStringLiteral("signs/gemini.png")),
-                        {8, 16, 160, 95});
+    Image21 = makeImage(Frame3, QStringLiteral("Image21"),
+                        resourcePicture(QStringLiteral("signs/gemini.png")), {8, 16, 160, 95});
     Label11 = makeLabel(Frame3, QStringLiteral("Label11"), QStringLiteral("星座名称"), 184, 24);
     Label12 = makeLabel(Frame3, QStringLiteral("Label12"), QStringLiteral("星座日期"), 184, 88);
     for (QLabel *label : {Label11, Label12}) {
@@ -131,9 +154,8 @@ void Form1::buildSignButtons()
 {
     constexpr int Columns[] = {16, 104, 192};
     constexpr int Rows[] = {40, 96, 152, 208};
-    QPushButton **members[] = {&Command1, &Command2, &Command3,  &Command4,
-                               &Command5, &Command6, &Command7,  &Command8,
-                               &Command9, &Command10, &Command11, &Command12};
+    QPushButton **members[] = {&Command1, &Command2, &Command3, &Command4,  &Command5,  &Command6,
+                               &Command7, &Command8, &Command9, &Command10, &Command11, &Command12};
     for (const SignInfo &sign : SignTable::all()) {
         const int slot = SignTable::position(sign);
         QPushButton *button = makeButton(Frame1, sign.button.toString(), sign.name.toString(),
@@ -224,6 +246,11 @@ void Form1::buildToolButtons()
                            {256, 16, 73, 41});
     Command15 = makeButton(Frame4, QStringLiteral("Command15"), QStringLiteral("退出软件"),
                            {336, 16, 73, 41});
+    connect(Command17, &QPushButton::clicked, this, &Form1::Command17_Click);
+    connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
+    connect(Command13, &QPushButton::clicked, this, &Form1::Command13_Click);
+    connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+    connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
 }
 
 void Form1::buildHiddenControls()
@@ -282,6 +309,24 @@ void Form1::buildHiddenControls()
     Timer3 = new QTimer(this);
     Timer3->setObjectName(QStringLiteral("Timer3"));
     Timer3->setInterval(UpdateCheckDelayMs);
+    connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
+
+    W1 = new MediaPlayer(this);
+    W1->setObjectName(QStringLiteral("W1"));
+    connect(W1, &MediaPlayer::PlayStateChange, this, &Form1::W1_PlayStateChange);
+    Inet1 = new InternetTransfer(m_network, this);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+    // A second transfer control has always been there; nothing uses it.
+    Inet2 = new InternetTransfer(m_network, this);
+    Inet2->setObjectName(QStringLiteral("Inet2"));
+    m_updateCheck = new UpdateCheck(Inet1, this);
+
+    // A desktop that logs out or shuts down asks too, where it lets us.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (isVisible() && manager.allowsInteraction() && !askToExit())
+            manager.cancel();
+        manager.release();
+    });
 
     fxsd = new QMenu(QStringLiteral("fxsd"), this);
     fxsd->setObjectName(QStringLiteral("fxsd"));
@@ -292,13 +337,33 @@ void Form1::buildHiddenControls()
     x1->setText(QStringLiteral("-"));
     jt = fxsd->addAction(QStringLiteral("截图当前星座运势"));
     jt->setObjectName(QStringLiteral("jt"));
+
+    connect(Label16, &ClickLabel::clicked, this, &Form1::Label16_Click);
+    connect(wz, &QAction::triggered, this, &Form1::wz_Click);
+    connect(jt, &QAction::triggered, this, &Form1::jt_Click);
+    connect(Label13, &ClickLabel::clicked, this, &Form1::Label13_Click);
+    connect(Label15, &ClickLabel::clicked, this, &Form1::Label15_Click);
+    // The copy label lights up red under the mouse, blue when pressed, and
+    // goes black again when the mouse moves on over the strip.
+    connect(Label13, &ClickLabel::hovered, this, [this] { Label13->setForeColor(Qt::red); });
+    connect(Label13, &ClickLabel::pressed, this, [this] { Label13->setForeColor(Qt::blue); });
+    Frame5->setMouseTracking(true);
+    Frame5->installEventFilter(this);
 }
 
 void Form1::Form_Load()
 {
+    // Every window of the program, this one and the dialogs to come, wears
+    // the skin written beside the program at start-up.
+    if (!m_env.appDir.isEmpty()) {
+        SkinH_AttachEx(m_env.appDir + u"/skinh.she", QString());
+        SkinH_AdjustHSV(-157, 0, 0);
+    }
     m_loadDate = today();
     m_modeText = TodayModeText.toString();
     m_footerText = ReportText::footerText(m_env.endpoints.makerForum);
+    if (!m_env.appDir.isEmpty())
+        W1->setURL(musicPath());
     Timer3->start();
 }
 
@@ -332,8 +397,7 @@ QPushButton *Form1::makeButton(QWidget *parent, const QString &name, const QStri
     return button;
 }
 
-QGroupBox *Form1::makeFrame(QWidget *parent, const QString &name, const QString &title,
-                            QRect place)
+QGroupBox *Form1::makeFrame(QWidget *parent, const QString &name, const QString &title, QRect place)
 {
     auto *frame = new QGroupBox(title, parent);
     frame->setObjectName(name);
@@ -358,28 +422,253 @@ std::array<QLabel *, SignTable::SignCount> Form1::signPictures() const
 std::array<QLabel *, 5> Form1::starRow(PageParser::Aspect aspect) const
 {
     switch (aspect) {
-    case PageParser::Aspect::Overall: return {Image1, Image2, Image3, Image4, Image5};
-    case PageParser::Aspect::Love: return {Image10, Image9, Image8, Image7, Image6};
-    case PageParser::Aspect::Work: return {Image15, Image14, Image13, Image12, Image11};
-    case PageParser::Aspect::Finance: return {Image20, Image19, Image18, Image17, Image16};
+    case PageParser::Aspect::Overall:
+        return {Image1, Image2, Image3, Image4, Image5};
+    case PageParser::Aspect::Love:
+        return {Image10, Image9, Image8, Image7, Image6};
+    case PageParser::Aspect::Work:
+        return {Image15, Image14, Image13, Image12, Image11};
+    case PageParser::Aspect::Finance:
+        return {Image20, Image19, Image18, Image17, Image16};
     }
     return {};
 }
 
+// ------------------------------------------------------------- share panel
+
+QPointF Form1::shareMenuPointTwips() const
+{
+    constexpr double TwipsPerPixel = 15.0;
+    const double frameLeft = Frame2->x() * TwipsPerPixel;
+    const double labelLeft = Label16->x() * TwipsPerPixel;
+    const double frameTop = Frame2->y() * TwipsPerPixel;
+    const double labelTop = Label16->y() * TwipsPerPixel;
+    return {labelLeft + frameLeft - 400, labelTop + frameTop + 240};
+}
+
+void Form1::Label16_Click()
+{
+    const QPointF twips = shareMenuPointTwips();
+    const QPoint pixels(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0));
+    fxsd->popup(mapToGlobal(pixels));
+}
+
+void Form1::wz_Click()
+{
+    Label13_Click();
+}
+
+void Form1::jt_Click()
+{
+    // Once the menu has gone from the screen, or it would be in the picture.
+    QTimer::singleShot(0, this, &Form1::Label15_Click);
+}
+
+void Form1::Label13_Click()
+{
+    const QString title = MessageTitle.toString();
+    const SignInfo *sign = SignTable::byName(Label11->text());
+    if (!sign || sign != m_shown.sign) {
+        Prompt::inform(this, ReportText::noSignOnShowMessage(), title);
+        Label13->setForeColor(Qt::black);
+        return;
+    }
+    // The report tells the fortune on show as it was shown: the counts parsed
+    // for it and the day it was asked for, even while another query runs or
+    // after the day-mode button has been pressed.
+    ReportText::ShownFortune shown;
+    shown.signName = sign->name.toString();
+    shown.modeText = (m_shown.mode == DayMode::Today ? TodayModeText : TomorrowModeText).toString();
+    shown.overallStars = m_shown.fortune.overallStars;
+    shown.loveStars = m_shown.fortune.loveStars;
+    shown.workStars = m_shown.fortune.workStars;
+    shown.financeStars = m_shown.fortune.financeStars;
+    shown.captions = {Label5->text(), Label6->text(), Label7->text(),
+                      Label8->text(), Label9->text(), Label10->text()};
+    const QString report =
+        ReportText::build(shown, DateRules::shortDateText(today()), m_footerText);
+    if (Clipboard::setText(report)) {
+        Prompt::inform(this, ReportText::copiedMessage(shown.signName, shown.modeText), title);
+    } else {
+        Prompt::show(this, {ReportText::clipboardRefusedMessage(), title, Prompt::Icon::Exclamation,
+                            Prompt::Buttons::Ok});
+    }
+    Label13->setForeColor(Qt::black);
+}
+
+void Form1::Label15_Click()
+{
+    const QPixmap picture = CaptureForm(this);
+    Form4 form4(this);
+    form4.showPicture(picture);
+    if (!Clipboard::setImage(picture.toImage()))
+        form4.setMessage(ReportText::clipboardRefusedMessage());
+    form4.exec();
+}
+
+void Form1::Command17_Click()
+{
+    const Prompt::Answer answer =
+        Prompt::show(this, {FinderPrompt.toString(), MessageTitle.toString(),
+                            Prompt::Icon::Information, Prompt::Buttons::YesNo});
+    if (answer != Prompt::Answer::Yes)
+        return;
+    const SignInfo *sign = nullptr;
+    {
+        Form2 finder(this);
+        finder.exec();
+        sign = finder.foundSign();
+    } // the dialog is gone before the query starts
+    if (sign)
+        dispatch(*sign);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    // It opens centred on the screen, once; after that it stays where the
+    // person puts it.
+    if (!m_placed) {
+        m_placed = true;
+        if (const QScreen *screen = this->screen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    QWidget::showEvent(event);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Frame5 && event->type() == QEvent::MouseMove) {
+        Label13->setForeColor(Qt::black);
+        Label15->setForeColor(Qt::black);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// -------------------------------------------------------------------- shell
+
+void Form1::Timer3_Timer()
+{
+    UpdateCheck::Actions actions;
+    actions.dialogParent = this;
+    actions.setStatus = [this](const QString &text) { S1->setPanelText(2, text); };
+    actions.switchTimerOff = [this] { Timer3->stop(); };
+    actions.endProgram = [this] {
+        Timer3->stop();
+        m_env.endProgram();
+    };
+    actions.makerForum = m_env.endpoints.makerForum;
+    // Ticks while the notice is on its way are ignored by the check itself.
+    m_updateCheck->run(m_env.endpoints.notice, std::move(actions));
+}
+
+void Form1::Command13_Click()
+{
+    Browser::open(m_env.endpoints.makerForum);
+}
+void Form1::Command14_Click()
+{
+    Browser::open(m_env.endpoints.partnerForum);
+}
+void Form1::Command15_Click()
+{
+    close();
+}
+
+bool Form1::askToExit()
+{
+    const Prompt::Answer answer =
+        Prompt::show(this, {ShellTexts::exitText(), ShellTexts::ExitTitle.toString(),
+                            Prompt::Icon::Information, Prompt::Buttons::YesNoCancel});
+    if (answer == Prompt::Answer::Yes)
+        Browser::open(m_env.endpoints.makerForum);
+    return answer == Prompt::Answer::Yes || answer == Prompt::Answer::No;
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    if (askToExit()) {
+        cancelRunningQuery();
+        W1->setURL(QString());
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+QString Form1::musicPath() const
+{
+    return m_env.appDir + u"/bg.mp3";
+}
+
+void Form1::Command16_Click()
+{
+    const QString caption = Command16->text();
+    if (caption == MusicOnCaption) {
+        Command16->setText(MusicOffCaption.toString());
+        W1->setURL(QString());
+    } else if (caption == MusicOffCaption) {
+        Command16->setText(MusicOnCaption.toString());
+        W1->setURL(musicPath());
+    }
+}
+
+void Form1::W1_PlayStateChange(int newState)
+{
+    // Round and round while the music is on.
+    if (newState == MediaPlayer::Stopped)
+        W1->controls().play();
+}
+
 // ------------------------------------------------------------------ queries
 
-void Form1::bydj() { dispatch(*SignTable::byDispatcher(u"bydj")); }
-void Form1::jndj() { dispatch(*SignTable::byDispatcher(u"jndj")); }
-void Form1::szdj() { dispatch(*SignTable::byDispatcher(u"szdj")); }
-void Form1::jxdj() { dispatch(*SignTable::byDispatcher(u"jxdj")); }
-void Form1::zzdj() { dispatch(*SignTable::byDispatcher(u"zzdj")); }
-void Form1::cvdj() { dispatch(*SignTable::byDispatcher(u"cvdj")); }
-void Form1::tcdj() { dispatch(*SignTable::byDispatcher(u"tcdj")); }
-void Form1::txdj() { dispatch(*SignTable::byDispatcher(u"txdj")); }
-void Form1::ssdj() { dispatch(*SignTable::byDispatcher(u"ssdj")); }
-void Form1::mjdj() { dispatch(*SignTable::byDispatcher(u"mjdj")); }
-void Form1::spdj() { dispatch(*SignTable::byDispatcher(u"spdj")); }
-void Form1::sydj() { dispatch(*SignTable::byDispatcher(u"sydj")); }
+void Form1::bydj()
+{
+    dispatch(*SignTable::byDispatcher(u"bydj"));
+}
+void Form1::jndj()
+{
+    dispatch(*SignTable::byDispatcher(u"jndj"));
+}
+void Form1::szdj()
+{
+    dispatch(*SignTable::byDispatcher(u"szdj"));
+}
+void Form1::jxdj()
+{
+    dispatch(*SignTable::byDispatcher(u"jxdj"));
+}
+void Form1::zzdj()
+{
+    dispatch(*SignTable::byDispatcher(u"zzdj"));
+}
+void Form1::cvdj()
+{
+    dispatch(*SignTable::byDispatcher(u"cvdj"));
+}
+void Form1::tcdj()
+{
+    dispatch(*SignTable::byDispatcher(u"tcdj"));
+}
+void Form1::txdj()
+{
+    dispatch(*SignTable::byDispatcher(u"txdj"));
+}
+void Form1::ssdj()
+{
+    dispatch(*SignTable::byDispatcher(u"ssdj"));
+}
+void Form1::mjdj()
+{
+    dispatch(*SignTable::byDispatcher(u"mjdj"));
+}
+void Form1::spdj()
+{
+    dispatch(*SignTable::byDispatcher(u"spdj"));
+}
+void Form1::sydj()
+{
+    dispatch(*SignTable::byDispatcher(u"sydj"));
+}
 
 void Form1::dispatch(const SignInfo &sign)
 {
@@ -397,7 +686,10 @@ bool Form1::pendingFlag(const SignInfo &sign) const
     return m_pending[SignTable::position(sign)];
 }
 
-QDate Form1::today() const { return m_env.clock().date(); }
+QDate Form1::today() const
+{
+    return m_env.clock().date();
+}
 
 void Form1::csh()
 {
@@ -497,8 +789,14 @@ void Form1::Command18_Click()
 
 // --------------------------------------------------------------- completion
 
-void Form1::Timer1_Timer() { completionTick(Timer1, DayMode::Today); }
-void Form1::Timer4_Timer() { completionTick(Timer4, DayMode::Tomorrow); }
+void Form1::Timer1_Timer()
+{
+    completionTick(Timer1, DayMode::Today);
+}
+void Form1::Timer4_Timer()
+{
+    completionTick(Timer4, DayMode::Tomorrow);
+}
 
 void Form1::completionTick(QTimer *timer, DayMode mode)
 {
@@ -512,6 +810,7 @@ void Form1::completionTick(QTimer *timer, DayMode mode)
         FortuneReport &fortune = m_reports[SignTable::position(*sign)];
         fortune = PageParser::parse(Text1->text());
         showFortune(*sign, fortune);
+        m_shown = {sign, mode, fortune};
         S1->setPanelText(2, SignTable::doneText(*sign, mode));
         timer->stop();
         emit fortuneShown(*sign);

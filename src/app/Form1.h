@@ -6,6 +6,7 @@
 #include "fortune/PageFetcher.h"
 #include "fortune/PageParser.h"
 #include "fortune/SignTable.h"
+#include "share/ReportText.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -16,6 +17,9 @@
 #include <functional>
 
 class ClickLabel;
+class InternetTransfer;
+class MediaPlayer;
+class UpdateCheck;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -37,10 +41,12 @@ public:
     struct Environment
     {
         Endpoints endpoints = Endpoints::builtIn();
-        QString appDir;                                           // the executable's folder
+        QString appDir;                                                 // the executable's folder
         std::function<QDateTime()> clock = &QDateTime::currentDateTime; // local time
-        QNetworkAccessManager *network = nullptr;                 // made by the window if null
+        QNetworkAccessManager *network = nullptr; // made by the window if null
         FetchLimits fetchLimits;
+        // Ends the program at once, closing no window one by one.
+        std::function<void()> endProgram;
     };
 
     explicit Form1(Environment environment, QWidget *parent = nullptr);
@@ -73,6 +79,19 @@ public:
     // True while a page download is in flight.
     bool isFetching() const { return !m_fetch.isNull(); }
 
+    // The fortune on show, as the last completion showed it; no sign before that.
+    const SignInfo *signOnShow() const { return m_shown.sign; }
+
+    // Where the share menu opens, in twips of the window (15 to the pixel),
+    // computed from the share label's place as the window lays it out.
+    QPointF shareMenuPointTwips() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    // Every close passes the exit prompt.
+    void closeEvent(QCloseEvent *event) override;
+
 signals:
     // For observers such as tests: a query's page was stored, shown, or failed.
     void pageStored(const SignInfo &sign);
@@ -104,6 +123,25 @@ private:
     void showStars(PageParser::Aspect aspect, int count);
     void showDetail(PageParser::Detail detail, const QString &value);
 
+    void Command17_Click();
+
+    // The shell: the version check, the forums, the exit and the music.
+    void Timer3_Timer();
+    void Command13_Click();
+    void Command14_Click();
+    void Command15_Click();
+    void Command16_Click();
+    void W1_PlayStateChange(int newState);
+    bool askToExit();
+    QString musicPath() const;
+
+    // The share panel.
+    void Label16_Click();
+    void wz_Click();
+    void jt_Click();
+    void Label13_Click();
+    void Label15_Click();
+
     QDate today() const;
     QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, int x, int y);
     QLabel *makeImage(QWidget *parent, const QString &name, const QPixmap &picture, QRect place);
@@ -121,10 +159,10 @@ public:
     QGroupBox *Frame3 = nullptr;
     QGroupBox *Frame4 = nullptr;
     QGroupBox *Frame5 = nullptr;
-    QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr,
-                *Command4 = nullptr, *Command5 = nullptr, *Command6 = nullptr,
-                *Command7 = nullptr, *Command8 = nullptr, *Command9 = nullptr,
-                *Command10 = nullptr, *Command11 = nullptr, *Command12 = nullptr;
+    QPushButton *Command1 = nullptr, *Command2 = nullptr, *Command3 = nullptr, *Command4 = nullptr,
+                *Command5 = nullptr, *Command6 = nullptr, *Command7 = nullptr, *Command8 = nullptr,
+                *Command9 = nullptr, *Command10 = nullptr, *Command11 = nullptr,
+                *Command12 = nullptr;
     QPushButton *Command13 = nullptr, *Command14 = nullptr, *Command15 = nullptr,
                 *Command16 = nullptr, *Command17 = nullptr, *Command18 = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label4 = nullptr,
@@ -149,6 +187,9 @@ public:
     QTimer *Timer1 = nullptr;
     QTimer *Timer3 = nullptr;
     QTimer *Timer4 = nullptr;
+    MediaPlayer *W1 = nullptr;
+    InternetTransfer *Inet1 = nullptr;
+    InternetTransfer *Inet2 = nullptr;
     QMenu *fxsd = nullptr;
     QAction *wz = nullptr, *x1 = nullptr, *jt = nullptr;
 
@@ -158,6 +199,8 @@ public:
     std::array<QLabel *, 5> starRow(PageParser::Aspect aspect) const;
 
 private:
+    UpdateCheck *m_updateCheck = nullptr;
+    bool m_placed = false;
     QDate m_loadDate;
     QString m_modeText;
     QString m_footerText;
@@ -165,5 +208,13 @@ private:
     std::array<FortuneReport, SignTable::SignCount> m_reports{};
     std::array<bool, SignTable::SignCount> m_pending{};
     QPointer<FetchReply> m_fetch;
+    // What the panel shows: its sign, the day it was asked for and the counts
+    // as parsed. A copy reports this, whatever query runs meanwhile.
+    struct Shown
+    {
+        const SignInfo *sign = nullptr;
+        DayMode mode = DayMode::Today;
+        FortuneReport fortune;
+    } m_shown;
     DayMode m_storedMode = DayMode::Today; // the day of the page in Text1
 };

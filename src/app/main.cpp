@@ -1,6 +1,9 @@
 #include "app/Form1.h"
+#include "app/Form3.h"
 
 #include <QApplication>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -9,9 +12,16 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
 
-    Form1::Environment environment;
-    environment.appDir = QApplication::applicationDirPath();
-    Form1 window(environment);
-    window.show();
+    // The splash writes the runtime files, fades in, and on a click fades out
+    // and opens the main window. Closing the splash first ends the program.
+    const QString appDir = QApplication::applicationDirPath();
+    std::unique_ptr<Form1> window;
+    auto *splash = new Form3(appDir, [&window, appDir] {
+        Form1::Environment environment;
+        environment.appDir = appDir;
+        window = std::make_unique<Form1>(environment);
+        window->show();
+    });
+    splash->show();
     return QApplication::exec();
 }

@@ -4,7 +4,10 @@
 
 namespace DateRules {
 
-QString tomorrowDate(QDate day) { return day.addDays(1).toString(u"yyyyMMdd"); }
+QString tomorrowDate(QDate day)
+{
+    return day.addDays(1).toString(u"yyyyMMdd");
+}
 
 QUrl pageAddress(const QUrl &base, const SignInfo &sign, DayMode mode, QDate today)
 {

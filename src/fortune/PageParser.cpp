@@ -15,14 +15,30 @@ struct DetailText
 };
 
 constexpr DetailText Details[] = {
-    {u"健康指数</h4><p>", u"健康指数:"},
-    {u"商谈指数</h4><p>", u"商谈指数:"},
-    {u"幸运颜色</h4><p>", u"幸运颜色:"},
-    {u"幸运数字</h4><p>", u"幸运数字:"},
+    {u"健康指数</h4><p>", u"健康指数:"}, {u"商谈指数</h4><p>", u"商谈指数:"},
+    {u"幸运颜色</h4><p>", u"幸运颜色:"}, {u"幸运数字</h4><p>", u"幸运数字:"},
     {u"速配星座</h4><p>", u"速配星座:"},
 };
 
-const DetailText &textsOf(Detail detail) { return Details[int(detail) - int(Detail::Health)]; }
+const DetailText &textsOf(Detail detail)
+{
+    return Details[int(detail) - int(Detail::Health)];
+}
+
+// The first "<h4>" at or after `from`. A "4" is far rarer in a page than a
+// "<", so hop from one "4" to the next with the vectorised single-character
+// search and look around it; that beats a four-character string search.
+qsizetype findSectionMark(QStringView page, qsizetype from)
+{
+    constexpr qsizetype FourAt = 2; // "<h4>"[2]
+    for (qsizetype at = page.indexOf(u'4', from + FourAt); at >= 0;
+         at = page.indexOf(u'4', at + 1)) {
+        const qsizetype start = at - FourAt;
+        if (page.sliced(start).startsWith(SectionMark))
+            return start;
+    }
+    return -1;
+}
 
 // The text up to and including the "<" that opens the first "</div>";
 // empty when there is none.
@@ -51,15 +67,22 @@ QString removeAll(QStringView text, QStringView what)
 Sections::Sections(QStringView page)
 {
     qsizetype start = 0;
-    while (m_sections.size() < LastSectionRead + 1) {
-        const qsizetype mark = page.indexOf(SectionMark, start);
+    while (m_sections.size() < LastSectionRead) {
+        const qsizetype mark = findSectionMark(page, start);
         if (mark < 0) {
             m_sections.append(page.sliced(start));
-            break;
+            return;
         }
         m_sections.append(page.sliced(start, mark - start));
         start = mark + SectionMark.size();
     }
+    // The last section read is only ever read up to its first "</div>": stop
+    // there rather than look through the rest of the page for another "<h4>".
+    const QStringView rest = page.sliced(start);
+    const qsizetype divEnd = rest.indexOf(DivEnd);
+    const QStringView head = divEnd < 0 ? rest : rest.first(divEnd + DivEnd.size());
+    const qsizetype nextMark = head.indexOf(SectionMark);
+    m_sections.append(nextMark < 0 ? head : head.first(nextMark));
 }
 
 int countStars(QStringView section)
@@ -71,8 +94,14 @@ int countStars(QStringView section)
     return count;
 }
 
-QStringView detailMarker(Detail detail) { return textsOf(detail).marker; }
-QStringView detailPrefix(Detail detail) { return textsOf(detail).prefix; }
+QStringView detailMarker(Detail detail)
+{
+    return textsOf(detail).marker;
+}
+QStringView detailPrefix(Detail detail)
+{
+    return textsOf(detail).prefix;
+}
 
 QString cutValue(QStringView section, Detail detail)
 {
@@ -93,7 +122,10 @@ QString cutValue(QStringView section, Detail detail)
     return removeAll(upToFirstDivEnd(kept), ParagraphJoint);
 }
 
-QStringView descriptionMarker() { return u"<div class=\"lotconts\">"; }
+QStringView descriptionMarker()
+{
+    return u"<div class=\"lotconts\">";
+}
 
 QString cutDescription(QStringView page)
 {
@@ -105,7 +137,10 @@ QString cutDescription(QStringView page)
     return text;
 }
 
-FortuneReport parse(QStringView page) { return parse(Sections(page), page); }
+FortuneReport parse(QStringView page)
+{
+    return parse(Sections(page), page);
+}
 
 FortuneReport parse(const Sections &sections, QStringView page)
 {
@@ -126,10 +161,14 @@ FortuneReport parse(const Sections &sections, QStringView page)
 int starsOf(const FortuneReport &report, Aspect aspect)
 {
     switch (aspect) {
-    case Aspect::Overall: return report.overallStars;
-    case Aspect::Love: return report.loveStars;
-    case Aspect::Work: return report.workStars;
-    case Aspect::Finance: return report.financeStars;
+    case Aspect::Overall:
+        return report.overallStars;
+    case Aspect::Love:
+        return report.loveStars;
+    case Aspect::Work:
+        return report.workStars;
+    case Aspect::Finance:
+        return report.financeStars;
     }
     return 0;
 }
@@ -137,11 +176,16 @@ int starsOf(const FortuneReport &report, Aspect aspect)
 QString valueOf(const FortuneReport &report, Detail detail)
 {
     switch (detail) {
-    case Detail::Health: return report.healthIndex;
-    case Detail::Negotiation: return report.negotiationIndex;
-    case Detail::Colour: return report.luckyColour;
-    case Detail::Number: return report.luckyNumber;
-    case Detail::Matching: return report.matchingSign;
+    case Detail::Health:
+        return report.healthIndex;
+    case Detail::Negotiation:
+        return report.negotiationIndex;
+    case Detail::Colour:
+        return report.luckyColour;
+    case Detail::Number:
+        return report.luckyNumber;
+    case Detail::Matching:
+        return report.matchingSign;
     }
     return {};
 }

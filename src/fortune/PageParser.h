@@ -23,7 +23,9 @@ enum class Detail { Health = 5, Negotiation = 6, Colour = 7, Number = 8, Matchin
 inline constexpr int LastSectionRead = 9;
 
 // The sections a page is cut into; views into the page text, which must
-// outlive them. Only sections 0..LastSectionRead are kept: nothing later is read.
+// outlive them. Only sections 0..LastSectionRead are kept: nothing later is
+// read. The last of them is only ever read up to its first "</div>", so it is
+// kept up to there (or to its end, when it has none).
 class Sections
 {
 public:

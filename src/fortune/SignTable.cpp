@@ -15,14 +15,15 @@ constexpr std::array<SignInfo, SignCount> Rows{{
     {6, u"Command6", u"处女座", u"处女座", u"cv", u"cvdj", u"virgo", u"08/23-09/22", u"icv", 6},
     {7, u"Command7", u"天秤座", u"天秤座", u"tc", u"tcdj", u"libra", u"09/23-10/23", u"itc", 7},
     {8, u"Command8", u"天蝎座", u"天蝎座", u"tx", u"txdj", u"scorpio", u"10/24-11/22", u"itx", 8},
-    {9, u"Command9", u"射手座", u"射手座", u"ss", u"ssdj", u"sagittarius", u"11/23-12/21", u"iss", 9},
-    {10, u"Command10", u"摩羯座", u"摩羯座", u"mj", u"mjdj", u"capricorn", u"12/22-01/19", u"imj", 10},
+    {9, u"Command9", u"射手座", u"射手座", u"ss", u"ssdj", u"sagittarius", u"11/23-12/21", u"iss",
+     9},
+    {10, u"Command10", u"摩羯座", u"摩羯座", u"mj", u"mjdj", u"capricorn", u"12/22-01/19", u"imj",
+     10},
     {11, u"Command11", u"水瓶座", u"水瓶", u"sp", u"spdj", u"aquarius", u"01/20-02/18", u"isp", 11},
     {12, u"Command12", u"双鱼座", u"双鱼座", u"sy", u"sydj", u"pisces", u"02/19-03/20", u"isy", 12},
 }};
 
-template <typename Field>
-const SignInfo *findBy(Field field, QStringView value)
+template <typename Field> const SignInfo *findBy(Field field, QStringView value)
 {
     const auto it = std::find_if(Rows.begin(), Rows.end(),
                                  [&](const SignInfo &row) { return row.*field == value; });
@@ -38,17 +39,32 @@ QString withTail(QStringView head, DayMode mode, QStringView todayTail, QStringV
 
 } // namespace
 
-const std::array<SignInfo, SignCount> &all() { return Rows; }
+const std::array<SignInfo, SignCount> &all()
+{
+    return Rows;
+}
 
 const SignInfo *byIndex(int index)
 {
     return index >= 1 && index <= SignCount ? &Rows[index - 1] : nullptr;
 }
 
-const SignInfo *byCode(QStringView code) { return findBy(&SignInfo::code, code); }
-const SignInfo *byName(QStringView name) { return findBy(&SignInfo::name, name); }
-const SignInfo *byDispatcher(QStringView name) { return findBy(&SignInfo::dispatcher, name); }
-const SignInfo *bySlug(QStringView slug) { return findBy(&SignInfo::slug, slug); }
+const SignInfo *byCode(QStringView code)
+{
+    return findBy(&SignInfo::code, code);
+}
+const SignInfo *byName(QStringView name)
+{
+    return findBy(&SignInfo::name, name);
+}
+const SignInfo *byDispatcher(QStringView name)
+{
+    return findBy(&SignInfo::dispatcher, name);
+}
+const SignInfo *bySlug(QStringView slug)
+{
+    return findBy(&SignInfo::slug, slug);
+}
 
 const std::array<const SignInfo *, SignCount> &inCheckOrder()
 {

@@ -30,6 +30,9 @@ QString doneText(const SignInfo &sign, DayMode mode);
 QString failedText(const SignInfo &sign, DayMode mode);
 
 // Position of the row in all() (0..11).
-inline int position(const SignInfo &sign) { return sign.index - 1; }
+inline int position(const SignInfo &sign)
+{
+    return sign.index - 1;
+}
 
 } // namespace SignTable

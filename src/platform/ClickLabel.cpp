@@ -11,6 +11,12 @@ ClickLabel::ClickLabel(const QString &text, QWidget *parent)
     setMouseTracking(true);
 }
 
+void ClickLabel::setForeColor(const QColor &color)
+{
+    m_foreColor = color;
+    setStyleSheet(color.isValid() ? QStringLiteral("color: %1;").arg(color.name()) : QString());
+}
+
 void ClickLabel::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)

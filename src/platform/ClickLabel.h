@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QLabel>
 
 // A label that acts like a link: it reports clicks, presses and the mouse
@@ -9,6 +10,10 @@ class ClickLabel : public QLabel
     Q_OBJECT
 public:
     explicit ClickLabel(const QString &text, QWidget *parent = nullptr);
+
+    // The text colour, kept above whatever the skin says.
+    QColor foreColor() const { return m_foreColor; }
+    void setForeColor(const QColor &color);
 
 signals:
     void clicked();
@@ -21,4 +26,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QColor m_foreColor;
 };

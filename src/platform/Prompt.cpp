@@ -15,9 +15,12 @@ Responder &responder()
 QMessageBox::StandardButtons buttonsFor(Buttons buttons)
 {
     switch (buttons) {
-    case Buttons::Ok: return QMessageBox::Ok;
-    case Buttons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case Buttons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case Buttons::Ok:
+        return QMessageBox::Ok;
+    case Buttons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case Buttons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
@@ -25,9 +28,12 @@ QMessageBox::StandardButtons buttonsFor(Buttons buttons)
 QMessageBox::StandardButton escapeFor(Buttons buttons)
 {
     switch (buttons) {
-    case Buttons::Ok: return QMessageBox::Ok;
-    case Buttons::YesNo: return QMessageBox::No;
-    case Buttons::YesNoCancel: return QMessageBox::Cancel;
+    case Buttons::Ok:
+        return QMessageBox::Ok;
+    case Buttons::YesNo:
+        return QMessageBox::No;
+    case Buttons::YesNoCancel:
+        return QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
@@ -35,11 +41,16 @@ QMessageBox::StandardButton escapeFor(Buttons buttons)
 Answer answerFor(int button, Buttons buttons)
 {
     switch (button) {
-    case QMessageBox::Ok: return Answer::Ok;
-    case QMessageBox::Yes: return Answer::Yes;
-    case QMessageBox::No: return Answer::No;
-    case QMessageBox::Cancel: return Answer::Cancel;
-    default: return answerFor(escapeFor(buttons), buttons);
+    case QMessageBox::Ok:
+        return Answer::Ok;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    case QMessageBox::Cancel:
+        return Answer::Cancel;
+    default:
+        return answerFor(escapeFor(buttons), buttons);
     }
 }
 
@@ -62,6 +73,9 @@ Answer show(QWidget *parent, const Request &request)
     return answerFor(box.exec(), request.buttons);
 }
 
-void setResponder(Responder newResponder) { responder() = std::move(newResponder); }
+void setResponder(Responder newResponder)
+{
+    responder() = std::move(newResponder);
+}
 
 } // namespace Prompt

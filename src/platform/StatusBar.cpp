@@ -3,8 +3,8 @@
 #include "fortune/DateRules.h"
 
 #include <QDateTime>
-#include <QResizeEvent>
 #include <QLabel>
+#include <QResizeEvent>
 #include <QTimer>
 
 namespace {

@@ -51,16 +51,17 @@ void TestDateRules::pageAddress_data()
     QTest::addColumn<QString>("expected");
 
     const QDate day(2013, 12, 27);
-    QTest::newRow("today") << "http://fortune.example" << "aries" << false << day
+    QTest::newRow("today") << "http://fortune.example"
+                           << "aries" << false << day
                            << "http://fortune.example/astro/view/aries/day/";
     QTest::newRow("tomorrow, date straight after the slash")
-        << "http://fortune.example" << "aquarius" << true << day
-        << "http://fortune.example/astro/view/aquarius/day/20131228";
+        << "http://fortune.example"
+        << "aquarius" << true << day << "http://fortune.example/astro/view/aquarius/day/20131228";
     QTest::newRow("base with a port and a slash")
-        << "http://127.0.0.1:18231/" << "sagittarius" << false << day
-        << "http://127.0.0.1:18231/astro/view/sagittarius/day/";
-    QTest::newRow("base below a path") << "http://h.example/mirror" << "leo" << true
-                                       << QDate(2013, 12, 31)
+        << "http://127.0.0.1:18231/"
+        << "sagittarius" << false << day << "http://127.0.0.1:18231/astro/view/sagittarius/day/";
+    QTest::newRow("base below a path") << "http://h.example/mirror"
+                                       << "leo" << true << QDate(2013, 12, 31)
                                        << "http://h.example/mirror/astro/view/leo/day/20140101";
 }
 
@@ -72,17 +73,20 @@ void TestDateRules::pageAddress()
     QFETCH(QDate, today);
     const SignInfo *sign = SignTable::bySlug(slug);
     QVERIFY(sign);
-    const QUrl address = DateRules::pageAddress(QUrl(base), *sign,
-                                                tomorrow ? DayMode::Tomorrow : DayMode::Today, today);
+    const QUrl address = DateRules::pageAddress(
+        QUrl(base), *sign, tomorrow ? DayMode::Tomorrow : DayMode::Today, today);
     QTEST(address.toString(), "expected");
 }
 
 void TestDateRules::shortDateUnderTheCLocale()
 {
-    QCOMPARE(DateRules::shortDateText(QDate(2013, 12, 27), QLocale::c()), QStringLiteral("2013-12-27"));
-    QCOMPARE(DateRules::shortDateText(QDate(2026, 1, 5), QLocale::c()), QStringLiteral("2026-01-05"));
+    QCOMPARE(DateRules::shortDateText(QDate(2013, 12, 27), QLocale::c()),
+             QStringLiteral("2013-12-27"));
+    QCOMPARE(DateRules::shortDateText(QDate(2026, 1, 5), QLocale::c()),
+             QStringLiteral("2026-01-05"));
     // Other locales use their own short form, which always names the year.
-    const QString chinese = DateRules::shortDateText(QDate(2013, 12, 27), QLocale(QLocale::Chinese, QLocale::China));
+    const QString chinese =
+        DateRules::shortDateText(QDate(2013, 12, 27), QLocale(QLocale::Chinese, QLocale::China));
     QVERIFY2(chinese.contains(u"2013") && chinese.contains(u"12") && chinese.contains(u"27"),
              qPrintable(chinese));
 }
@@ -93,10 +97,13 @@ void TestDateRules::footerText_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("host only gets a slash")
-        << "http://bbs.example.com" << "本信息由澄川知微阁提供!官方论坛:HTTP://bbs.example.com/";
+        << "http://bbs.example.com"
+        << "本信息由澄川知微阁提供!官方论坛:HTTP://bbs.example.com/";
     QTest::newRow("path keeps its slash")
-        << "http://127.0.0.1:18231/bbs/" << "本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:18231/bbs/";
-    QTest::newRow("https") << "https://forum.example/" << "本信息由澄川知微阁提供!官方论坛:HTTPS://forum.example/";
+        << "http://127.0.0.1:18231/bbs/"
+        << "本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:18231/bbs/";
+    QTest::newRow("https") << "https://forum.example/"
+                           << "本信息由澄川知微阁提供!官方论坛:HTTPS://forum.example/";
 }
 
 void TestDateRules::footerText()

@@ -11,24 +11,31 @@ namespace {
 QString pageWith(std::initializer_list<QString> sections, const QString &head = QString(),
                  const QString &tail = QString())
 {
-    QString page = QStringLiteral("<html><body><div class=\"top\">") + head + QStringLiteral("</div>");
+    QString page =
+        QStringLiteral("<html><body><div class=\"top\">") + head + QStringLiteral("</div>");
     for (const QString &section : sections)
         page += QStringLiteral("<h4>") + section;
     return page + tail + QStringLiteral("</body></html>");
 }
 
-QString stars(int n) { return QStringLiteral("<img src=\"/img/star.gif\"/>").repeated(n); }
+QString stars(int n)
+{
+    return QStringLiteral("<img src=\"/img/star.gif\"/>").repeated(n);
+}
 
 QString wellFormedPage()
 {
-    return pageWith({QStringLiteral("综合运势</h4><p>") + stars(3) + QStringLiteral("</p></div><div>"),
-                     QStringLiteral("爱情运势</h4><p>") + stars(2) + QStringLiteral("</p></div><div>"),
-                     QStringLiteral("工作状况</h4><p>") + stars(4) + QStringLiteral("</p></div><div>"),
-                     QStringLiteral("理财投资</h4><p>") + stars(5) + QStringLiteral("</p></div><div>"),
-                     QStringLiteral("健康指数</h4><p>85%</p></div><div>"), QStringLiteral("商谈指数</h4><p>70%</p></div><div>"),
-                     QStringLiteral("幸运颜色</h4><p>红色</p></div><div>"), QStringLiteral("幸运数字</h4><p>7</p></div><div>"),
-                     QStringLiteral("速配星座</h4><p>天秤座</p></div>")},
-                    {}, QStringLiteral("<div class=\"lotconts\">今天适合学习。</div>"));
+    return pageWith(
+        {QStringLiteral("综合运势</h4><p>") + stars(3) + QStringLiteral("</p></div><div>"),
+         QStringLiteral("爱情运势</h4><p>") + stars(2) + QStringLiteral("</p></div><div>"),
+         QStringLiteral("工作状况</h4><p>") + stars(4) + QStringLiteral("</p></div><div>"),
+         QStringLiteral("理财投资</h4><p>") + stars(5) + QStringLiteral("</p></div><div>"),
+         QStringLiteral("健康指数</h4><p>85%</p></div><div>"),
+         QStringLiteral("商谈指数</h4><p>70%</p></div><div>"),
+         QStringLiteral("幸运颜色</h4><p>红色</p></div><div>"),
+         QStringLiteral("幸运数字</h4><p>7</p></div><div>"),
+         QStringLiteral("速配星座</h4><p>天秤座</p></div>")},
+        {}, QStringLiteral("<div class=\"lotconts\">今天适合学习。</div>"));
 }
 
 } // namespace
@@ -66,6 +73,12 @@ void TestPageParser::sections_data()
     QTest::newRow("only sections up to 9 are kept, 9 ends at the 10th heading")
         << QStringLiteral("0<h4>1<h4>2<h4>3<h4>4<h4>5<h4>6<h4>7<h4>8<h4>9<h4>10<h4>11")
         << QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
+    QTest::newRow("the last section read is kept up to its first div end")
+        << QStringLiteral("0<h4>1<h4>2<h4>3<h4>4<h4>5<h4>6<h4>7<h4>8<h4>9</div>x<h4>10")
+        << QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9</div>"};
+    QTest::newRow("a 10th heading before the div end still ends it")
+        << QStringLiteral("0<h4>1<h4>2<h4>3<h4>4<h4>5<h4>6<h4>7<h4>8<h4>9<h4>10</div>")
+        << QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
 }
 
 void TestPageParser::sections()
@@ -86,7 +99,8 @@ void TestPageParser::countStars_data()
     QTest::addColumn<int>("expected");
 
     QTest::newRow("three before the div end, two after")
-        << QStringLiteral("综合运势</h4><p>") + stars(3) + QStringLiteral("</p></div>") + stars(2) << 3;
+        << QStringLiteral("综合运势</h4><p>") + stars(3) + QStringLiteral("</p></div>") + stars(2)
+        << 3;
     QTest::newRow("five") << stars(5) + QStringLiteral("</div>") << 5;
     QTest::newRow("six") << stars(6) + QStringLiteral("</div>") << 6;
     QTest::newRow("none before the div end") << QStringLiteral("x</div>") + stars(4) << 0;
@@ -126,8 +140,8 @@ void TestPageParser::cutValue_data()
     QTest::newRow("text after the div end is dropped")
         << QStringLiteral("幸运数字</h4><p>7</p></div><div>8</div>") << number
         << QStringLiteral("7");
-    QTest::newRow("no div end gives nothing") << QStringLiteral("幸运数字</h4><p>7</p>") << number
-                                              << QString();
+    QTest::newRow("no div end gives nothing")
+        << QStringLiteral("幸运数字</h4><p>7</p>") << number << QString();
     QTest::newRow("a missing marker keeps the heading")
         << QStringLiteral("其他</h4><p>7</p></div>") << number << QStringLiteral("其他</h4><p>7");
     QTest::newRow("another detail's marker is not removed")
@@ -203,16 +217,17 @@ void TestPageParser::wholePage()
     QCOMPARE(report.matchingSign, QStringLiteral("天秤座"));
     QCOMPARE(report.description, QStringLiteral("今天适合学习。"));
     // Stars before the first heading count for no aspect.
-    const FortuneReport withStarsInHead = PageParser::parse(
-        pageWith({QStringLiteral("综合运势</h4><p></p></div>")}, stars(4)));
+    const FortuneReport withStarsInHead =
+        PageParser::parse(pageWith({QStringLiteral("综合运势</h4><p></p></div>")}, stars(4)));
     QCOMPARE(withStarsInHead.overallStars, 0);
 }
 
 void TestPageParser::missingSectionsLeaveValuesEmpty()
 {
     const FortuneReport report = PageParser::parse(
-        pageWith({stars(1) + QStringLiteral("</div>"), stars(2) + QStringLiteral("</div>"), stars(3) + QStringLiteral("</div>"),
-                  stars(4) + QStringLiteral("</div>"), QStringLiteral("健康指数</h4><p>60%</p></div>"),
+        pageWith({stars(1) + QStringLiteral("</div>"), stars(2) + QStringLiteral("</div>"),
+                  stars(3) + QStringLiteral("</div>"), stars(4) + QStringLiteral("</div>"),
+                  QStringLiteral("健康指数</h4><p>60%</p></div>"),
                   QStringLiteral("商谈指数</h4><p>61%</p></div>")}));
     QCOMPARE(report.financeStars, 4);
     QCOMPARE(report.negotiationIndex, QStringLiteral("61%"));

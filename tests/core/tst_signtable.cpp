@@ -32,8 +32,8 @@ void TestSignTable::rows_data()
     QTest::addColumn<int>("checkOrder");
 
     auto row = [](int index, const char *button, const char *name, const char *fetchName,
-                  const char *code, const char *dispatcher, const char *slug,
-                  const char *dateRange, const char *picture, int checkOrder) {
+                  const char *code, const char *dispatcher, const char *slug, const char *dateRange,
+                  const char *picture, int checkOrder) {
         QTest::newRow(slug) << index << QString::fromUtf8(button) << QString::fromUtf8(name)
                             << QString::fromUtf8(fetchName) << QString::fromUtf8(code)
                             << QString::fromUtf8(dispatcher) << QString::fromUtf8(slug)
@@ -145,16 +145,16 @@ void TestSignTable::checkOrderWalk()
     QStringList walked;
     for (const SignInfo *sign : SignTable::inCheckOrder())
         walked << sign->name.toString();
-    QCOMPARE(walked, QStringList({"白羊座", "双子座", "金牛座", "巨蟹座", "狮子座", "处女座", "天秤座",
-                                  "天蝎座", "射手座", "摩羯座", "水瓶座", "双鱼座"}));
+    QCOMPARE(walked, QStringList({"白羊座", "双子座", "金牛座", "巨蟹座", "狮子座", "处女座",
+                                  "天秤座", "天蝎座", "射手座", "摩羯座", "水瓶座", "双鱼座"}));
 }
 
 void TestSignTable::fieldsAreUnique()
 {
     std::set<QString> seen;
     for (const SignInfo &sign : SignTable::all()) {
-        for (QStringView field : {sign.button, sign.name, sign.code, sign.dispatcher, sign.slug,
-                                  sign.picture}) {
+        for (QStringView field :
+             {sign.button, sign.name, sign.code, sign.dispatcher, sign.slug, sign.picture}) {
             QVERIFY2(seen.insert(field.toString()).second, qPrintable(field.toString()));
         }
     }

@@ -165,7 +165,8 @@ void TestQueryFlow::tomorrowDateFollowsTheClock_data()
 {
     QTest::addColumn<QDate>("today");
     QTest::addColumn<QByteArray>("path");
-    QTest::newRow("31 December") << QDate(2013, 12, 31) << QByteArray("/astro/view/aries/day/20140101");
+    QTest::newRow("31 December") << QDate(2013, 12, 31)
+                                 << QByteArray("/astro/view/aries/day/20140101");
     QTest::newRow("28 February, leap year")
         << QDate(2024, 2, 28) << QByteArray("/astro/view/aries/day/20240229");
     QTest::newRow("28 February, common year")
@@ -226,7 +227,9 @@ void TestQueryFlow::starRows()
     query(m_form->Command1); // a first fortune with stars in every row
     PageSpec spec;
     spec.overall = spec.love = spec.work = spec.finance = count;
-    m_answer = [&](const httpkit::Request &) { return Response::html(TestPages::page(spec).toUtf8()); };
+    m_answer = [&](const httpkit::Request &) {
+        return Response::html(TestPages::page(spec).toUtf8());
+    };
     query(m_form->Command3);
 
     using PageParser::Aspect;
@@ -244,7 +247,9 @@ void TestQueryFlow::missingPartsLeaveNoOldText()
     PageSpec spec;
     spec.sections = 6;
     spec.withDescription = false;
-    m_answer = [&](const httpkit::Request &) { return Response::html(TestPages::page(spec).toUtf8()); };
+    m_answer = [&](const httpkit::Request &) {
+        return Response::html(TestPages::page(spec).toUtf8());
+    };
     query(m_form->Command4);
     QCOMPARE(m_form->Label11->text(), QStringLiteral("巨蟹座"));
     QCOMPARE(m_form->Label6->text(), QStringLiteral("商谈指数:70%"));
@@ -259,7 +264,9 @@ void TestQueryFlow::valuesStayLiteralText()
     PageSpec spec;
     spec.colour = QStringLiteral("<b>红</b>");
     spec.description = QStringLiteral("好<br/>运");
-    m_answer = [&](const httpkit::Request &) { return Response::html(TestPages::page(spec).toUtf8()); };
+    m_answer = [&](const httpkit::Request &) {
+        return Response::html(TestPages::page(spec).toUtf8());
+    };
     query(m_form->Command1);
     QCOMPARE(m_form->Label7->text(), QStringLiteral("幸运颜色:<b>红</b>"));
     QCOMPARE(m_form->Label7->textFormat(), Qt::PlainText);
@@ -308,14 +315,17 @@ void TestQueryFlow::failuresKeepThePanel()
 
     m_answer = [kind](const httpkit::Request &) {
         switch (kind) {
-        case 0: return Response::status404();
+        case 0:
+            return Response::status404();
         case 1: {
             Response r = Response::html(TestPages::page().toUtf8()); // even a fortune-looking body
             r.status = 500;
             return r;
         }
-        case 2: return Response::html(QByteArray());
-        case 3: return Response::html("<html><body>维护中</body></html>");
+        case 2:
+            return Response::html(QByteArray());
+        case 3:
+            return Response::html("<html><body>维护中</body></html>");
         case 4: {
             Response r = Response::html(TestPages::page().toUtf8());
             r.delivery = Response::Delivery::ResetMidBody;

@@ -15,7 +15,7 @@ struct PageSpec
     QString number = QStringLiteral("7");
     QString matching = QStringLiteral("天秤座");
     QString description = QStringLiteral("今天适合学习。");
-    int sections = 9;          // how many <h4> sections the page has (0..9)
+    int sections = 9; // how many <h4> sections the page has (0..9)
     bool withDescription = true;
 };
 

@@ -29,7 +29,8 @@
 
 namespace {
 
-struct Options {
+struct Options
+{
     bool opaque = false;
     bool mono = false;
     QString input;
@@ -72,8 +73,8 @@ bool parseArguments(const QStringList &args, Options &opt)
     opt.output = positional.at(1);
     opt.width = positional.at(2).toInt(&okW);
     opt.height = positional.at(3).toInt(&okH);
-    if (!okW || !okH || opt.width <= 0 || opt.height <= 0 || opt.width > 4096
-        || opt.height > 4096) {
+    if (!okW || !okH || opt.width <= 0 || opt.height <= 0 || opt.width > 4096 ||
+        opt.height > 4096) {
         complain(QStringLiteral("bad size %1 x %2").arg(positional.at(2), positional.at(3)));
         return false;
     }
@@ -89,8 +90,7 @@ QStringList fontFamiliesIn(const QByteArray &svg)
 {
     QSet<QString> seen;
     QStringList families;
-    static const QRegularExpression re(
-        QStringLiteral(R"(font-family\s*[=:]\s*["']?([^"';>]+))"));
+    static const QRegularExpression re(QStringLiteral(R"(font-family\s*[=:]\s*["']?([^"';>]+))"));
     auto it = re.globalMatch(QString::fromUtf8(svg));
     while (it.hasNext()) {
         const auto m = it.next();
@@ -184,8 +184,8 @@ int main(int argc, char *argv[])
     img.fill(Qt::transparent);
     {
         QPainter painter(&img);
-        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing
-                               | QPainter::SmoothPixmapTransform);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                               QPainter::SmoothPixmapTransform);
         renderer.render(&painter, QRectF(0, 0, opt.width, opt.height));
     }
 

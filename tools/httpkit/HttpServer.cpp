@@ -14,7 +14,10 @@ namespace {
 constexpr qsizetype MaxHeadBytes = 64 * 1024;
 const char *const PendingProperty = "httpkit.pending";
 
-bool sameName(QByteArrayView a, QByteArrayView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(QByteArrayView a, QByteArrayView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 QByteArray headerIn(const HeaderList &headers, QByteArrayView name)
 {
@@ -51,7 +54,8 @@ void resetConnection(QTcpSocket *socket)
 {
     socket->flush();
     const linger hardClose{1, 0};
-    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hardClose, sizeof hardClose);
+    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hardClose,
+                 sizeof hardClose);
     socket->abort();
 }
 
@@ -81,7 +85,10 @@ QByteArray Request::query() const
     return q < 0 ? QByteArray() : target.mid(q + 1);
 }
 
-QByteArray Request::header(QByteArrayView name) const { return headerIn(headers, name); }
+QByteArray Request::header(QByteArrayView name) const
+{
+    return headerIn(headers, name);
+}
 
 bool Request::hasHeader(QByteArrayView name) const
 {
@@ -127,24 +134,40 @@ Response &Response::withHeader(QByteArray name, QByteArray value)
     return *this;
 }
 
-QByteArray Response::headerValue(QByteArrayView name) const { return headerIn(headers, name); }
+QByteArray Response::headerValue(QByteArrayView name) const
+{
+    return headerIn(headers, name);
+}
 
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -152,7 +175,8 @@ QByteArray gzipCompress(const QByteArray &data)
 {
     z_stream stream{};
     // 15 + 16: a gzip wrapper instead of zlib's
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
         return {};
     QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))) + 32, Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
@@ -180,18 +204,30 @@ bool Server::listen(const QHostAddress &address, quint16 port)
     return m_server->listen(address, port);
 }
 
-quint16 Server::port() const { return m_server->serverPort(); }
+quint16 Server::port() const
+{
+    return m_server->serverPort();
+}
 
 QUrl Server::baseUrl() const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port()));
 }
 
-QString Server::errorString() const { return m_server->errorString(); }
+QString Server::errorString() const
+{
+    return m_server->errorString();
+}
 
-void Server::setHandler(Handler handler) { m_handler = std::move(handler); }
+void Server::setHandler(Handler handler)
+{
+    m_handler = std::move(handler);
+}
 
-int Server::openConnections() const { return int(findChildren<QTcpSocket *>().size()); }
+int Server::openConnections() const
+{
+    return int(findChildren<QTcpSocket *>().size());
+}
 
 void Server::acceptConnections()
 {
@@ -236,8 +272,9 @@ void Server::answer(QTcpSocket *socket, const Request &request)
     if (response.gzip)
         body = gzipCompress(body);
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
-        + (response.reason.isEmpty() ? reasonPhrase(response.status) : response.reason) + "\r\n";
+    QByteArray head =
+        "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
+        (response.reason.isEmpty() ? reasonPhrase(response.status) : response.reason) + "\r\n";
     for (const auto &[name, value] : std::as_const(response.headers))
         head += name + ": " + value + "\r\n";
     if (response.gzip)

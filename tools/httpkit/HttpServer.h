@@ -49,8 +49,8 @@ struct Response
     HeaderList headers;
     QByteArray body;
     Delivery delivery = Delivery::Whole;
-    bool gzip = false;     // gzip the body and say so in Content-Encoding
-    int delayMs = 0;       // wait this long before the first byte
+    bool gzip = false; // gzip the body and say so in Content-Encoding
+    int delayMs = 0;   // wait this long before the first byte
     int dripIntervalMs = 1000;
 
     static Response text(QByteArray body, QByteArray contentType = "text/plain; charset=utf-8");

@@ -1,0 +1,157 @@
+#include "Form3.h"
+
+#include "platform/RuntimeFiles.h"
+#include "platform/WindowOpacity.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QTimer>
+
+Form3::Form3(const QString &appDir, std::function<void()> openMainWindow, QWidget *parent)
+    : QWidget(parent)
+    , m_appDir(appDir)
+    , m_openMainWindow(std::move(openMainWindow))
+{
+    Form_Load();
+}
+
+void Form3::Form_Load()
+{
+    // Before anything else: the skin the main window attaches is one of them.
+    RuntimeFiles::writeAll(m_appDir);
+
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("Form3"));
+    // Its corners are cut round, so a frame would only show as stray edges.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    // The picture is one column and three rows larger: the edges are cropped.
+    setFixedSize(ClientWidth, ClientHeight);
+    m_picture = QPixmap(QStringLiteral(":/zhiwei/splash.png"));
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    applyShape();
+    // Clear until the first tick, so it never flashes up at full strength.
+    setWindowOpacity(0.0);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(TickMs);
+    connect(Timer1, &QTimer::timeout, this, &Form3::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(TickMs);
+    connect(Timer2, &QTimer::timeout, this, &Form3::Timer2_Timer);
+    Timer1->start();
+}
+
+QRegion Form3::shape(QSize size)
+{
+    QPainterPath path;
+    path.addRoundedRect(QRectF(QPointF(0, 0), size), CornerEllipse / 2.0, CornerEllipse / 2.0);
+    return QRegion(path.toFillPolygon().toPolygon());
+}
+
+void Form3::applyShape()
+{
+    setMask(shape(size()));
+}
+
+void Form3::applyOpacity(quint8 value)
+{
+    WindowOpacity::set(this, value / 255.0);
+    emit opacityApplied(value);
+}
+
+void Form3::Timer1_Timer()
+{
+    applyOpacity(m_fadeIn);
+    if (m_fadeIn == 255) {
+        Timer1->stop();
+        return;
+    }
+    m_fadeIn += OpacityStep;
+}
+
+void Form3::Timer2_Timer()
+{
+    applyOpacity(m_fadeOut);
+    if (m_fadeOut != 0) {
+        m_fadeOut -= OpacityStep;
+        return;
+    }
+    Timer2->stop();
+    // The main window opens first: with the splash gone and nothing else
+    // open, the program would end.
+    if (m_openMainWindow)
+        m_openMainWindow();
+    close();
+}
+
+void Form3::Form_Click()
+{
+    // Once leaving, further clicks change nothing.
+    if (m_leaving)
+        return;
+    m_leaving = true;
+    Timer1->stop();
+    // From opaque, wherever the fade-in was cut short.
+    m_fadeOut = 255;
+    Timer2->start();
+}
+
+void Form3::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_picture);
+}
+
+void Form3::mousePressEvent(QMouseEvent *event)
+{
+    Form_Click();
+    event->accept();
+}
+
+void Form3::keyPressEvent(QKeyEvent *event)
+{
+    // So that the splash can be passed without a mouse.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+    case Qt::Key_Escape:
+        Form_Click();
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void Form3::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        applyShape();
+}
+
+void Form3::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    applyShape();
+}
+
+void Form3::closeEvent(QCloseEvent *event)
+{
+    // Closed by the window system, the program ends here: no tick may still
+    // open the main window while the splash waits to be deleted.
+    Timer1->stop();
+    Timer2->stop();
+    QWidget::closeEvent(event);
+}

@@ -1,0 +1,200 @@
+#include "MediaPlayer.h"
+
+#include <QAudioOutput>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QUrl>
+
+Q_LOGGING_CATEGORY(lcMedia, "zhiwei.media")
+
+namespace {
+
+// Shorter rounds than this are not looped (a click, a broken file that
+// "ends" at once): real music is longer, and a loop this fast only burns CPU.
+constexpr qint64 MinLoopRoundMs = 250;
+
+} // namespace
+
+void MediaPlayer::Controls::play()
+{
+    m_player->play();
+}
+
+void MediaPlayer::Controls::stop()
+{
+    if (m_player->m_url.isEmpty() || m_player->m_unplayable)
+        return;
+    m_player->m_startWhenOpen = false;
+    m_player->m_player->stop();
+    m_player->report(Stopped);
+}
+
+double MediaPlayer::Controls::currentPosition() const
+{
+    return m_player->m_player->position() / 1000.0;
+}
+
+MediaPlayer::MediaPlayer(QObject *parent)
+    : QObject(parent)
+    , m_player(new QMediaPlayer(this))
+    , m_output(new QAudioOutput(this))
+{
+    m_output->setVolume(m_settings.volume / 100.0);
+    m_output->setMuted(m_settings.mute);
+    m_player->setAudioOutput(m_output);
+    m_player->setPlaybackRate(m_settings.rate);
+    // One pass per play(): the end must be seen, or the window cannot loop.
+    m_player->setLoops(m_settings.playCount);
+
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this, &MediaPlayer::follow);
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &MediaPlayer::follow);
+    connect(m_player, &QMediaPlayer::durationChanged, this, &MediaPlayer::follow);
+    connect(m_player, &QMediaPlayer::errorOccurred, this, &MediaPlayer::onError);
+}
+
+MediaPlayer::~MediaPlayer()
+{
+    // Tearing the backend down reports states nobody is left to hear.
+    disconnect(m_player, nullptr, this, nullptr);
+}
+
+void MediaPlayer::setURL(const QString &path)
+{
+    m_player->stop();
+    // A fresh source every time, so the same path again starts from the top.
+    m_player->setSource(QUrl());
+    m_url = path;
+    ++m_opened;
+    m_unplayable = false;
+    m_startWhenOpen = false;
+    if (path.isEmpty()) {
+        report(Stopped);
+        return;
+    }
+    report(Transitioning);
+    const QFileInfo file(path);
+    if (!file.isFile()) {
+        giveUp();
+        return;
+    }
+    m_startWhenOpen = m_settings.autoStart;
+    m_player->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
+}
+
+void MediaPlayer::play()
+{
+    if (m_url.isEmpty() || m_unplayable || m_startWhenOpen)
+        return;
+    if (m_reporting) {
+        // Asked from a state handler: start once every listener has heard the
+        // state, so none of them sees "playing" before "stopped".
+        QMetaObject::invokeMethod(this, &MediaPlayer::play, Qt::QueuedConnection);
+        return;
+    }
+    if (m_player->mediaStatus() == QMediaPlayer::EndOfMedia)
+        m_player->setPosition(0);
+    m_player->play();
+}
+
+void MediaPlayer::startFromTheTop()
+{
+    if (m_url.isEmpty() || m_unplayable)
+        return;
+    // While the file opens, the GStreamer backend seeks with the length still
+    // unknown, which leaves the stream ending at 0 s: the tune then "plays"
+    // in a few milliseconds. A seek now, with the length known, repairs
+    // that; a seek to where it stands is skipped, hence 1 ms.
+    m_player->setPosition(1);
+    m_player->play();
+}
+
+void MediaPlayer::onError(QMediaPlayer::Error error)
+{
+    qCDebug(lcMedia) << "error" << error << m_player->errorString();
+    // Errors are never shown; the media is simply left alone.
+    if (error != QMediaPlayer::NoError && !m_url.isEmpty())
+        giveUp();
+}
+
+void MediaPlayer::follow()
+{
+    const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
+    qCDebug(lcMedia) << "backend" << m_player->playbackState() << status << "at"
+                     << m_player->position() << "of" << m_player->duration() << "ms";
+    if (m_unplayable || m_url.isEmpty())
+        return;
+    if (status == QMediaPlayer::InvalidMedia) {
+        giveUp();
+        return;
+    }
+    if (m_startWhenOpen) {
+        // Open means loaded with a known length; a file whose length never
+        // becomes known cannot be played by this backend and stays silent.
+        if (m_player->duration() > 0 &&
+            (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
+            m_startWhenOpen = false;
+            // Not from inside the backend's own signal; and not at all once
+            // another path has been set meanwhile.
+            QMetaObject::invokeMethod(
+                this,
+                [this, opened = m_opened] {
+                    if (opened == m_opened)
+                        startFromTheTop();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
+
+    switch (m_player->playbackState()) {
+    case QMediaPlayer::PlayingState:
+        // The backend says "playing" as soon as it is asked to, even while the
+        // file is still being opened.
+        if (status != QMediaPlayer::NoMedia && status != QMediaPlayer::LoadingMedia &&
+            m_state != Playing) {
+            m_round.start();
+            report(Playing);
+        }
+        break;
+    case QMediaPlayer::PausedState:
+        report(Paused);
+        break;
+    case QMediaPlayer::StoppedState:
+        // The backend stops first and reports the end after it, or the other
+        // way round; either order makes one "ended, stopped" pair. Stops we
+        // asked for are reported where they are asked for.
+        if (status == QMediaPlayer::EndOfMedia && (m_state == Playing || m_state == Paused)) {
+            report(MediaEnded);
+            // A window that answers "stopped" with play() would spin on a
+            // file that ends as soon as it starts; such a file plays once.
+            if (m_round.elapsed() < MinLoopRoundMs)
+                giveUp();
+            else
+                report(Stopped);
+        }
+        break;
+    }
+}
+
+void MediaPlayer::giveUp()
+{
+    if (m_unplayable)
+        return;
+    m_unplayable = true;
+    m_startWhenOpen = false;
+    m_player->stop();
+    report(Ready);
+}
+
+void MediaPlayer::report(PlayState state)
+{
+    if (state == m_state)
+        return;
+    qCDebug(lcMedia) << "reports" << state;
+    m_state = state;
+    const bool outer = !m_reporting;
+    m_reporting = true;
+    emit PlayStateChange(state);
+    if (outer)
+        m_reporting = false;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// One of the files the program keeps beside its executable, and the number of
+// the embedded resource (":/CUSTOM/<number>") that holds its bytes.
+struct RuntimeFile
+{
+    int resourceNumber;
+    QString fileName;
+};
+
+// The runtime files are written anew at every start, before the main window
+// loads, so the program's folder always has the layout it was shipped with.
+namespace RuntimeFiles {
+
+// In the order they are written.
+const QList<RuntimeFile> &all();
+
+// The embedded bytes of ":/CUSTOM/<number>"; empty if there is no such resource.
+QByteArray resource(int number);
+
+// Makes folder/file.fileName hold exactly the resource's bytes. False when the
+// folder or the file cannot be written; nothing is reported to the user.
+bool write(const QString &folder, const RuntimeFile &file);
+
+// Makes the file at path hold exactly bytes, replacing it whole in one step
+// (a temporary file beside it, renamed into place); an identical file is left
+// untouched. False when it cannot be written.
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+// Writes every file in turn; one that fails does not stop the next.
+// One outcome per file, in the order of all().
+QList<bool> writeAll(const QString &folder);
+
+} // namespace RuntimeFiles

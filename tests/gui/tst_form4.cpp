@@ -1,0 +1,242 @@
+#include "share/Capture.h"
+#include "share/Form4.h"
+
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+// The screenshot window: where its controls sit, how it shows the picture,
+// how it closes; and the picture it is given on a screen that cannot be read.
+class TestForm4 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void window();
+    void controls_data();
+    void controls();
+    void message();
+    void pictureIsStretchedOverImage1();
+    void closing_data();
+    void closing();
+    void captureDrawsTheWholeWindowWhereTheScreenCannotBeRead();
+    void captureOfAPart();
+
+private:
+    Form4 *m_form = nullptr;
+};
+
+namespace {
+
+// Four coloured quarters: stretched or cropped, each lands somewhere else.
+QPixmap quarters(QSize size)
+{
+    QPixmap picture(size);
+    QPainter painter(&picture);
+    const int w = size.width() / 2;
+    const int h = size.height() / 2;
+    painter.fillRect(0, 0, w, h, Qt::red);
+    painter.fillRect(w, 0, size.width() - w, h, Qt::green);
+    painter.fillRect(0, h, w, size.height() - h, Qt::blue);
+    painter.fillRect(w, h, size.width() - w, size.height() - h, Qt::yellow);
+    return picture;
+}
+
+} // namespace
+
+void TestForm4::init()
+{
+    m_form = new Form4;
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+}
+
+void TestForm4::cleanup()
+{
+    delete m_form;
+    m_form = nullptr;
+}
+
+void TestForm4::window()
+{
+    QCOMPARE(m_form->objectName(), QStringLiteral("Form4"));
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("截图窗口"));
+    QCOMPARE(m_form->size(), QSize(482, 460));
+    QCOMPARE(m_form->minimumSize(), QSize(482, 460));
+    QCOMPARE(m_form->maximumSize(), QSize(482, 460));
+    QVERIFY(m_form->isModal());
+    const Qt::WindowFlags flags = m_form->windowFlags();
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(m_form->windowIcon().isNull());
+
+    const QPoint screenCentre = m_form->screen()->availableGeometry().center();
+    const QPoint windowCentre = m_form->frameGeometry().center();
+    QVERIFY2((windowCentre - screenCentre).manhattanLength() <= 1,
+             qPrintable(QStringLiteral("window centre %1,%2; screen centre %3,%4")
+                            .arg(windowCentre.x())
+                            .arg(windowCentre.y())
+                            .arg(screenCentre.x())
+                            .arg(screenCentre.y())));
+
+    // Not even the icon of the window that opens it.
+    QWidget owner;
+    QPixmap dot(16, 16);
+    dot.fill(Qt::red);
+    owner.setWindowIcon(QIcon(dot));
+    Form4 owned(&owner);
+    QVERIFY(owned.windowIcon().isNull());
+}
+
+void TestForm4::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("place");
+    QTest::addColumn<QString>("text");
+
+    auto row = [](const char *name, const char *container, QRect place, const char *text) {
+        QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(container) << place
+                            << QString::fromUtf8(text);
+    };
+    row("Frame2", "Form4", {24, 16, 433, 305}, "");
+    row("Image1", "Frame2", {8, 16, 417, 281}, "");
+    row("Frame1", "Form4", {24, 328, 433, 57}, "");
+    row("Label1", "Frame1", {1, 24, 432, 19},
+        "恭喜!运势已截图到剪贴板!直接粘贴到有需要的地方即可!");
+    row("Command1", "Form4", {24, 400, 433, 41}, "确定");
+}
+
+void TestForm4::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, container);
+    QFETCH(QRect, place);
+    QFETCH(QString, text);
+
+    auto *control = m_form->findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(control->parentWidget()->objectName(), container);
+    QCOMPARE(control->geometry(), place);
+    QVERIFY(control->isVisible());
+    if (auto *button = qobject_cast<QPushButton *>(control))
+        QCOMPARE(button->text(), text);
+    else if (auto *frame = qobject_cast<QGroupBox *>(control))
+        QCOMPARE(frame->title(), text);
+    else if (auto *label = qobject_cast<QLabel *>(control))
+        QCOMPARE(label->text(), text);
+}
+
+void TestForm4::message()
+{
+    QLabel *label = m_form->Label1;
+    QCOMPARE(label->alignment(), Qt::AlignCenter);
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    const QFont font = label->font();
+    QVERIFY(font.bold());
+    QCOMPARE(font.pointSizeF(), 10.5);
+    const QStringList families = font.families();
+    QVERIFY2(families.size() >= 2, qPrintable(families.join(u',')));
+    QVERIFY(families.first() == u"Microsoft YaHei" || families.first() == u"微软雅黑");
+    QVERIFY(families.contains(QStringLiteral("WenQuanYi Micro Hei")));
+    QVERIFY(families.indexOf(QStringLiteral("WenQuanYi Micro Hei")) > 0);
+
+    const QString failed = QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!");
+    m_form->setMessage(failed);
+    QCOMPARE(label->text(), failed);
+    QCOMPARE(label->geometry(), QRect(1, 24, 432, 19));
+}
+
+void TestForm4::pictureIsStretchedOverImage1()
+{
+    m_form->showPicture(quarters({747, 510}));
+    QLabel *image = m_form->Image1;
+    QCOMPARE(image->size(), QSize(417, 281));
+    QVERIFY(image->hasScaledContents());
+    QCOMPARE(image->pixmap().size(), QSize(747, 510));
+
+    // What is on show: each quarter fills a quarter of 417 x 281, so the
+    // proportions of the picture are not kept.
+    const QImage shown = image->grab().toImage();
+    QCOMPARE(shown.size() / shown.devicePixelRatio(), QSize(417, 281));
+    const auto at = [&](int x, int y) -> QColor {
+        return shown.pixelColor(
+            QPointF(x * shown.devicePixelRatio(), y * shown.devicePixelRatio()).toPoint());
+    };
+    QCOMPARE(at(2, 2), QColor(Qt::red));
+    QCOMPARE(at(414, 2), QColor(Qt::green));
+    QCOMPARE(at(2, 278), QColor(Qt::blue));
+    QCOMPARE(at(414, 278), QColor(Qt::yellow));
+    QCOMPARE(at(200, 132), QColor(Qt::red));
+    QCOMPARE(at(216, 148), QColor(Qt::yellow));
+}
+
+void TestForm4::closing_data()
+{
+    QTest::addColumn<bool>("byEscape");
+    QTest::newRow("确定 accepts") << false;
+    QTest::newRow("Escape closes") << true;
+}
+
+void TestForm4::closing()
+{
+    QFETCH(bool, byEscape);
+    QSignalSpy finished(m_form, &QDialog::finished);
+    if (byEscape)
+        QTest::keyClick(m_form, Qt::Key_Escape);
+    else
+        QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!m_form->isVisible());
+    if (!byEscape)
+        QCOMPARE(m_form->result(), int(QDialog::Accepted));
+}
+
+void TestForm4::captureDrawsTheWholeWindowWhereTheScreenCannotBeRead()
+{
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("澄川知微阁 V2"));
+    window.setFixedSize(747, 484);
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor(10, 200, 30));
+    window.setPalette(palette);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    const QPixmap picture = CaptureForm(&window);
+    QCOMPARE(picture.size(), window.frameGeometry().size());
+    // The client area sits where the frame leaves it, showing the window itself.
+    const QImage image = picture.toImage();
+    const QPoint client = window.geometry().topLeft() - window.frameGeometry().topLeft();
+    QCOMPARE(image.pixelColor(client), QColor(10, 200, 30));
+    QCOMPARE(image.pixelColor(client + QPoint(746, 483)), QColor(10, 200, 30));
+    if (!client.isNull())
+        QVERIFY(image.pixelColor(0, 0) != QColor(10, 200, 30));
+
+    // Form4 shows it stretched, the way the main window hands it over.
+    m_form->showPicture(picture);
+    QCOMPARE(m_form->Image1->pixmap().size(), window.frameGeometry().size());
+}
+
+void TestForm4::captureOfAPart()
+{
+    QWidget window;
+    window.setFixedSize(200, 100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(CaptureWindow(&window, true, 10, 20, 50, 40).size(), QSize(50, 40));
+    QCOMPARE(CaptureWindow(&window, false, 0, 0, 30, 30).size(), QSize(30, 30));
+    QVERIFY(CaptureWindow(&window, true, 0, 0, 0, 10).isNull());
+    QVERIFY(CaptureWindow(nullptr, true, 0, 0, 10, 10).isNull());
+}
+
+QTEST_MAIN(TestForm4)
+#include "tst_form4.moc"

@@ -1,0 +1,282 @@
+#include "app/Form1.h"
+#include "finder/Form2.h"
+#include "fortune/DateRules.h"
+#include "platform/ClickLabel.h"
+#include "platform/Clipboard.h"
+#include "platform/Prompt.h"
+#include "platform/StatusBar.h"
+#include "share/Form4.h"
+
+#include "HttpServer.h"
+#include "TestPages.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using httpkit::Response;
+
+namespace {
+
+// Runs `act` on the modal dialog of type T as soon as it is up. Polls from a
+// timer, so that it works whichever event loop shows the dialog.
+template <typename T> void whenModal(QObject *context, std::function<void(T *)> act)
+{
+    auto *poll = new QTimer(context);
+    QObject::connect(poll, &QTimer::timeout, context, [poll, act] {
+        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            act(dialog);
+        }
+    });
+    poll->start(20);
+}
+
+} // namespace
+
+// Sharing the fortune on show, and finding a sign from a birthday, through
+// the main window as a person uses them.
+class TestSharePanel : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void copyBeforeAnyFortuneIsRefused();
+    void copyReportsTheFortuneOnShow();
+    void copyDuringAQueryReportsTheFortuneOnShow();
+    void copyAfterAModeSwitchKeepsTheFortunesDay();
+    void copyToABusyClipboardSaysSo();
+    void copyLabelColours();
+    void shareMenuOpensUnderTheLabel();
+    void captureShowsTheWindowPicture();
+    void finderNoShowsNoDialog();
+    void finderStartsTheQueryOfTheSign();
+
+private:
+    void query(QPushButton *button);
+    QList<Prompt::Request> m_prompts;
+    Prompt::Answer m_answer = Prompt::Answer::Ok;
+    httpkit::Server *m_server = nullptr;
+    std::function<Response(const httpkit::Request &)> m_page;
+    Form1 *m_form = nullptr;
+    QDateTime m_now{QDate(2013, 12, 27), QTime(10, 0)};
+};
+
+void TestSharePanel::init()
+{
+    m_prompts.clear();
+    m_answer = Prompt::Answer::Ok;
+    Prompt::setResponder([this](const Prompt::Request &request) {
+        m_prompts << request;
+        return m_answer;
+    });
+    Clipboard::setRefusingForTesting(false);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+
+    m_page = [](const httpkit::Request &) {
+        PageSpec spec;
+        spec.overall = 3;
+        spec.love = 4;
+        spec.work = 2;
+        spec.finance = 5;
+        return Response::html(TestPages::page(spec).toUtf8());
+    };
+    m_server = new httpkit::Server([this](const httpkit::Request &r) { return m_page(r); });
+    QVERIFY(m_server->listen());
+    Form1::Environment environment;
+    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    environment.clock = [this] { return m_now; };
+    m_form = new Form1(environment);
+    m_form->Timer3->stop();
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+}
+
+void TestSharePanel::cleanup()
+{
+    delete m_form;
+    delete m_server;
+    Prompt::setResponder({});
+    Clipboard::setRefusingForTesting(false);
+}
+
+void TestSharePanel::query(QPushButton *button)
+{
+    QSignalSpy shown(m_form, &Form1::fortuneShown);
+    button->click();
+    QVERIFY(shown.wait(5000));
+}
+
+void TestSharePanel::copyBeforeAnyFortuneIsRefused()
+{
+    m_form->Label13->setForeColor(Qt::red);
+    m_form->wz->trigger();
+    QCOMPARE(m_prompts.size(), 1);
+    QCOMPARE(m_prompts[0].text, QStringLiteral("请先选择您要查询的星座,再进行复制!"));
+    QCOMPARE(m_prompts[0].title, QStringLiteral("Kw系列软件"));
+    QCOMPARE(m_prompts[0].icon, Prompt::Icon::Information);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QCOMPARE(m_form->Label13->foreColor(), QColor(Qt::black));
+}
+
+void TestSharePanel::copyReportsTheFortuneOnShow()
+{
+    query(m_form->Command8);
+    m_form->wz->trigger();
+    const QString expected =
+        QStringList{
+            QStringLiteral("天蝎座今日运势"),
+            u"[" + DateRules::shortDateText(QDate(2013, 12, 27)) + u"]:",
+            QStringLiteral("综合运势:3颗星"),
+            QStringLiteral("爱情运势:4颗星"),
+            QStringLiteral("工作状况:2颗星"),
+            QStringLiteral("理财投资:5颗星"),
+            QStringLiteral("健康指数:85%"),
+            QStringLiteral("商谈指数:70%"),
+            QStringLiteral("幸运颜色:红色"),
+            QStringLiteral("幸运数字:7"),
+            QStringLiteral("速配星座:天秤座"),
+            QStringLiteral(" "),
+            QStringLiteral("今天适合学习。"),
+            QStringLiteral(" "),
+            m_form->footerText(),
+        }
+            .join(QStringLiteral("\r\n"));
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    QCOMPARE(m_prompts.size(), 1);
+    QCOMPARE(m_prompts[0].text, QStringLiteral("天蝎座今日运势已复制!"));
+    QCOMPARE(m_form->Label13->foreColor(), QColor(Qt::black));
+}
+
+void TestSharePanel::copyDuringAQueryReportsTheFortuneOnShow()
+{
+    query(m_form->Command8);
+    m_page = [](const httpkit::Request &) {
+        Response r = Response::html(TestPages::page().toUtf8());
+        r.delayMs = 3000;
+        return r;
+    };
+    m_form->Command1->click(); // resets every parse state while 天蝎座 stays on show
+    QVERIFY(m_form->isFetching());
+    m_form->wz->trigger();
+    const QStringList lines = QGuiApplication::clipboard()->text().split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 15);
+    QCOMPARE(lines[0], QStringLiteral("天蝎座今日运势"));
+    QCOMPARE(lines[2], QStringLiteral("综合运势:3颗星"));
+    QCOMPARE(lines[5], QStringLiteral("理财投资:5颗星"));
+}
+
+void TestSharePanel::copyAfterAModeSwitchKeepsTheFortunesDay()
+{
+    query(m_form->Command8);
+    m_form->Command18->click(); // to tomorrow; the panel still shows today's 天蝎座
+    m_form->wz->trigger();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("天蝎座今日运势\r\n")));
+    QCOMPARE(m_prompts.last().text, QStringLiteral("天蝎座今日运势已复制!"));
+
+    query(m_form->Command8); // a tomorrow fortune now
+    m_form->wz->trigger();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("天蝎座明日运势\r\n")));
+    QCOMPARE(m_prompts.last().text, QStringLiteral("天蝎座明日运势已复制!"));
+}
+
+void TestSharePanel::copyToABusyClipboardSaysSo()
+{
+    query(m_form->Command8);
+    Clipboard::setRefusingForTesting(true);
+    m_form->wz->trigger();
+    QCOMPARE(m_prompts.size(), 1);
+    QCOMPARE(m_prompts[0].text, QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!"));
+    QCOMPARE(m_prompts[0].icon, Prompt::Icon::Exclamation);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+}
+
+void TestSharePanel::copyLabelColours()
+{
+    ClickLabel *label = m_form->Label13;
+    emit label->hovered();
+    QCOMPARE(label->foreColor(), QColor(Qt::red));
+    emit label->pressed();
+    QCOMPARE(label->foreColor(), QColor(Qt::blue));
+    QMouseEvent move(QEvent::MouseMove, QPointF(180, 20), QPointF(180, 20), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(m_form->Frame5, &move);
+    QCOMPARE(label->foreColor(), QColor(Qt::black));
+    QCOMPARE(m_form->Label15->foreColor(), QColor(Qt::black));
+}
+
+void TestSharePanel::shareMenuOpensUnderTheLabel()
+{
+    QCOMPARE(m_form->shareMenuPointTwips(), QPointF(7520, 3000));
+    QTest::mouseClick(m_form->Label16, Qt::LeftButton);
+    QTRY_VERIFY(m_form->fxsd->isVisible());
+    const QPoint expected = m_form->mapToGlobal(QPoint(501, 200));
+    QCOMPARE(m_form->fxsd->pos(), expected);
+    // Closing the menu without a choice runs neither operation.
+    m_form->fxsd->close();
+    QVERIFY(m_prompts.isEmpty());
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+}
+
+void TestSharePanel::captureShowsTheWindowPicture()
+{
+    bool seen = false;
+    QSize shownSize;
+    whenModal<Form4>(this, [&](Form4 *form4) {
+        seen = true;
+        shownSize = form4->Image1->size();
+        form4->Command1->click();
+    });
+    m_form->jt->trigger();
+    QTRY_VERIFY(seen);
+    QCOMPARE(shownSize, QSize(417, 281));
+    const QImage picture = QGuiApplication::clipboard()->image();
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.size(), m_form->frameGeometry().size());
+}
+
+void TestSharePanel::finderNoShowsNoDialog()
+{
+    m_answer = Prompt::Answer::No;
+    m_form->Command17->click();
+    QCOMPARE(m_prompts.size(), 1);
+    QCOMPARE(m_prompts[0].text, QStringLiteral("本辅助可帮助您在不知道星座的情况下进行星座判断!"));
+    QCOMPARE(m_prompts[0].buttons, Prompt::Buttons::YesNo);
+    QVERIFY(m_form->findChildren<Form2 *>().isEmpty());
+    QVERIFY(m_server->requests().isEmpty());
+}
+
+void TestSharePanel::finderStartsTheQueryOfTheSign()
+{
+    m_answer = Prompt::Answer::Yes;
+    whenModal<Form2>(this, [this](Form2 *finder) {
+        finder->Combo1->setCurrentIndex(6); // 7
+        emit finder->Combo1->activated(6);
+        finder->Combo2->setCurrentIndex(22); // 23
+        emit finder->Combo2->activated(22);
+        m_answer = Prompt::Answer::Ok;
+        finder->Command1->click();
+    });
+    QSignalSpy shown(m_form, &Form1::fortuneShown);
+    m_form->Command17->click();
+    QCOMPARE(m_prompts.size(), 2);
+    QCOMPARE(m_prompts[1].text, QStringLiteral("您的生日为:7月23日,的星座为狮子座!"));
+    // The dialog is gone and 狮子座's query has started, as from its button.
+    QVERIFY(m_form->findChildren<Form2 *>().isEmpty());
+    QCOMPARE(m_form->S1->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
+    QVERIFY(shown.wait(5000));
+    QCOMPARE(m_form->Label11->text(), QStringLiteral("狮子座"));
+}
+
+QTEST_MAIN(TestSharePanel)
+#include "tst_sharepanel.moc"
