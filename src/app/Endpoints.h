@@ -11,7 +11,8 @@ struct Endpoints
     QUrl makerForum;   // Kw系列软件
     QUrl partnerForum; // 云帆联盟
 
-    // The addresses this build was configured with.
+    // The addresses the program was built with; defined in the program
+    // itself (BuiltInEndpoints.cpp), not in the libraries.
     static Endpoints builtIn();
     // All four on one local server, as the offline fortune service lays them out.
     static Endpoints onLocalService(const QUrl &base);

@@ -40,7 +40,7 @@ public:
     // values, tests their own servers and clocks.
     struct Environment
     {
-        Endpoints endpoints = Endpoints::builtIn();
+        Endpoints endpoints;
         QString appDir;                                                 // the executable's folder
         std::function<QDateTime()> clock = &QDateTime::currentDateTime; // local time
         QNetworkAccessManager *network = nullptr; // made by the window if null

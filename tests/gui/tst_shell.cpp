@@ -1,0 +1,213 @@
+#include "app/Form1.h"
+#include "platform/Browser.h"
+#include "platform/MediaPlayer.h"
+#include "platform/Prompt.h"
+#include "platform/StatusBar.h"
+
+#include "HttpServer.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using httpkit::Response;
+
+// The main window's dealings with its maker and its music: the version
+// check on its one-second tick, the forum buttons, the exit prompt on every
+// close, and the music button.
+class TestShell : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void versionCheck_data();
+    void versionCheck();
+    void forumButtons();
+    void exitPrompt_data();
+    void exitPrompt();
+    void musicButton();
+
+private:
+    Form1 *makeForm();
+
+    QList<Prompt::Request> m_prompts;
+    Prompt::Answer m_answer = Prompt::Answer::Ok;
+    QList<QUrl> m_opened;
+    QList<QString> m_events; // prompts, browser and program end, in order
+    int m_ends = 0;
+    QByteArray m_notice = "V2";
+    httpkit::Server *m_server = nullptr;
+    QTemporaryDir m_appDir;
+};
+
+void TestShell::init()
+{
+    m_prompts.clear();
+    m_opened.clear();
+    m_events.clear();
+    m_ends = 0;
+    m_answer = Prompt::Answer::Ok;
+    m_notice = "V2";
+    Prompt::setResponder([this](const Prompt::Request &request) {
+        m_prompts << request;
+        m_events << u"prompt " + request.text;
+        return m_answer;
+    });
+    Browser::setOpener([this](const QUrl &url) {
+        m_opened << url;
+        m_events << u"open " + url.toString();
+        return true;
+    });
+    m_server = new httpkit::Server([this](const httpkit::Request &request) {
+        if (request.path() == "/kwgamejc/xz/jc.txt")
+            return Response::text(m_notice);
+        return Response::status404();
+    });
+    QVERIFY(m_server->listen());
+}
+
+void TestShell::cleanup()
+{
+    delete m_server;
+    Prompt::setResponder({});
+    Browser::setOpener({});
+}
+
+Form1 *TestShell::makeForm()
+{
+    Form1::Environment environment;
+    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    environment.appDir = m_appDir.path();
+    environment.endProgram = [this] {
+        ++m_ends;
+        m_events << QStringLiteral("end");
+    };
+    return new Form1(environment);
+}
+
+void TestShell::versionCheck_data()
+{
+    QTest::addColumn<QByteArray>("notice");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("events");
+
+    const QString forum = QStringLiteral("open http://127.0.0.1:%1/bbs/");
+    QTest::newRow("current") << QByteArray("V2") << QStringLiteral("请选择您的星座查看运势..")
+                             << QStringList();
+    QTest::newRow("newer") << QByteArray("V3") << QStringLiteral("发现新版本..")
+                           << QStringList{
+                                  QStringLiteral("prompt 发现最新版本![V3]确定后打开官方论坛!"),
+                                  forum, QStringLiteral("end")};
+    QTest::newRow("lower case is newer")
+        << QByteArray("v2") << QStringLiteral("发现新版本..")
+        << QStringList{QStringLiteral("prompt 发现最新版本![v2]确定后打开官方论坛!"), forum,
+                       QStringLiteral("end")};
+    QTest::newRow("empty notice") << QByteArray() << QStringLiteral("程序检测更新中...")
+                                  << QStringList{QStringLiteral("prompt 检测网络失败!请您稍后再试"),
+                                                 QStringLiteral("end")};
+}
+
+void TestShell::versionCheck()
+{
+    QFETCH(QByteArray, notice);
+    QFETCH(QString, status);
+    QFETCH(QStringList, events);
+    for (QString &event : events)
+        event = event.arg(m_server->port());
+    m_notice = notice;
+
+    std::unique_ptr<Form1> form(makeForm());
+    QVERIFY(form->Timer3->isActive());
+    QCOMPARE(form->S1->panelText(2), QStringLiteral("程序检测更新中..."));
+    // One second after the load the check runs, once.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(form->S1->panelText(2), status, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_events, events, 5000);
+    QVERIFY(!form->Timer3->isActive());
+    QTest::qWait(1500); // a second tick would ask again
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(m_ends, events.contains(QStringLiteral("end")) ? 1 : 0);
+}
+
+void TestShell::forumButtons()
+{
+    std::unique_ptr<Form1> form(makeForm());
+    form->Timer3->stop();
+    form->Command13->click();
+    form->Command14->click();
+    const QUrl base = m_server->baseUrl();
+    QCOMPARE(m_opened, (QList<QUrl>{base.resolved(QUrl(QStringLiteral("/bbs/"))),
+                                    base.resolved(QUrl(QStringLiteral("/yunfan/")))}));
+    QVERIFY(m_prompts.isEmpty());
+}
+
+void TestShell::exitPrompt_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("closes");
+    QTest::addColumn<int>("forumOpened");
+    QTest::newRow("yes opens the forum and closes") << int(Prompt::Answer::Yes) << true << 1;
+    QTest::newRow("no closes") << int(Prompt::Answer::No) << true << 0;
+    QTest::newRow("cancel keeps the window") << int(Prompt::Answer::Cancel) << false << 0;
+}
+
+void TestShell::exitPrompt()
+{
+    QFETCH(int, answer);
+    QFETCH(bool, closes);
+    QFETCH(int, forumOpened);
+
+    std::unique_ptr<Form1> form(makeForm());
+    form->Timer3->stop();
+    form->show();
+    form->Label8->setText(QStringLiteral("幸运数字:42")); // some state that must survive a cancel
+    m_answer = Prompt::Answer(answer);
+
+    form->Command15->click(); // the exit button asks the window to close
+    QCOMPARE(m_prompts.size(), 1);
+    const Prompt::Request &prompt = m_prompts[0];
+    QCOMPARE(prompt.title, QStringLiteral("Kw系列软件"));
+    QCOMPARE(prompt.buttons, Prompt::Buttons::YesNoCancel);
+    QCOMPARE(prompt.icon, Prompt::Icon::Information);
+    QCOMPARE(prompt.text, QStringLiteral("感谢您对阿澈、对Kw系列软件、游戏的支持!\n \n"
+                                         "是否退出并到论坛可以下载更多阿澈的原创免费软件?"));
+    QCOMPARE(form->isVisible(), !closes);
+    QCOMPARE(m_opened.size(), forumOpened);
+    if (!closes)
+        QCOMPARE(form->Label8->text(), QStringLiteral("幸运数字:42"));
+
+    // The frame's close box asks as well.
+    if (!closes) {
+        form->close();
+        QCOMPARE(m_prompts.size(), 2);
+        QVERIFY(form->isVisible());
+    }
+    QCOMPARE(m_ends, 0);
+}
+
+void TestShell::musicButton()
+{
+    std::unique_ptr<Form1> form(makeForm());
+    form->Timer3->stop();
+    const QString tune = m_appDir.path() + u"/bg.mp3";
+    QCOMPARE(form->W1->objectName(), QStringLiteral("W1"));
+    QCOMPARE(form->W1->URL(), tune); // set by the load step
+    QCOMPARE(form->Command16->text(), QStringLiteral("关闭音乐"));
+    form->Command16->click();
+    QCOMPARE(form->Command16->text(), QStringLiteral("打开音乐"));
+    QCOMPARE(form->W1->URL(), QString());
+    form->Command16->click();
+    QCOMPARE(form->Command16->text(), QStringLiteral("关闭音乐"));
+    QCOMPARE(form->W1->URL(), tune);
+    // Any other caption: the button does nothing.
+    form->Command16->setText(QStringLiteral("音乐"));
+    form->Command16->click();
+    QCOMPARE(form->W1->URL(), tune);
+}
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
