@@ -34,12 +34,18 @@ render() { # [flags...] source.svg target.png width height
 }
 
 echo "rendering into $OUT"
+# Every window picture also comes at twice the size, for screens that scale
+# by 2: the program picks "name@2x.png" there, so nothing is blown up blurred.
 render "$SRC/star.svg" "$OUT/star.png" 18 18
+render "$SRC/star.svg" "$OUT/star@2x.png" 36 36
 render --mono "$SRC/hand.svg" "$OUT/hand.png" 32 32
+render --mono "$SRC/hand.svg" "$OUT/hand@2x.png" 64 64
 render --opaque "$SRC/splash.svg" "$OUT/splash.png" 600 395
+render --opaque "$SRC/splash.svg" "$OUT/splash@2x.png" 1200 790
 
 for sign in aries taurus gemini cancer leo virgo libra scorpio sagittarius capricorn aquarius pisces; do
     render --opaque "$SRC/signs/$sign.svg" "$OUT/signs/$sign.png" 160 95
+    render --opaque "$SRC/signs/$sign.svg" "$OUT/signs/$sign@2x.png" 320 190
 done
 
 # Small icon sizes use the simplified drawing, larger ones the full one.

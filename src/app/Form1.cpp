@@ -9,6 +9,7 @@
 #include "platform/Clipboard.h"
 #include "platform/InternetTransfer.h"
 #include "platform/MediaPlayer.h"
+#include "platform/Pictures.h"
 #include "platform/Prompt.h"
 #include "platform/Skin.h"
 #include "platform/StatusBar.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -71,7 +73,7 @@ QFont windowFont(bool bold = false)
 
 QPixmap resourcePicture(const QString &name)
 {
-    return QPixmap(QStringLiteral(":/zhiwei/") + name);
+    return Pictures::load(name);
 }
 
 } // namespace
@@ -136,6 +138,62 @@ void Form1::buildWindow()
     S1->setPanelText(4, CreditLine.toString());
 
     buildHiddenControls();
+    setUpKeyboardAndScreenReaders();
+}
+
+void Form1::setUpKeyboardAndScreenReaders()
+{
+    for (const SignInfo &sign : SignTable::all()) {
+        QPushButton *button = signButtons()[SignTable::position(sign)];
+        button->setAccessibleDescription(u"查看" + sign.name.toString() + u"的运势（" +
+                                         sign.dateRange.toString() + u"）");
+    }
+    Command18->setAccessibleDescription(QStringLiteral("在今日运势与明日运势之间切换"));
+    Command17->setAccessibleDescription(QStringLiteral("按生日查找您的星座"));
+    Command16->setAccessibleDescription(QStringLiteral("关闭或打开背景音乐"));
+    Command13->setAccessibleDescription(QStringLiteral("打开Kw系列软件官方论坛"));
+    Command14->setAccessibleDescription(QStringLiteral("打开云帆联盟论坛"));
+    Command15->setAccessibleDescription(QStringLiteral("退出知微阁"));
+    Label16->setAccessibleDescription(QStringLiteral("复制或截图当前运势"));
+    Image21->setAccessibleName(QStringLiteral("星座图片"));
+    Label10->setAccessibleName(QStringLiteral("运势描述"));
+    const QStringView panelNames[] = {u"运行提示", u"状态", u"日期", u"作者"};
+    for (int panel = 1; panel <= StatusBar::PanelCount; ++panel)
+        S1->panel(panel)->setAccessibleName(panelNames[panel - 1].toString());
+    using PageParser::Aspect;
+    for (Aspect aspect : {Aspect::Overall, Aspect::Love, Aspect::Work, Aspect::Finance}) {
+        for (QLabel *star : starRow(aspect))
+            star->setAccessibleName(QStringLiteral("星"));
+        describeStars(aspect, 4); // the four stars of the first look
+    }
+
+    // Enter presses a button as Space does; Tab walks the signs, the day,
+    // the share label and the tool buttons in reading order.
+    QWidget *order[] = {Command1,  Command2,  Command3,  Command4,  Command5,  Command6,  Command7,
+                        Command8,  Command9,  Command10, Command11, Command12, Command18, Label16,
+                        Command17, Command16, Command13, Command14, Command15};
+    for (QWidget *widget : order) {
+        if (auto *button = qobject_cast<QPushButton *>(widget))
+            button->setAutoDefault(true);
+    }
+    Label16->setFocusPolicy(Qt::StrongFocus);
+    // The menu key (or Shift+F10) opens the share menu from anywhere.
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &Form1::Label16_Click);
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    Command1->setFocus();
+}
+
+void Form1::describeStars(PageParser::Aspect aspect, int count)
+{
+    QLabel *const captions[] = {Label1, Label2, Label3, Label4};
+    QLabel *caption = captions[int(aspect) - int(PageParser::Aspect::Overall)];
+    QString name = caption->text();
+    name.chop(1); // the full-width colon
+    caption->setAccessibleName(name);
+    caption->setAccessibleDescription(name + u" " + QString::number(count) + u" 颗星");
 }
 
 void Form1::buildSignInfoBox()
@@ -211,7 +269,7 @@ void Form1::buildFortunePanel()
     Label16->setObjectName(QStringLiteral("Label16"));
     Label16->move(216, 168);
     Label16->adjustSize();
-    Label16->setCursor(QCursor(resourcePicture(QStringLiteral("hand.png")), 5, 0));
+    Label16->setCursor(QCursor(Pictures::load(QStringLiteral("hand.png"), 1.0), 5, 0));
 
     auto *picture1 = new QFrame(Frame2);
     picture1->setObjectName(QStringLiteral("Picture1"));
@@ -266,7 +324,7 @@ void Form1::buildHiddenControls()
     Label15->move(104, 8);
     Label15->adjustSize();
     for (ClickLabel *label : {Label13, Label15})
-        label->setCursor(QCursor(resourcePicture(QStringLiteral("hand.png")), 5, 0));
+        label->setCursor(QCursor(Pictures::load(QStringLiteral("hand.png"), 1.0), 5, 0));
     auto *line = new QFrame(Frame5);
     line->setObjectName(QStringLiteral("Line1"));
     line->setFrameShape(QFrame::VLine);
@@ -845,6 +903,7 @@ void Form1::showStars(PageParser::Aspect aspect, int count)
     const auto row = starRow(aspect);
     for (int i = 0; i < 5; ++i)
         row[i]->setVisible(i < shown);
+    describeStars(aspect, count);
 }
 
 void Form1::showDetail(PageParser::Detail detail, const QString &value)

@@ -105,6 +105,7 @@ private:
     void buildFortunePanel();
     void buildToolButtons();
     void buildHiddenControls();
+    void setUpKeyboardAndScreenReaders();
     void Form_Load();
 
     // The query of one sign: the twelve button clicks in one routine.
@@ -121,6 +122,8 @@ private:
     void completionTick(QTimer *timer, DayMode mode);
     void showFortune(const SignInfo &sign, const FortuneReport &fortune);
     void showStars(PageParser::Aspect aspect, int count);
+    // What a screen reader says of a star row: "综合运势 3 颗星".
+    void describeStars(PageParser::Aspect aspect, int count);
     void showDetail(PageParser::Detail detail, const QString &value);
 
     void Command17_Click();

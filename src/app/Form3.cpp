@@ -1,5 +1,6 @@
 #include "Form3.h"
 
+#include "platform/Pictures.h"
 #include "platform/RuntimeFiles.h"
 #include "platform/WindowOpacity.h"
 
@@ -32,7 +33,7 @@ void Form3::Form_Load()
     setFocusPolicy(Qt::StrongFocus);
     // The picture is one column and three rows larger: the edges are cropped.
     setFixedSize(ClientWidth, ClientHeight);
-    m_picture = QPixmap(QStringLiteral(":/zhiwei/splash.png"));
+    m_picture = Pictures::load(QStringLiteral("splash.png"));
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

@@ -1,11 +1,55 @@
 #include "ClickLabel.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
+
+namespace {
+
+// To a screen reader the label is a link that can be pressed.
+class ClickLabelAccessible : public QAccessibleWidget
+{
+public:
+    explicit ClickLabelAccessible(ClickLabel *label)
+        : QAccessibleWidget(label, QAccessible::Link)
+    {
+        addControllingSignal(QStringLiteral("clicked()"));
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        // Named by its own caption, not by the frame around it.
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<ClickLabel *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+
+    void doAction(const QString &actionName) override
+    {
+        if (actionName == pressAction() && widget()->isEnabled())
+            emit static_cast<ClickLabel *>(widget())->clicked();
+    }
+};
+
+QAccessibleInterface *clickLabelAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("ClickLabel") && object && object->isWidgetType())
+        return new ClickLabelAccessible(static_cast<ClickLabel *>(object));
+    return nullptr;
+}
+
+} // namespace
 
 ClickLabel::ClickLabel(const QString &text, QWidget *parent)
     : QLabel(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(clickLabelAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setTextFormat(Qt::PlainText);
     setText(text);
     setMouseTracking(true);

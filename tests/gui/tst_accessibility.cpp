@@ -1,0 +1,202 @@
+#include "app/Form1.h"
+#include "finder/Form2.h"
+#include "platform/ClickLabel.h"
+#include "platform/Prompt.h"
+#include "platform/StatusBar.h"
+#include "share/Form4.h"
+
+#include "HttpServer.h"
+#include "TestPages.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+// What a screen reader and a keyboard find in the main window. Run twice by
+// CTest: at scale 1, and with QT_SCALE_FACTOR=2 for the layout at scale 2.
+class TestAccessibility : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void everyControlHasAName();
+    void starRowsAreDescribed();
+    void shareLabelIsAPressableLink();
+    void tabWalksInReadingOrder();
+    void enterAndSpacePressButtons();
+    void shareMenuOpensFromTheKeyboard();
+    void escapeClosesTheDialogs();
+    void layoutAtTheScreensScale();
+
+private:
+    QAccessibleInterface *accessible(QObject *object) const
+    {
+        return QAccessible::queryAccessibleInterface(object);
+    }
+
+    httpkit::Server *m_server = nullptr;
+    Form1 *m_form = nullptr;
+};
+
+void TestAccessibility::init()
+{
+    Prompt::setResponder([](const Prompt::Request &) { return Prompt::Answer::Ok; });
+    m_server = new httpkit::Server([](const httpkit::Request &) {
+        PageSpec spec;
+        spec.overall = 3;
+        return httpkit::Response::html(TestPages::page(spec).toUtf8());
+    });
+    QVERIFY(m_server->listen());
+    Form1::Environment environment;
+    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    m_form = new Form1(environment);
+    m_form->Timer3->stop();
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+}
+
+void TestAccessibility::cleanup()
+{
+    delete m_form;
+    delete m_server;
+    Prompt::setResponder({});
+}
+
+void TestAccessibility::everyControlHasAName()
+{
+    QList<QWidget *> used;
+    for (QPushButton *button : m_form->findChildren<QPushButton *>())
+        used << button;
+    used << m_form->Label16 << m_form->Image21 << m_form->Label10;
+    for (int panel = 1; panel <= StatusBar::PanelCount; ++panel)
+        used << m_form->S1->panel(panel);
+    for (QWidget *widget : used) {
+        QAccessibleInterface *face = accessible(widget);
+        QVERIFY(face);
+        QVERIFY2(!face->text(QAccessible::Name).isEmpty(), qPrintable(widget->objectName()));
+    }
+    QCOMPARE(accessible(m_form->Command11)->text(QAccessible::Name), QStringLiteral("水瓶座"));
+    QCOMPARE(accessible(m_form->Command11)->text(QAccessible::Description),
+             QStringLiteral("查看水瓶座的运势（01/20-02/18）"));
+    QCOMPARE(accessible(m_form->Command11)->role(), QAccessible::Button);
+    // The values read as they show.
+    QCOMPARE(accessible(m_form->Label5)->text(QAccessible::Name), QStringLiteral("健康指数:100%"));
+}
+
+void TestAccessibility::starRowsAreDescribed()
+{
+    QCOMPARE(accessible(m_form->Label1)->text(QAccessible::Description),
+             QStringLiteral("综合运势 4 颗星"));
+    QSignalSpy shown(m_form, &Form1::fortuneShown);
+    m_form->Command1->click();
+    QVERIFY(shown.wait(5000));
+    QCOMPARE(accessible(m_form->Label1)->text(QAccessible::Name), QStringLiteral("综合运势"));
+    QCOMPARE(accessible(m_form->Label1)->text(QAccessible::Description),
+             QStringLiteral("综合运势 3 颗星"));
+    QCOMPARE(accessible(m_form->Label2)->text(QAccessible::Description),
+             QStringLiteral("爱情运势 2 颗星"));
+}
+
+void TestAccessibility::shareLabelIsAPressableLink()
+{
+    QAccessibleInterface *face = accessible(m_form->Label16);
+    QCOMPARE(face->role(), QAccessible::Link);
+    QCOMPARE(face->text(QAccessible::Name), QStringLiteral("运势分享设定"));
+    QAccessibleActionInterface *actions = face->actionInterface();
+    QVERIFY(actions);
+    QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_VERIFY(m_form->fxsd->isVisible());
+    m_form->fxsd->close();
+}
+
+void TestAccessibility::tabWalksInReadingOrder()
+{
+    const QStringList expected = {"Command1",  "Command2",  "Command3",  "Command4",  "Command5",
+                                  "Command6",  "Command7",  "Command8",  "Command9",  "Command10",
+                                  "Command11", "Command12", "Command18", "Label16",   "Command17",
+                                  "Command16", "Command13", "Command14", "Command15", "Command1"};
+    m_form->Command1->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), m_form->Command1);
+    QStringList walked = {QApplication::focusWidget()->objectName()};
+    for (int i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walked << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(walked, expected);
+}
+
+void TestAccessibility::enterAndSpacePressButtons()
+{
+    QSignalSpy shown(m_form, &Form1::fortuneShown);
+    m_form->Command5->setFocus();
+    QTest::keyClick(m_form->Command5, Qt::Key_Return);
+    QCOMPARE(m_form->S1->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
+    QVERIFY(shown.wait(5000));
+    m_form->Command18->setFocus();
+    QTest::keyClick(m_form->Command18, Qt::Key_Space);
+    QCOMPARE(m_form->Command18->text(), QStringLiteral("今日运势"));
+    QTest::keyClick(m_form->Command18, Qt::Key_Enter);
+    QCOMPARE(m_form->Command18->text(), QStringLiteral("明日运势"));
+}
+
+void TestAccessibility::shareMenuOpensFromTheKeyboard()
+{
+    m_form->Label16->setFocus();
+    QTest::keyClick(m_form->Label16, Qt::Key_Return);
+    QTRY_VERIFY(m_form->fxsd->isVisible());
+    m_form->fxsd->close();
+    QTRY_VERIFY(!m_form->fxsd->isVisible());
+    QTest::keyClick(m_form, Qt::Key_Menu);
+    QTRY_VERIFY(m_form->fxsd->isVisible());
+    m_form->fxsd->close();
+}
+
+void TestAccessibility::escapeClosesTheDialogs()
+{
+    Form2 finder(m_form);
+    finder.show();
+    QVERIFY(QTest::qWaitForWindowActive(&finder));
+    QTest::keyClick(&finder, Qt::Key_Escape);
+    QVERIFY(!finder.isVisible());
+
+    Form4 screenshot(m_form);
+    screenshot.show();
+    QVERIFY(QTest::qWaitForWindowActive(&screenshot));
+    QTest::keyClick(&screenshot, Qt::Key_Escape);
+    QVERIFY(!screenshot.isVisible());
+}
+
+void TestAccessibility::layoutAtTheScreensScale()
+{
+    const qreal scale = m_form->devicePixelRatio();
+    // The same layout in logical pixels, drawn at the screen's scale.
+    QCOMPARE(m_form->size(), QSize(747, 484));
+    const QImage picture = m_form->grab().toImage();
+    QCOMPARE(picture.size(), QSize(qRound(747 * scale), qRound(484 * scale)));
+    // Pictures come at the screen's scale, not blown up.
+    for (QLabel *image : {m_form->Image1, m_form->Image21}) {
+        QCOMPARE(image->pixmap().devicePixelRatio(), scale > 1 ? 2.0 : 1.0);
+        QCOMPARE(image->pixmap().deviceIndependentSize().toSize(), image->size());
+    }
+    // Every caption fits its label: nothing clipped.
+    for (QLabel *label : m_form->findChildren<QLabel *>()) {
+        if (label->pixmap().isNull() && !label->wordWrap() && label != m_form->Label14 &&
+            label->isVisibleTo(m_form))
+            QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
+    }
+    for (QPushButton *button : m_form->findChildren<QPushButton *>()) {
+        const int textWidth = button->fontMetrics().horizontalAdvance(button->text());
+        QVERIFY2(textWidth < button->width(), qPrintable(button->objectName()));
+    }
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "tst_accessibility.moc"
