@@ -13,7 +13,8 @@ port=${ZHIWEI_SERVICE_PORT:-18231}
 
 "$root/tools/setup-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
-    -DZHIWEI_SERVICE_PORT="$port" >/dev/null
+    -DZHIWEI_SERVICE_PORT="$port" -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= \
+    -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target zhiweige zhiwei-fortune-service
 
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$build/xdg-runtime}

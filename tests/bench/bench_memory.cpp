@@ -1,0 +1,75 @@
+// Memory after many queries: main windows side by side (offscreen) run
+// queries against the offline fortune service until 1,000 fortunes have been
+// shown, and the resident set size is read after the first 10 and at the end.
+#include "FortuneService.h"
+#include "app/Form1.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+long statusKilobytes(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int total = argc > 1 ? QByteArray(argv[1]).toInt() : 1000;
+    constexpr int Windows = 10;
+
+    FortuneService service;
+    if (!service.listen(0)) {
+        std::fprintf(stderr, "cannot listen\n");
+        return 1;
+    }
+    std::vector<std::unique_ptr<Form1>> windows;
+    int shown = 0;
+    long afterTen = 0;
+    for (int i = 0; i < Windows; ++i) {
+        Form1::Environment environment;
+        environment.endpoints = Endpoints::onLocalService(service.baseUrl());
+        auto window = std::make_unique<Form1>(environment);
+        window->Timer3->stop();
+        Form1 *form = window.get();
+        QObject::connect(form, &Form1::fortuneShown, form, [&, form, i] {
+            ++shown;
+            if (shown == 10)
+                afterTen = statusKilobytes("VmRSS:");
+            if (shown >= total) {
+                app.quit();
+                return;
+            }
+            // The next sign, and now and then the other day.
+            if (shown % 7 == 0)
+                form->Command18->click();
+            form->signButtons()[(shown + i) % 12]->click();
+        });
+        form->signButtons()[i % 12]->click();
+        windows.push_back(std::move(window));
+    }
+    app.exec();
+    const long atEnd = statusKilobytes("VmRSS:");
+    std::printf("resident after 10 queries: %ld KiB; after %d queries: %ld KiB (%+ld KiB); "
+                "peak %ld KiB\n",
+                afterTen, shown, atEnd, atEnd - afterTen, statusKilobytes("VmHWM:"));
+    return 0;
+}

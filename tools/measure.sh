@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Measures 知微阁 beside a minimal Qt Widgets program, in one run, on this
+# machine: start-up to the first window on screen, memory, and processor time
+# while idle and while a query waits on a silent server. Also runs the
+# benchmarks of the page cutting and of the memory after 1,000 queries.
+#
+#   tools/measure.sh            a Release build in build-rel, 10 start-ups each
+#   RUNS=20 tools/measure.sh
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build-rel}
+port=${MEASURE_PORT:-18241}
+runs=${RUNS:-10}
+
+"$root/tools/setup-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZHIWEI_SERVICE_PORT="$port" \
+    -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null
+cmake --build "$build" --parallel "$(nproc)" \
+    --target zhiweige zhiwei-fortune-service minimal_window bench_pagecut bench_memory bench_fetchwait
+
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$build/xdg-runtime}
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+source "$root/tools/xsession.sh"
+
+pids=()
+cleanup() {
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+start_virtual_display pids
+
+service() { # [options...]: (re)starts the offline service on the measuring port
+    if [[ -n ${service_pid:-} ]]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
+    "$build/bin/zhiwei-fortune-service" --port "$port" "$@" >/dev/null &
+    service_pid=$!
+    pids+=("$service_pid")
+    for _ in $(seq 100); do
+        curl -fsS -m 1 "http://127.0.0.1:$port/kwgamejc/xz/jc.txt" >/dev/null 2>&1 && return
+        sleep 0.05
+    done
+}
+service
+
+now_ms() { date +%s%3N; }
+
+# Milliseconds from exec to a visible window named $1, for the command after it.
+time_to_window() {
+    local name=$1; shift
+    local start end pid
+    start=$(now_ms)
+    "$@" >/dev/null 2>&1 &
+    pid=$!
+    until xdotool search --onlyvisible --name "$name" >/dev/null 2>&1; do sleep 0.002; done
+    end=$(now_ms)
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
+    echo $((end - start))
+}
+
+median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+rss_kib() { awk "/^$2:/ {print \$2}" "/proc/$1/status"; }
+
+echo "== start-up: exec to the first window on screen (median of $runs, alternating)"
+app_times=() floor_times=()
+for _ in $(seq "$runs"); do
+    floor_times+=("$(time_to_window '^minimal$' "$build/tests/bench/minimal_window")")
+    app_times+=("$(time_to_window '^Form3$' "$build/bin/zhiweige")")
+done
+floor=$(printf '%s\n' "${floor_times[@]}" | median)
+app=$(printf '%s\n' "${app_times[@]}" | median)
+echo "minimal Qt window: $floor ms; 知微阁 splash: $app ms; ratio $(awk "BEGIN {printf \"%.2f\", $app / $floor}")"
+
+echo "== memory and processor of the running program"
+"$build/tests/bench/minimal_window" >/dev/null 2>&1 &
+minimal=$!
+"$build/bin/zhiweige" >/dev/null 2>&1 &
+app_pid=$!
+splash=$(wait_for_window '^Form3$' 20)
+sleep 1.2
+click_in_window "$splash" 300 200
+main=$(wait_for_window '澄川知微阁 V2' 20)
+sleep 2 # the version check
+for sign in 0 1 2 3 4 5 6 7 8 9; do
+    click_in_window "$main" $((16 + 16 + (sign % 3) * 88 + 36)) $((152 + 40 + (sign / 3) * 56 + 16))
+    sleep 1.4
+done
+echo "minimal Qt window: peak resident $(rss_kib "$minimal" VmHWM) KiB"
+echo "知微阁 after 10 queries: resident $(rss_kib "$app_pid" VmRSS) KiB, peak $(rss_kib "$app_pid" VmHWM) KiB"
+kill "$minimal"
+
+hz=$(getconf CLK_TCK)
+before=$(cpu_ticks "$app_pid")
+sleep 10
+after=$(cpu_ticks "$app_pid")
+echo "知微阁 idle for 10 s (music playing): $(awk "BEGIN {printf \"%.2f\", ($after - $before) / $hz}") s of processor, $(awk "BEGIN {printf \"%.2f\", 100 * ($after - $before) / $hz / 10}")% of one core"
+# Music off, to see the window's own share.
+click_in_window "$main" $((312 + 88 + 36)) $((352 + 16 + 20))
+sleep 1
+before=$(cpu_ticks "$app_pid")
+sleep 10
+after=$(cpu_ticks "$app_pid")
+echo "知微阁 idle for 10 s (music off): $(awk "BEGIN {printf \"%.2f\", ($after - $before) / $hz}") s, $(awk "BEGIN {printf \"%.2f\", 100 * ($after - $before) / $hz / 10}")% of one core"
+
+service --delay-ms 60000 # answers nothing for a minute
+click_in_window "$main" $((16 + 104 + 36)) $((152 + 40 + 16))
+sleep 0.5
+before=$(cpu_ticks "$app_pid")
+sleep 10
+after=$(cpu_ticks "$app_pid")
+echo "知微阁 waiting 10 s on a silent server: $(awk "BEGIN {printf \"%.2f\", ($after - $before) / $hz}") s, $(awk "BEGIN {printf \"%.2f\", 100 * ($after - $before) / $hz / 10}")% of one core"
+kill "$app_pid"
+
+echo "== the wait on a silent server, in isolation (bench_fetchwait)"
+"$build/tests/bench/bench_fetchwait" 5000
+
+echo "== memory after 1,000 queries (bench_memory, offscreen)"
+"$build/tests/bench/bench_memory" 1000 2>/dev/null
+
+echo "== page cutting against a single indexOf pass (bench_pagecut)"
+"$build/tests/bench/bench_pagecut" --benchmark_min_time=0.5 2>/dev/null
