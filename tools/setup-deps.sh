@@ -16,6 +16,11 @@ packages=(
     # running without a screen and driving the program from outside
     xvfb xauth xdotool xclip imagemagick x11-apps openbox xcompmgr
     pulseaudio sox libsox-fmt-mp3 procps curl
+    # the end-to-end suite: window properties, a session bus with the
+    # accessibility tree read from Debian's python3, and xdg-open for the browser
+    x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
+    # the Debian package: cpack's dependency scan and the menu entry's check
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()
