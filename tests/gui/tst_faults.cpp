@@ -4,6 +4,7 @@
 
 #include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -12,19 +13,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 using httpkit::Response;
 
 namespace {
-
-double processorSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 enum class Fault {
     Refused,
@@ -57,13 +48,6 @@ private slots:
     void fault();
 
 private:
-    struct PanelState
-    {
-        QStringList captions;
-        QList<bool> stars;
-        bool operator==(const PanelState &) const = default;
-    };
-    PanelState panel() const;
     void makeForm(const QUrl &base);
 
     httpkit::Server *m_server = nullptr;
@@ -144,19 +128,6 @@ void TestFaults::makeForm(const QUrl &base)
     m_form->show();
 }
 
-TestFaults::PanelState TestFaults::panel() const
-{
-    PanelState state;
-    for (QLabel *label : {m_form->Label5, m_form->Label6, m_form->Label7, m_form->Label8,
-                          m_form->Label9, m_form->Label10, m_form->Label11, m_form->Label12})
-        state.captions << label->text();
-    using PageParser::Aspect;
-    for (Aspect aspect : {Aspect::Overall, Aspect::Love, Aspect::Work, Aspect::Finance})
-        for (QLabel *star : m_form->starRow(aspect))
-            state.stars << star->isVisible();
-    return state;
-}
-
 void TestFaults::fault_data()
 {
     QTest::addColumn<int>("fault");
@@ -199,7 +170,7 @@ void TestFaults::fault()
         m_form->Command8->click(); // 天蝎座 on show before the fault
         QVERIFY(first.wait(5000));
     }
-    const PanelState before = panel();
+    const PanelSnapshot before = PanelSnapshot::of(*m_form);
 
     QSignalSpy shownSpy(m_form, &Form1::fortuneShown);
     QSignalSpy failed(m_form, &Form1::queryFailed);
@@ -213,7 +184,7 @@ void TestFaults::fault()
         const double cpu = processorSeconds() - cpuBefore;
         QVERIFY2(cpu < 0.15, qPrintable(QStringLiteral("%1 s of processor in 1.5 s").arg(cpu)));
         QVERIFY(m_form->isFetching());
-        QCOMPARE(panel(), before);
+        QCOMPARE(PanelSnapshot::of(*m_form), before);
     }
 
     if (shown) {
@@ -227,7 +198,7 @@ void TestFaults::fault()
 
     QVERIFY(failed.size() == 1 || failed.wait(8000));
     QCOMPARE(m_form->S1->panelText(2), QStringLiteral("双鱼座今日运势获取失败..."));
-    QCOMPARE(panel(), before);
+    QCOMPARE(PanelSnapshot::of(*m_form), before);
     QVERIFY(!m_form->isFetching());
     QCOMPARE(shownSpy.size(), 0);
 

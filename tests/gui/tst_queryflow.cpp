@@ -5,6 +5,7 @@
 
 #include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -45,15 +46,6 @@ private slots:
 private:
     Form1 *makeForm(FetchLimits limits = {});
     void query(QPushButton *button);
-    struct PanelState
-    {
-        QStringList captions;
-        QList<bool> stars;
-        QImage picture;
-        QString text;
-        bool operator==(const PanelState &) const = default;
-    };
-    PanelState panel() const;
     const SignInfo &sign(const char *slug) { return *SignTable::bySlug(QString::fromLatin1(slug)); }
 
     httpkit::Server *m_server = nullptr;
@@ -95,21 +87,6 @@ void TestQueryFlow::query(QPushButton *button)
     QSignalSpy shown(m_form, &Form1::fortuneShown);
     button->click();
     QVERIFY(shown.wait(5000));
-}
-
-TestQueryFlow::PanelState TestQueryFlow::panel() const
-{
-    PanelState state;
-    for (QLabel *label : {m_form->Label5, m_form->Label6, m_form->Label7, m_form->Label8,
-                          m_form->Label9, m_form->Label10, m_form->Label11, m_form->Label12})
-        state.captions << label->text();
-    using PageParser::Aspect;
-    for (Aspect aspect : {Aspect::Overall, Aspect::Love, Aspect::Work, Aspect::Finance})
-        for (QLabel *star : m_form->starRow(aspect))
-            state.stars << star->isVisible();
-    state.picture = m_form->Image21->pixmap().toImage();
-    state.text = m_form->Text1->text();
-    return state;
 }
 
 void TestQueryFlow::todayQueryFillsThePanel()
@@ -276,7 +253,7 @@ void TestQueryFlow::valuesStayLiteralText()
 void TestQueryFlow::resetTouchesNoControl()
 {
     query(m_form->Command8);
-    const PanelState before = panel();
+    const PanelSnapshot before = PanelSnapshot::of(*m_form);
     m_answer = [](const httpkit::Request &) {
         Response r = Response::html(TestPages::page().toUtf8());
         r.delayMs = 3000;
@@ -286,7 +263,7 @@ void TestQueryFlow::resetTouchesNoControl()
     QVERIFY(m_form->isFetching());
     // The reset cleared every report while the panel still shows 天蝎座.
     QCOMPARE(m_form->report(sign("scorpio")), FortuneReport());
-    QCOMPARE(panel(), before);
+    QCOMPARE(PanelSnapshot::of(*m_form), before);
     QCOMPARE(m_form->S1->panelText(2), QStringLiteral("射手座今日运势获取中..."));
 }
 
@@ -311,7 +288,7 @@ void TestQueryFlow::failuresKeepThePanel()
     limits.totalTimeout = std::chrono::milliseconds(1500);
     m_form = makeForm(limits);
     query(m_form->Command6);
-    const PanelState before = panel();
+    const PanelSnapshot before = PanelSnapshot::of(*m_form);
 
     m_answer = [kind](const httpkit::Request &) {
         switch (kind) {
@@ -353,14 +330,14 @@ void TestQueryFlow::failuresKeepThePanel()
 
     QSignalSpy failed(m_form, &Form1::queryFailed);
     QSignalSpy stored(m_form, &Form1::pageStored);
-    const PanelState panelBefore = kind == 6 ? panel() : before;
+    const PanelSnapshot panelBefore = kind == 6 ? PanelSnapshot::of(*m_form) : before;
     m_form->Command7->click();
     QVERIFY(failed.wait(5000));
     QCOMPARE(m_form->S1->panelText(2), QStringLiteral("天秤座今日运势获取失败..."));
     QCOMPARE(stored.size(), 0);
     QVERIFY(!m_form->pendingFlag(sign("libra")));
     QVERIFY(!m_form->Timer1->isActive());
-    QCOMPARE(panel(), panelBefore);
+    QCOMPARE(PanelSnapshot::of(*m_form), panelBefore);
     QVERIFY(!m_form->isFetching());
 }
 

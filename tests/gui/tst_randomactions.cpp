@@ -6,6 +6,7 @@
 
 #include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,19 +38,6 @@ PageSpec specFor(const SignInfo &sign, bool tomorrow)
     spec.matching = sign.name.toString();
     spec.description = sign.name.toString() + (tomorrow ? u"的明日运势" : u"的今日运势");
     return spec;
-}
-
-template <typename T> void whenModal(QObject *context, std::function<void(T *)> act)
-{
-    auto *poll = new QTimer(context);
-    QObject::connect(poll, &QTimer::timeout, context, [poll, act] {
-        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            act(dialog);
-        }
-    });
-    poll->start(10);
 }
 
 } // namespace

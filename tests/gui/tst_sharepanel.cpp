@@ -9,6 +9,7 @@
 
 #include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,25 +23,6 @@
 #include <QTimer>
 
 using httpkit::Response;
-
-namespace {
-
-// Runs `act` on the modal dialog of type T as soon as it is up. Polls from a
-// timer, so that it works whichever event loop shows the dialog.
-template <typename T> void whenModal(QObject *context, std::function<void(T *)> act)
-{
-    auto *poll = new QTimer(context);
-    QObject::connect(poll, &QTimer::timeout, context, [poll, act] {
-        if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            act(dialog);
-        }
-    });
-    poll->start(20);
-}
-
-} // namespace
 
 // Sharing the fortune on show, and finding a sign from a birthday, through
 // the main window as a person uses them.
