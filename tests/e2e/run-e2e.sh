@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Runs the end-to-end suite: a session bus (for the accessibility tree), a
+# virtual display with a window manager and a compositor, then the Python
+# harness, which starts the fortune service and the program itself.
+# Everything started here is stopped on the way out, also on failure.
+#
+# Usage: run-e2e.sh --session <tools/xsession.sh> --program <zhiweige built for the port>
+#                   --service <zhiwei-fortune-service> --port <N> --shots <folder>
+#                   [-- unittest arguments, e.g. FortuneTest]
+# Exits 77 (a skip to CTest) when a tool it needs is not installed.
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+args=("$@")
+session='' program='' service='' port='' shots='' inside=0
+while (($#)); do
+    case $1 in
+    --session) session=$2; shift 2 ;;
+    --program) program=$2; shift 2 ;;
+    --service) service=$2; shift 2 ;;
+    --port) port=$2; shift 2 ;;
+    --shots) shots=$2; shift 2 ;;
+    --inside) inside=1; shift ;;
+    --) shift; break ;;
+    *) echo "run-e2e.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+unittest_args=("$@")
+
+# Debian's own interpreter: the accessibility bindings are installed for it.
+python=/usr/bin/python3
+
+if ((!inside)); then
+    missing=()
+    for tool in Xvfb openbox xcompmgr xdotool xclip xprop xwininfo xdpyinfo import compare \
+        dbus-run-session xdg-open flock; do
+        command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+    done
+    [[ -x /usr/libexec/at-spi-bus-launcher ]] || missing+=("at-spi2-core")
+    if ! "$python" -c 'import gi; gi.require_version("Atspi", "2.0")' >/dev/null 2>&1; then
+        missing+=("python3-gi gir1.2-atspi-2.0")
+    fi
+    if ((${#missing[@]})); then
+        echo "SKIPPED: the end-to-end suite needs ${missing[*]}; tools/setup-deps.sh installs them."
+        exit 77
+    fi
+    for file in "$program" "$service"; do
+        if [[ ! -x $file ]]; then
+            echo "run-e2e.sh: $file is not built" >&2
+            exit 2
+        fi
+    done
+
+    # The port is fixed in the program, so two runs on one machine (other
+    # build folders) take turns instead of fighting over it.
+    lock=${TMPDIR:-/tmp}/zhiwei-e2e-$port.lock
+    exec 9>"$lock"
+    if ! flock -w 600 9; then
+        echo "run-e2e.sh: another end-to-end run has held $lock for 10 minutes" >&2
+        exit 1
+    fi
+    # A bus of its own: the accessibility bus hangs off it and ends with it.
+    # The bus daemons' chatter goes to a log; the suite's own output to fd 3.
+    mkdir -p "$shots"
+    exec 3>&2
+    exec dbus-run-session -- bash "${BASH_SOURCE[0]}" --inside "${args[@]}" 2>"$shots/bus.log"
+fi
+
+exec 2>&3 3>&-
+
+# shellcheck source=../../tools/xsession.sh
+source "$session"
+
+pids=()
+cleanup() {
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null
+    done
+    wait 2>/dev/null
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+: "${XDG_RUNTIME_DIR:=$(mktemp -d)}"
+mkdir -p "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export XDG_RUNTIME_DIR
+
+# Another test may take the same free display number at the same moment; the
+# lock file then names the other server. Try again on the next number.
+display_is_ours() {
+    local lock=/tmp/.X${DISPLAY#:}-lock
+    [[ -e $lock ]] && [[ $(tr -d ' \n' <"$lock") == "${pids[0]}" ]] && kill -0 "${pids[0]}"
+}
+for attempt in 1 2 3 4 5; do
+    pids=()
+    start_virtual_display pids || exit 1
+    display_is_ours && break
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    if ((attempt == 5)); then
+        echo "run-e2e.sh: could not start a display of its own" >&2
+        exit 1
+    fi
+done
+
+# Windows shown before the window manager runs get their frame late.
+for _ in $(seq 200); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.05
+done
+
+mkdir -p "$shots"
+rm -f "$shots"/*.png "$shots"/*.geometry
+rm -rf "$shots/logs"
+mkdir -p "$shots/logs"
+
+export ZHIWEI_E2E_PROGRAM=$program ZHIWEI_E2E_SERVICE=$service ZHIWEI_E2E_PORT=$port
+export ZHIWEI_E2E_SHOTS=$shots PYTHONDONTWRITEBYTECODE=1
+cd "$here" || exit 1
+# In the background, so that a TERM from CTest's timeout reaches the trap at
+# once; the harness then stops what it started before the display goes.
+"$python" -u zhiweige_e2e.py "${unittest_args[@]}" &
+harness=$!
+trap 'kill -TERM "$harness" 2>/dev/null; wait "$harness"; exit 143' TERM INT
+wait "$harness"
+status=$?
+echo "Screenshots and logs: $shots"
+exit $status
