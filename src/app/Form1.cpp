@@ -111,6 +111,10 @@ void Form1::buildWindow()
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(747, 484);
+    // Centred on the screen, placed before it is first shown so the window
+    // manager frames it where it belongs.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     setFont(windowFont());
 
     Frame3 = makeFrame(this, QStringLiteral("Frame3"), QString(), {16, 16, 289, 129});
@@ -581,14 +585,25 @@ void Form1::Command17_Click()
         dispatch(*sign);
 }
 
+void Form1::fitLabelsToCaptions()
+{
+    for (QLabel *label : findChildren<QLabel *>()) {
+        // Labels size themselves to their captions, but for the description
+        // and the welcome line, and the pictures.
+        if (label != Label10 && label != Label14 && label->pixmap().isNull() &&
+            qobject_cast<StatusBar *>(label->parentWidget()) == nullptr) {
+            label->ensurePolished();
+            label->adjustSize();
+        }
+    }
+}
+
 void Form1::showEvent(QShowEvent *event)
 {
-    // It opens centred on the screen, once; after that it stays where the
-    // person puts it.
     if (!m_placed) {
         m_placed = true;
-        if (const QScreen *screen = this->screen())
-            move(screen->availableGeometry().center() - rect().center());
+        // The skin may have changed the look since the labels were sized.
+        fitLabelsToCaptions();
     }
     QWidget::showEvent(event);
 }

@@ -106,6 +106,7 @@ private:
     void buildToolButtons();
     void buildHiddenControls();
     void setUpKeyboardAndScreenReaders();
+    void fitLabelsToCaptions();
     void Form_Load();
 
     // The query of one sign: the twelve button clicks in one routine.

@@ -5,7 +5,7 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
-Q_LOGGING_CATEGORY(lcMedia, "zhiwei.media")
+Q_LOGGING_CATEGORY(lcMedia, "zhiwei.media", QtWarningMsg)
 
 namespace {
 

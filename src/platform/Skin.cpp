@@ -10,7 +10,7 @@
 #include <cmath>
 #include <optional>
 
-Q_LOGGING_CATEGORY(lcSkin, "zhiwei.skin")
+Q_LOGGING_CATEGORY(lcSkin, "zhiwei.skin", QtWarningMsg)
 
 namespace {
 
