@@ -103,5 +103,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Chinese text.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6svg6, gstreamer1.0-plugins-good, fonts-wqy-microhei | fonts-noto-cjk")
+# The Chinese buttons of the message boxes come from Qt's own translations.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
 include(CPack)

@@ -2,6 +2,9 @@
 #include "app/Form3.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <memory>
 
@@ -11,6 +14,13 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("zhiweige"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
+
+    // Every text of the program is Chinese; so are the buttons of its
+    // message boxes (是, 否, 取消), where Qt's translations are installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
 
     // The splash writes the runtime files, fades in, and on a click fades out
     // and opens the main window. Closing the splash first ends the program.
