@@ -12,6 +12,7 @@ namespace httpkit {
 namespace {
 
 constexpr qsizetype MaxHeadBytes = 64 * 1024;
+constexpr qsizetype RequestLogLimit = 1000;
 const char *const PendingProperty = "httpkit.pending";
 
 bool sameName(QByteArrayView a, QByteArrayView b)
@@ -259,6 +260,9 @@ void Server::readRequest(QTcpSocket *socket)
         socket->disconnectFromHost();
         return;
     }
+    // A long-running server keeps only the latest requests.
+    if (m_requests.size() >= RequestLogLimit)
+        m_requests.removeFirst();
     m_requests.append(request);
     emit requestReceived(request);
     answer(socket, request);

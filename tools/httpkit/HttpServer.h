@@ -77,6 +77,7 @@ public:
     QString errorString() const;
 
     void setHandler(Handler handler);
+    // The latest requests seen, oldest first (at most a thousand).
     const QList<Request> &requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
     int openConnections() const;
