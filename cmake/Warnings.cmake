@@ -1,5 +1,6 @@
 # Every target of ours builds warning-free with these.
 function(zhiwei_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local
-        -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic
+        -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual
+        $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
 endfunction()

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -78,17 +79,21 @@ QByteArray canonicalName(QByteArrayView label)
     // charset family; GB18030 reads them all.
     static constexpr std::array<QByteArrayView, 6> Gb{"gb2312",     "gbk",   "x-gbk",
                                                       "gb_2312-80", "cp936", "gb18030"};
-    for (QByteArrayView gb : Gb) {
-        if (name == gb)
-            return Gb18030Name;
-    }
+    const auto isGb = [](const QByteArray &lowerName) {
+        return std::find(Gb.begin(), Gb.end(), lowerName) != Gb.end();
+    };
+    if (isGb(name))
+        return Gb18030Name;
     if (const auto builtIn = QStringConverter::encodingForName(name.constData());
         builtIn && *builtIn != QStringConverter::System)
         return QStringConverter::nameForEncoding(*builtIn);
     const QStringDecoder decoder(name.constData());
-    if (decoder.isValid())
-        return QByteArray(decoder.name());
-    return {};
+    if (!decoder.isValid())
+        return {};
+    // ICU knows more names of the family ("euc-cn", "windows-936") and
+    // matches labels loosely; it answers with one of the names above.
+    const QByteArray found(decoder.name());
+    return isGb(found.toLower()) ? Gb18030Name : found;
 }
 
 QByteArrayView headerCharset(QByteArrayView contentType)
@@ -130,6 +135,21 @@ QByteArrayView charsetInTag(QByteArrayView tag)
     return {};
 }
 
+// True when the charset reads printable ASCII as ASCII. A <meta> label was
+// found by reading the page as ASCII, so one naming a charset that does not
+// (UTF-7, UTF-32, the EBCDIC family) cannot be true.
+bool readsAscii(const QByteArray &name)
+{
+    if (name == Utf8Name || name == Gb18030Name)
+        return true;
+    static constexpr char Probe[] =
+        "\t\n\r !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+        "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+    QStringDecoder decoder(name.constData(), QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(QByteArrayView(Probe));
+    return !decoder.hasError() && text == QLatin1StringView(Probe);
+}
+
 QByteArray metaCharset(QByteArrayView body)
 {
     const QByteArrayView head = body.first(std::min(body.size(), MetaScanBytes));
@@ -144,7 +164,7 @@ QByteArray metaCharset(QByteArrayView body)
         // A page that could be read as ASCII to find this label is not UTF-16.
         if (name.startsWith("UTF-16"))
             name = Utf8Name;
-        if (!name.isEmpty())
+        if (!name.isEmpty() && readsAscii(name))
             return name;
     }
     return {};

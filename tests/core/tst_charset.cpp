@@ -65,6 +65,14 @@ void tst_Charset::detect_data()
     QTest::newRow("header charset among other parameters")
         << utf8 << QByteArray("text/html; format=flowed; CharSet = GBK ; q=1")
         << QByteArray("GB18030");
+    QTest::newRow("header EUC-CN, another name of GB2312, reads as GB18030")
+        << utf8 << QByteArray("text/html; charset=EUC-CN") << QByteArray("GB18030");
+    QTest::newRow("header windows-936 reads as GB18030")
+        << utf8 << QByteArray("text/html; charset=windows-936") << QByteArray("GB18030");
+    QTest::newRow("header label with stray marks ICU skips reads as GB18030")
+        << utf8 << QByteArray("text/html; charset=\"gb2312\xFF\xFF\"") << QByteArray("GB18030");
+    QTest::newRow("meta csGB2312 reads as GB18030")
+        << page("<meta charset=csGB2312>", "x") << QByteArray() << QByteArray("GB18030");
     QTest::newRow("header ISO-8859-1 is honoured")
         << utf8 << QByteArray("text/html; charset=iso-8859-1") << QByteArray("ISO-8859-1");
 
@@ -85,6 +93,18 @@ void tst_Charset::detect_data()
         << QByteArray("GB18030");
     QTest::newRow("meta utf-16 label in an ASCII page means UTF-8")
         << page("<meta charset=utf-16>", Marker.toUtf8()) << QByteArray() << QByteArray("UTF-8");
+    QTest::newRow("meta utf-7 label in an ASCII page is not believed")
+        << page("<meta charset=utf-7>", "C++ " + Marker.toUtf8()) << QByteArray()
+        << QByteArray("UTF-8");
+    QTest::newRow("meta utf-32 label in an ASCII page is not believed")
+        << page("<meta charset=\"UTF-32\">", gbk(Marker)) << QByteArray() << QByteArray("GB18030");
+    QTest::newRow("meta EBCDIC label in an ASCII page is not believed")
+        << page("<meta charset=ibm037>", "x") << QByteArray() << QByteArray("UTF-8");
+    QTest::newRow("meta after one that cannot be true")
+        << page("<meta charset=utf-32><meta charset=gbk>", "x") << QByteArray()
+        << QByteArray("GB18030");
+    QTest::newRow("header utf-7 is honoured")
+        << page({}, "x") << QByteArray("text/html; charset=utf-7") << QByteArray("UTF-7");
     QTest::newRow("meta past the first few KB is not looked for")
         << page(QByteArray(64 * 1024, ' ') + "<meta charset=gbk>", "x") << QByteArray()
         << QByteArray("UTF-8");
@@ -147,6 +167,9 @@ void tst_Charset::decode_data()
     QTest::newRow("GB18030 bytes, header GB2312")
         << gbk(text) << QByteArray("text/html; charset=GB2312") << text;
     QTest::newRow("GB18030 bytes without label") << gbk(text) << QByteArray() << text;
+    const QString gbkOnly = QStringLiteral(u"今日運勢：鎔金");
+    QTest::newRow("GBK-only characters, header EUC-CN")
+        << gbk(gbkOnly) << QByteArray("text/html; charset=euc-cn") << gbkOnly;
     QTest::newRow("GB18030 bytes, unknown label")
         << gbk(text) << QByteArray("text/html; charset=nope") << text;
     QTest::newRow("all detail markers from GB18030 bytes")

@@ -161,6 +161,9 @@ void TestPageParser::cutValue_data()
     QTest::newRow("removing the marker can join a div end")
         << QStringLiteral("幸运颜色</h4><p>红</di幸运颜色</h4><p>v>蓝") << colour
         << QStringLiteral("红<");
+    QTest::newRow("joints go in one pass: a joint the removal forms stays")
+        << QStringLiteral("幸运颜色</h4><p>红</</p><p><蓝</p></div>") << colour
+        << QStringLiteral("红</p><蓝");
     QTest::newRow("empty value") << QStringLiteral("健康指数</h4><p></p></div>") << health
                                  << QString();
     QTest::newRow("empty section") << QString() << health << QString();
