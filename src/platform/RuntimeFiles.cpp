@@ -55,10 +55,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     // an older, longer file is replaced whole.
     QSaveFile out(path);
     out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
+    // Unbuffered, so a full disk fails the write itself: a buffered write
+    // would only fail at commit's flush, which QSaveFile (Qt 6.4) does not
+    // heed, and it would rename a cut-short file over the good one.
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     // Left uncommitted, the temporary file is removed and the target kept.
-    if (out.write(bytes) != bytes.size())
+    if (out.write(bytes) != bytes.size() || out.error() != QFileDevice::NoError)
         return false;
     return out.commit();
 }

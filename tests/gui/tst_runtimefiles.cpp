@@ -10,6 +10,9 @@
 
 #include <atomic>
 
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -93,6 +96,8 @@ private slots:
     void unwritableFileIsSkippedAndTheNextWritten_data();
     void unwritableFileIsSkippedAndTheNextWritten();
     void concurrentReaderNeverSeesAHalfWrittenFile();
+    void fullDiskLeavesEveryFileWhole();
+    void fileSizeLimitLeavesTheFileWhole();
 };
 
 void TestRuntimeFiles::embeddedResources_data()
@@ -279,6 +284,88 @@ void TestRuntimeFiles::concurrentReaderNeverSeesAHalfWrittenFile()
                                                 .arg(reader.torn())
                                                 .arg(reader.reads())
                                                 .arg(QString::fromUtf8(reader.example()))));
+}
+
+namespace {
+
+// After a write that may have failed, every file holds either its old bytes
+// or the new ones, whole, and nothing else lies in the folder.
+void checkWholeOrUntouched(const QString &folder, const QByteArray &old, const QStringList &others)
+{
+    for (const RuntimeFile &file : RuntimeFiles::all()) {
+        const QByteArray now = contentsOf(folder + u'/' + file.fileName);
+        QVERIFY2(now == old || now == RuntimeFiles::resource(file.resourceNumber),
+                 qPrintable(file.fileName + u" holds " + QString::number(now.size()) + u" bytes"));
+    }
+    QStringList expected = others;
+    for (const RuntimeFile &file : RuntimeFiles::all())
+        expected << file.fileName;
+    expected.sort();
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+} // namespace
+
+void TestRuntimeFiles::fullDiskLeavesEveryFileWhole()
+{
+    if (!isRoot())
+        QSKIP("mounting a small tmpfs needs root");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray target = QFile::encodeName(dir.path());
+    if (::mount("tmpfs", target.constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("this machine does not let the test mount a tmpfs");
+    const auto unmount = qScopeGuard([&] { ::umount(target.constData()); });
+
+    const QByteArray old = "an older copy";
+    for (const RuntimeFile &file : RuntimeFiles::all())
+        QVERIFY(putFile(dir.filePath(file.fileName), old));
+    // Fill the disk to the last byte.
+    {
+        QFile filler(dir.filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        const QByteArray byte(1, 'f');
+        while (filler.write(byte) == 1 && filler.flush()) {
+        }
+    }
+    const QList<bool> written = RuntimeFiles::writeAll(dir.path());
+    QVERIFY(written.contains(false)); // the disk was full
+    checkWholeOrUntouched(dir.path(), old, {QStringLiteral("filler")});
+
+    // With room again, the next start writes them all.
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("filler"))));
+    QCOMPARE(RuntimeFiles::writeAll(dir.path()), QList<bool>({true, true, true, true}));
+    for (const RuntimeFile &file : RuntimeFiles::all())
+        QCOMPARE(contentsOf(dir.filePath(file.fileName)),
+                 RuntimeFiles::resource(file.resourceNumber));
+}
+
+void TestRuntimeFiles::fileSizeLimitLeavesTheFileWhole()
+{
+    // A limit on file size fails a write part of the way, as a full disk
+    // does, on any machine and for any user.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray old = "an older copy";
+    for (const RuntimeFile &file : RuntimeFiles::all())
+        QVERIFY(putFile(dir.filePath(file.fileName), old));
+
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024; // the skin file is larger, the three notes are not
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QList<bool> written = RuntimeFiles::writeAll(dir.path());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(written, QList<bool>({true, false, true, true}));
+    QCOMPARE(contentsOf(dir.filePath(QStringLiteral("skinh.she"))), old);
+    checkWholeOrUntouched(dir.path(), old, {});
 }
 
 QTEST_GUILESS_MAIN(TestRuntimeFiles)
