@@ -23,13 +23,16 @@ start_virtual_display pids
 "$build/bin/zhiweige" >"$shots/zhiweige.log" 2>&1 &
 pids+=($!)
 
-if splash=$(wait_for_window '^Form3$' 5); then
+if splash=$(wait_for_window '^Form3$' 15); then
     sleep 1.2 # let the fade-in finish so the picture is whole
     screenshot "$shots/1-splash.png"
     click_in_window "$splash" 300 200
 fi
 
-main=$(wait_for_window '澄川知微阁 V2' 15)
+main=$(wait_for_window '澄川知微阁 V2' 15) || {
+    echo "The main window did not open; see $shots/zhiweige.log" >&2
+    exit 1
+}
 sleep 1.5 # the version check runs one second after the window opens
 screenshot "$shots/2-main-window.png"
 

@@ -43,4 +43,5 @@ if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
     exit 0
 fi
 
-exec "$root/tools/demo.sh" "$build"
+# Not exec: the service started above must be stopped when the demo ends.
+"$root/tools/demo.sh" "$build"
