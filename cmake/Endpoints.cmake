@@ -13,10 +13,8 @@ set(ZHIWEI_PARTNER_FORUM "" CACHE STRING "The partner forum, 云帆联盟 (empty
 
 # Empty settings take the offline service's addresses, following the port.
 set(_zhiwei_local "http://127.0.0.1:${ZHIWEI_SERVICE_PORT}")
-set(ZHIWEI_USES_OFFLINE_SERVICE OFF)
 if(NOT ZHIWEI_FORTUNE_BASE)
     set(ZHIWEI_FORTUNE_BASE "${_zhiwei_local}")
-    set(ZHIWEI_USES_OFFLINE_SERVICE ON)
 endif()
 if(NOT ZHIWEI_NOTICE_URL)
     set(ZHIWEI_NOTICE_URL "${_zhiwei_local}/kwgamejc/xz/jc.txt")
@@ -27,4 +25,13 @@ endif()
 if(NOT ZHIWEI_PARTNER_FORUM)
     set(ZHIWEI_PARTNER_FORUM "${_zhiwei_local}/yunfan/")
 endif()
+# ON when any address lands on the offline service: the launcher then starts it.
+set(ZHIWEI_USES_OFFLINE_SERVICE OFF)
+foreach(_url IN ITEMS "${ZHIWEI_FORTUNE_BASE}" "${ZHIWEI_NOTICE_URL}" "${ZHIWEI_MAKER_FORUM}"
+                      "${ZHIWEI_PARTNER_FORUM}")
+    string(FIND "${_url}/" "${_zhiwei_local}/" _at)
+    if(_at EQUAL 0)
+        set(ZHIWEI_USES_OFFLINE_SERVICE ON)
+    endif()
+endforeach()
 message(STATUS "知微阁 fortune pages from ${ZHIWEI_FORTUNE_BASE}")

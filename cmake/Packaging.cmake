@@ -39,15 +39,11 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/runtime.stamp
 add_custom_target(zhiwei_runtime_files ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/runtime.stamp)
 
 # The launcher starts the bundled service only for a build that talks to it.
-set(_zhiwei_local_service "http://127.0.0.1:${ZHIWEI_SERVICE_PORT}")
-set(ZHIWEI_LAUNCHER_STARTS_SERVICE 0)
-foreach(_url IN ITEMS "${ZHIWEI_FORTUNE_BASE}" "${ZHIWEI_NOTICE_URL}" "${ZHIWEI_MAKER_FORUM}"
-                      "${ZHIWEI_PARTNER_FORUM}")
-    string(FIND "${_url}/" "${_zhiwei_local_service}/" _at)
-    if(_at EQUAL 0)
-        set(ZHIWEI_LAUNCHER_STARTS_SERVICE 1)
-    endif()
-endforeach()
+if(ZHIWEI_USES_OFFLINE_SERVICE)
+    set(ZHIWEI_LAUNCHER_STARTS_SERVICE 1)
+else()
+    set(ZHIWEI_LAUNCHER_STARTS_SERVICE 0)
+endif()
 # Relative, so the launcher finds the program wherever the tree is unpacked.
 file(RELATIVE_PATH ZHIWEI_LAUNCHER_TO_PKGLIBDIR
     /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${ZHIWEI_INSTALL_PKGLIBDIR})

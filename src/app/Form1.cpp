@@ -46,7 +46,6 @@ constexpr QStringView SwitchedToTomorrow = u"已切换明日星座运势查询..
 constexpr QStringView SwitchedToToday = u"已切换今日星座运势查询..";
 constexpr QStringView CheckingForUpdates = u"程序检测更新中...";
 constexpr QStringView CreditLine = u"阿澈原创作品";
-constexpr QStringView MessageTitle = u"Kw系列软件";
 constexpr QStringView MusicOnCaption = u"关闭音乐";  // music plays; a click stops it
 constexpr QStringView MusicOffCaption = u"打开音乐"; // music stopped; a click starts it
 constexpr QStringView FinderPrompt = u"本辅助可帮助您在不知道星座的情况下进行星座判断!";
@@ -69,11 +68,6 @@ QFont windowFont(bool bold = false)
     font.setPixelSize(12);
     font.setBold(bold);
     return font;
-}
-
-QPixmap resourcePicture(const QString &name)
-{
-    return Pictures::load(name);
 }
 
 } // namespace
@@ -203,7 +197,7 @@ void Form1::describeStars(PageParser::Aspect aspect, int count)
 void Form1::buildSignInfoBox()
 {
     Image21 = makeImage(Frame3, QStringLiteral("Image21"),
-                        resourcePicture(QStringLiteral("signs/gemini.png")), {8, 16, 160, 95});
+                        Pictures::load(QStringLiteral("signs/gemini.png")), {8, 16, 160, 95});
     Label11 = makeLabel(Frame3, QStringLiteral("Label11"), QStringLiteral("星座名称"), 184, 24);
     Label12 = makeLabel(Frame3, QStringLiteral("Label12"), QStringLiteral("星座日期"), 184, 88);
     for (QLabel *label : {Label11, Label12}) {
@@ -229,7 +223,7 @@ void Form1::buildSignButtons()
 
 void Form1::buildFortunePanel()
 {
-    const QPixmap star = resourcePicture(QStringLiteral("star.png"));
+    const QPixmap star = Pictures::load(QStringLiteral("star.png"));
     Label1 = makeLabel(Frame2, QStringLiteral("Label1"), QStringLiteral("综合运势："), 16, 40);
     Label2 = makeLabel(Frame2, QStringLiteral("Label2"), QStringLiteral("爱情运势："), 216, 40);
     Label3 = makeLabel(Frame2, QStringLiteral("Label3"), QStringLiteral("工作状况："), 16, 75);
@@ -352,7 +346,7 @@ void Form1::buildHiddenControls()
         }
         const int x = 792 + (144 * k + 5) / 11;
         *pictures[k] = makeImage(this, Order[k].toString(),
-                                 resourcePicture(u"signs/" + sign->slug.toString() + u".png"),
+                                 Pictures::load(u"signs/" + sign->slug.toString() + u".png"),
                                  {x, 16, 160, 95});
     }
 
@@ -528,7 +522,7 @@ void Form1::jt_Click()
 
 void Form1::Label13_Click()
 {
-    const QString title = MessageTitle.toString();
+    const QString title = Prompt::MessageTitle.toString();
     const SignInfo *sign = SignTable::byName(Label11->text());
     if (!sign || sign != m_shown.sign) {
         Prompt::inform(this, ReportText::noSignOnShowMessage(), title);
@@ -571,7 +565,7 @@ void Form1::Label15_Click()
 void Form1::Command17_Click()
 {
     const Prompt::Answer answer =
-        Prompt::show(this, {FinderPrompt.toString(), MessageTitle.toString(),
+        Prompt::show(this, {FinderPrompt.toString(), Prompt::MessageTitle.toString(),
                             Prompt::Icon::Information, Prompt::Buttons::YesNo});
     if (answer != Prompt::Answer::Yes)
         return;
@@ -650,7 +644,7 @@ void Form1::Command15_Click()
 bool Form1::askToExit()
 {
     const Prompt::Answer answer =
-        Prompt::show(this, {ShellTexts::exitText(), ShellTexts::ExitTitle.toString(),
+        Prompt::show(this, {ShellTexts::exitText(), Prompt::MessageTitle.toString(),
                             Prompt::Icon::Information, Prompt::Buttons::YesNoCancel});
     if (answer == Prompt::Answer::Yes)
         Browser::open(m_env.endpoints.makerForum);

@@ -13,7 +13,6 @@ constexpr QStringView CurrentVersion = u"V2";
 constexpr QStringView ChooseYourSign = u"请选择您的星座查看运势..";
 constexpr QStringView NewerVersionFound = u"发现新版本..";
 
-constexpr QStringView NetworkFailedTitle = u"Kw系列软件";
 constexpr QStringView NetworkFailed = u"检测网络失败!请您稍后再试";
 
 constexpr QStringView NewerVersionTitle = u"暖暖提示";
@@ -23,7 +22,6 @@ constexpr QStringView NewerVersionAfter = u"]确定后打开官方论坛!";
 constexpr int NoticeShownLength = 200;
 constexpr QStringView NoticeCut = u"…";
 
-constexpr QStringView ExitTitle = u"Kw系列软件";
 constexpr QStringView ExitThanks = u"感谢您对阿澈、对Kw系列软件、游戏的支持!";
 constexpr QStringView ExitQuestion = u"是否退出并到论坛可以下载更多阿澈的原创免费软件?";
 constexpr QStringView ExitSeparator = u"\n \n";

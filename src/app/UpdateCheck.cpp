@@ -81,9 +81,9 @@ void UpdateCheck::act(const QString &notice)
             actions.switchTimerOff();
         break;
     case Verdict::Unreadable:
-        Prompt::show(m_dialogParent, {ShellTexts::NetworkFailed.toString(),
-                                      ShellTexts::NetworkFailedTitle.toString(),
-                                      Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
+        Prompt::show(m_dialogParent,
+                     {ShellTexts::NetworkFailed.toString(), Prompt::MessageTitle.toString(),
+                      Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
         if (actions.endProgram)
             actions.endProgram();
         break;

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr QStringView PromptTitle = u"Kw系列软件";
 constexpr QStringView ChooseBirthday = u"请选择您的生日!";
 
 QFont dialogFont()
@@ -108,11 +107,11 @@ void Form2::Command1_Click()
     if (!Combo1->currentText().isEmpty() && !Combo2->currentText().isEmpty())
         sign = SignFinder::signForBirthday(m_monthText.toInt(), m_day);
     if (!sign) {
-        Prompt::inform(this, ChooseBirthday.toString(), PromptTitle.toString());
+        Prompt::inform(this, ChooseBirthday.toString(), Prompt::MessageTitle.toString());
         return;
     }
     Prompt::inform(this, SignFinder::birthdayMessage(m_monthText, m_day, *sign),
-                   PromptTitle.toString());
+                   Prompt::MessageTitle.toString());
     m_found = sign;
     accept();
 }

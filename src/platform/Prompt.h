@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
 #include <functional>
 
@@ -14,6 +15,10 @@ enum class Icon { Information, Exclamation };
 enum class Buttons { Ok, YesNo, YesNoCancel };
 // The numbers message boxes have always returned.
 enum class Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
+
+// The title that the program's message boxes carry, but for the notice of a
+// newer version.
+constexpr QStringView MessageTitle = u"Kw系列软件";
 
 struct Request
 {
