@@ -5,37 +5,33 @@
 # exports DISPLAY. Appends the started pids to the array named by $1.
 start_virtual_display() {
     local -n started=$1
-    local display server
-    for display in $(seq 90 140); do
-        [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]] && continue
-        Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-        server=$!
-        export DISPLAY=":$display"
-        for _ in $(seq 100); do
-            xdpyinfo >/dev/null 2>&1 && break
-            kill -0 "$server" 2>/dev/null || break
-            sleep 0.05
-        done
-        # Another server may have taken the number meanwhile: try the next.
-        if ! kill -0 "$server" 2>/dev/null || ! xdpyinfo >/dev/null 2>&1; then
-            kill "$server" 2>/dev/null || true
-            continue
-        fi
-        started+=("$server")
-        openbox --sm-disable >/dev/null 2>&1 &
-        started+=($!)
-        # A window mapped while the window manager is still starting can be
-        # left unmapped for good: wait until it has announced itself.
-        for _ in $(seq 200); do
-            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-            sleep 0.05
-        done
-        xcompmgr >/dev/null 2>&1 &
-        started+=($!)
-        return 0
+    local numberfile display=
+    # Xvfb picks a free display number itself and writes it out once it
+    # takes connections, so two scripts starting at once never share one.
+    numberfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
+    started+=($!)
+    for _ in $(seq 400); do
+        display=$(head -n1 "$numberfile")
+        [[ -n $display ]] && break
+        sleep 0.05
     done
-    echo "No free X display found." >&2
-    return 1
+    rm -f "$numberfile"
+    if [[ -z $display ]]; then
+        echo "Xvfb did not start." >&2
+        return 1
+    fi
+    export DISPLAY=":$display"
+    openbox --sm-disable >/dev/null 2>&1 &
+    started+=($!)
+    # A window mapped while the window manager is still starting can be
+    # left unmapped for good: wait until it has announced itself.
+    for _ in $(seq 200); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        sleep 0.05
+    done
+    xcompmgr >/dev/null 2>&1 &
+    started+=($!)
 }
 
 # Prints the id of the first visible window whose name matches, waiting up to

@@ -87,29 +87,8 @@ mkdir -p "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 export XDG_RUNTIME_DIR
 
-# Another test may take the same free display number at the same moment; the
-# lock file then names the other server. Try again on the next number.
-display_is_ours() {
-    local lock=/tmp/.X${DISPLAY#:}-lock
-    [[ -e $lock ]] && [[ $(tr -d ' \n' <"$lock") == "${pids[0]}" ]] && kill -0 "${pids[0]}"
-}
-for attempt in 1 2 3 4 5; do
-    pids=()
-    start_virtual_display pids || exit 1
-    display_is_ours && break
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    if ((attempt == 5)); then
-        echo "run-e2e.sh: could not start a display of its own" >&2
-        exit 1
-    fi
-done
-
-# Windows shown before the window manager runs get their frame late.
-for _ in $(seq 200); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
+pids=()
+start_virtual_display pids || exit 1
 
 mkdir -p "$shots"
 rm -f "$shots"/*.png "$shots"/*.geometry
