@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // One of the files the program keeps beside its executable, and the number of
 // the embedded resource (":/CUSTOM/<number>") that holds its bytes.
 struct RuntimeFile
@@ -28,8 +30,14 @@ bool write(const QString &folder, const RuntimeFile &file);
 
 // Makes the file at path hold exactly bytes, replacing it whole in one step
 // (a temporary file beside it, renamed into place); an identical file is left
-// untouched. False when it cannot be written.
+// untouched. False when it cannot be written. A symbolic link under the name,
+// dangling or not, is never written through and never replaced: false.
 bool writeFile(const QString &path, const QByteArray &bytes);
+
+// The bytes of the regular file at path, at most maxBytes + 1 of them (so a
+// caller can tell an oversized file); nullopt when it cannot be read or the
+// name is a symbolic link.
+std::optional<QByteArray> readFile(const QString &path, qint64 maxBytes);
 
 // Writes every file in turn; one that fails does not stop the next.
 // One outcome per file, in the order of all().

@@ -1,7 +1,8 @@
 #include "Skin.h"
 
+#include "platform/RuntimeFiles.h"
+
 #include <QApplication>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QStyle>
 #include <QStyleFactory>
@@ -180,13 +181,14 @@ int SkinH_AttachEx(const QString &skinFile, const QString &password)
     Q_UNUSED(password)
     if (!widgetApplication())
         return Skin::NoApplication;
-    QFile file(skinFile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcSkin) << "cannot read the skin" << skinFile << file.errorString();
+    // Not through a link: the skin lies in a folder others may write to.
+    const std::optional<QByteArray> bytes = RuntimeFiles::readFile(skinFile, SkinFile::MaxSize);
+    if (!bytes) {
+        qCWarning(lcSkin) << "cannot read the skin" << skinFile;
         return Skin::CannotRead;
     }
     QString error;
-    const auto parsed = SkinFile::parse(file.read(SkinFile::MaxSize + 1), &error);
+    const auto parsed = SkinFile::parse(*bytes, &error);
     if (!parsed) {
         qCWarning(lcSkin) << "skin" << skinFile << "refused:" << error;
         return Skin::NotASkin;

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -98,6 +99,9 @@ private slots:
     void concurrentReaderNeverSeesAHalfWrittenFile();
     void fullDiskLeavesEveryFileWhole();
     void fileSizeLimitLeavesTheFileWhole();
+    void linkIsNeitherFollowedNorReplaced_data();
+    void linkIsNeitherFollowedNorReplaced();
+    void linkInStickyFolderIsNotFollowedByRoot();
 };
 
 void TestRuntimeFiles::embeddedResources_data()
@@ -366,6 +370,77 @@ void TestRuntimeFiles::fileSizeLimitLeavesTheFileWhole()
     QCOMPARE(written, QList<bool>({true, false, true, true}));
     QCOMPARE(contentsOf(dir.filePath(QStringLiteral("skinh.she"))), old);
     checkWholeOrUntouched(dir.path(), old, {});
+}
+
+void TestRuntimeFiles::linkIsNeitherFollowedNorReplaced_data()
+{
+    QTest::addColumn<int>("linked");
+    QTest::addColumn<bool>("dangling");
+    for (int i = 0; i < 4; ++i) {
+        const QString name = RuntimeFiles::all().at(i).fileName;
+        QTest::addRow("%s links to a user's file", qPrintable(name)) << i << false;
+    }
+    QTest::newRow("skinh.she links to nothing yet") << 1 << true;
+}
+
+void TestRuntimeFiles::linkIsNeitherFollowedNorReplaced()
+{
+    QFETCH(int, linked);
+    QFETCH(bool, dangling);
+    QTemporaryDir app;
+    QTemporaryDir home;
+    QVERIFY(app.isValid() && home.isValid());
+    const QString target = home.filePath(QStringLiteral("notes.txt"));
+    if (!dangling)
+        QVERIFY(putFile(target, "a user's notes"));
+    const QString link = app.filePath(RuntimeFiles::all().at(linked).fileName);
+    QVERIFY(QFile::link(target, link));
+
+    QList<bool> expected(4, true);
+    expected[linked] = false;
+    QCOMPARE(RuntimeFiles::writeAll(app.path()), expected);
+
+    QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+    if (dangling)
+        QVERIFY(!QFileInfo::exists(target));
+    else
+        QCOMPARE(contentsOf(target), QByteArray("a user's notes"));
+    for (int i = 0; i < 4; ++i) {
+        const RuntimeFile &file = RuntimeFiles::all().at(i);
+        if (i != linked)
+            QCOMPARE(contentsOf(app.filePath(file.fileName)),
+                     RuntimeFiles::resource(file.resourceNumber));
+    }
+    // No temporary file left behind either.
+    QCOMPARE(QDir(app.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                        QDir::NoDotAndDotDot).size(),
+             4);
+}
+
+void TestRuntimeFiles::linkInStickyFolderIsNotFollowedByRoot()
+{
+    // The kernel guards links in sticky folders only when they are followed;
+    // root run from such a folder must not replace a root-only file through
+    // another user's link.
+    if (!isRoot())
+        QSKIP("needs root, to own the target and give the link to another user");
+    QTemporaryDir shared;
+    QTemporaryDir secret;
+    QVERIFY(shared.isValid() && secret.isValid());
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+    const QString target = secret.filePath(QStringLiteral("shadow"));
+    QVERIFY(putFile(target, "root only"));
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+    const QString link = shared.filePath(QStringLiteral("skinh.she"));
+    QVERIFY(QFile::link(target, link));
+    constexpr uid_t Nobody = 65534;
+    QVERIFY(::lchown(QFile::encodeName(link).constData(), Nobody, Nobody) == 0);
+
+    QCOMPARE(RuntimeFiles::writeAll(shared.path()), QList<bool>({true, false, true, true}));
+    QCOMPARE(contentsOf(target), QByteArray("root only"));
+    // Still for its owner's eyes only.
+    QCOMPARE(int(QFileInfo(target).permissions() & 0x00ff), 0);
+    QVERIFY(QFileInfo(link).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestRuntimeFiles)

@@ -250,7 +250,7 @@ void TestSkin::windowsOpenedLaterCarryTheSkin()
 void TestSkin::unusableSkinLeavesThePlainLook_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("kind"); // 0: the bytes, 1: no file, 2: a folder
+    QTest::addColumn<int>("kind"); // 0: the bytes, 1: no file, 2: a folder, 3: a link to them
     const QByteArray shipped = RuntimeFiles::resource(111);
     QByteArray garbage(4096, '\0');
     QRandomGenerator random(20240611);
@@ -259,6 +259,7 @@ void TestSkin::unusableSkinLeavesThePlainLook_data()
 
     QTest::newRow("missing file") << QByteArray() << 1;
     QTest::newRow("a folder under the name") << QByteArray() << 2;
+    QTest::newRow("a link to a good skin") << SmallSkin << 3;
     QTest::newRow("empty file") << QByteArray() << 0;
     QTest::newRow("wrong magic") << QByteArray(SmallSkin).replace(".SHE", ".SHX") << 0;
     QTest::newRow("cut inside the magic") << SmallSkin.left(2) << 0;
@@ -289,6 +290,10 @@ void TestSkin::unusableSkinLeavesThePlainLook()
     QString path = m_dir.filePath(QStringLiteral("absent.she"));
     if (kind == 0)
         path = writeSkin(bytes);
+    if (kind == 3) {
+        path = m_dir.filePath(QStringLiteral("link.she"));
+        QVERIFY(QFile::link(writeSkin(bytes), path));
+    }
     if (kind == 2) {
         path = m_dir.filePath(QStringLiteral("folder.she"));
         QVERIFY(QDir().mkpath(path));
