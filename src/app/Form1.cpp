@@ -4,6 +4,7 @@
 #include "app/UpdateCheck.h"
 #include "finder/Form2.h"
 #include "fortune/DateRules.h"
+#include "fortune/DownloadedText.h"
 #include "platform/Browser.h"
 #include "platform/ClickLabel.h"
 #include "platform/Clipboard.h"
@@ -14,6 +15,7 @@
 #include "platform/Skin.h"
 #include "platform/StatusBar.h"
 #include "platform/TextBox.h"
+#include "platform/ValueLabel.h"
 #include "share/Capture.h"
 #include "share/Form4.h"
 #include "share/ReportText.h"
@@ -253,11 +255,16 @@ void Form1::buildFortunePanel()
         }
     }
 
-    Label5 = makeLabel(Frame2, QStringLiteral("Label5"), QStringLiteral("健康指数:100%"), 16, 104);
-    Label6 = makeLabel(Frame2, QStringLiteral("Label6"), QStringLiteral("商谈指数:100%"), 216, 104);
-    Label7 = makeLabel(Frame2, QStringLiteral("Label7"), QStringLiteral("幸运颜色:无"), 16, 136);
-    Label8 = makeLabel(Frame2, QStringLiteral("Label8"), QStringLiteral("幸运数字:0"), 216, 136);
-    Label9 = makeLabel(Frame2, QStringLiteral("Label9"), QStringLiteral("速配星座:不明"), 16, 168);
+    // The values come from the page: drawn cut to their column, whole in
+    // their tool tips and to screen readers.
+    const auto makeValueLabel = [this](const QString &name, const QString &text, int x, int y) {
+        return makeLabel(Frame2, name, text, x, y, new ValueLabel(Frame2));
+    };
+    Label5 = makeValueLabel(QStringLiteral("Label5"), QStringLiteral("健康指数:100%"), 16, 104);
+    Label6 = makeValueLabel(QStringLiteral("Label6"), QStringLiteral("商谈指数:100%"), 216, 104);
+    Label7 = makeValueLabel(QStringLiteral("Label7"), QStringLiteral("幸运颜色:无"), 16, 136);
+    Label8 = makeValueLabel(QStringLiteral("Label8"), QStringLiteral("幸运数字:0"), 216, 136);
+    Label9 = makeValueLabel(QStringLiteral("Label9"), QStringLiteral("速配星座:不明"), 16, 168);
     for (QLabel *label : {Label5, Label7, Label9})
         label->setMaximumWidth(LeftColumnRightEdge - label->x());
     for (QLabel *label : {Label6, Label8})
@@ -423,9 +430,11 @@ void Form1::Form_Load()
     Timer3->start();
 }
 
-QLabel *Form1::makeLabel(QWidget *parent, const QString &name, const QString &text, int x, int y)
+QLabel *Form1::makeLabel(QWidget *parent, const QString &name, const QString &text, int x, int y,
+                         QLabel *label)
 {
-    auto *label = new QLabel(parent);
+    if (!label)
+        label = new QLabel(parent);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
@@ -875,7 +884,7 @@ void Form1::completionTick(QTimer *timer, DayMode mode)
             continue;
         pending = false;
         FortuneReport &fortune = m_reports[SignTable::position(*sign)];
-        fortune = PageParser::parse(Text1->text());
+        fortune = DownloadedText::cleaned(PageParser::parse(Text1->text()));
         showFortune(*sign, fortune);
         m_shown = {sign, mode, fortune};
         S1->setPanelText(2, SignTable::doneText(*sign, mode));
@@ -920,6 +929,5 @@ void Form1::showDetail(PageParser::Detail detail, const QString &value)
     QLabel *const labels[] = {Label5, Label6, Label7, Label8, Label9};
     QLabel *label = labels[int(detail) - int(PageParser::Detail::Health)];
     label->setText(PageParser::detailPrefix(detail) + value);
-    label->setToolTip(label->text());
     label->adjustSize();
 }

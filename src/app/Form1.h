@@ -147,7 +147,9 @@ private:
     void Label15_Click();
 
     QDate today() const;
-    QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, int x, int y);
+    // Sets up `label`, or a new plain QLabel when it is null.
+    QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, int x, int y,
+                      QLabel *label = nullptr);
     QLabel *makeImage(QWidget *parent, const QString &name, const QPixmap &picture, QRect place);
     QPushButton *makeButton(QWidget *parent, const QString &name, const QString &text, QRect place);
     QGroupBox *makeFrame(QWidget *parent, const QString &name, const QString &title, QRect place);

@@ -20,7 +20,6 @@ constexpr QStringView NewerVersionBefore = u"发现最新版本![";
 constexpr QStringView NewerVersionAfter = u"]确定后打开官方论坛!";
 // The notice is cut to this many characters in the prompt, then marked.
 constexpr int NoticeShownLength = 200;
-constexpr QStringView NoticeCut = u"…";
 
 constexpr QStringView ExitThanks = u"感谢您对阿澈、对Kw系列软件、游戏的支持!";
 constexpr QStringView ExitQuestion = u"是否退出并到论坛可以下载更多阿澈的原创免费软件?";

@@ -1,13 +1,12 @@
 #include "UpdateCheck.h"
 
 #include "app/ShellTexts.h"
+#include "fortune/DownloadedText.h"
 #include "platform/Browser.h"
 #include "platform/InternetTransfer.h"
 #include "platform/Prompt.h"
 
 #include <QWidget>
-
-#include <algorithm>
 
 UpdateCheck::UpdateCheck(InternetTransfer *inet, QObject *parent)
     : QObject(parent)
@@ -38,27 +37,8 @@ UpdateCheck::Verdict UpdateCheck::decide(const QString &notice)
 
 QString UpdateCheck::shownNotice(const QString &notice)
 {
-    QString shown;
-    shown.reserve(std::min<qsizetype>(notice.size(), 2 * ShellTexts::NoticeShownLength + 1));
-    int characters = 0;
-    for (qsizetype i = 0; i < notice.size(); ++i) {
-        if (characters == ShellTexts::NoticeShownLength)
-            return shown + ShellTexts::NoticeCut;
-        const QChar c = notice.at(i);
-        // An error page's line breaks would make the prompt as tall as the page.
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
-            category == QChar::Separator_Paragraph) {
-            shown += u' ';
-        } else {
-            shown += c;
-            // Both halves of a pair make one character; never split them.
-            if (c.isHighSurrogate() && i + 1 < notice.size() && notice.at(i + 1).isLowSurrogate())
-                shown += notice.at(++i);
-        }
-        ++characters;
-    }
-    return shown;
+    // An error page's line breaks would make the prompt as tall as the page.
+    return DownloadedText::clean(notice, ShellTexts::NoticeShownLength, DownloadedText::Lines::One);
 }
 
 void UpdateCheck::noticeArrived(const QString &notice)

@@ -105,7 +105,8 @@ std::optional<QByteArray> readAt(const Folder &folder, const QByteArray &name, q
 {
     const Descriptor file(
         ::openat(folder.fd(), name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat info{};
+    struct stat info
+    {};
     if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     QByteArray bytes(qsizetype(std::min<qint64>(info.st_size, maxBytes) + 1), Qt::Uninitialized);
@@ -155,7 +156,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
         return false;
     const char *name = where.name.constData();
 
-    struct stat existing{};
+    struct stat existing
+    {};
     const bool exists = ::fstatat(folder.fd(), name, &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
         return false;
@@ -165,7 +167,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
         if (!S_ISREG(existing.st_mode) || ::faccessat(folder.fd(), name, W_OK, AT_EACCESS) != 0)
             return false;
         // Rewriting identical bytes would only wear the disk.
-        if (qint64(existing.st_size) == bytes.size() && readAt(folder, where.name, bytes.size()) == bytes)
+        if (qint64(existing.st_size) == bytes.size() &&
+            readAt(folder, where.name, bytes.size()) == bytes)
             return true;
     }
 

@@ -1,6 +1,7 @@
 #include "StatusBar.h"
 
 #include "fortune/DateRules.h"
+#include "platform/ValueLabel.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -16,7 +17,7 @@ StatusBar::StatusBar(QWidget *parent)
     , m_midnight(new QTimer(this))
 {
     for (int i = 0; i < PanelCount; ++i) {
-        auto *label = new QLabel(this);
+        auto *label = new ValueLabel(this);
         label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
         label->setTextFormat(Qt::PlainText);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -59,7 +60,6 @@ void StatusBar::setPanelText(int panel, const QString &text)
 {
     if (QLabel *label = this->panel(panel)) {
         label->setText(text);
-        label->setToolTip(text);
     }
 }
 

@@ -412,8 +412,9 @@ void TestRuntimeFiles::linkIsNeitherFollowedNorReplaced()
                      RuntimeFiles::resource(file.resourceNumber));
     }
     // No temporary file left behind either.
-    QCOMPARE(QDir(app.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                        QDir::NoDotAndDotDot).size(),
+    QCOMPARE(QDir(app.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                 .size(),
              4);
 }
 

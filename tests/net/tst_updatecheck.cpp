@@ -175,29 +175,17 @@ void tst_UpdateCheck::decide()
 
 void tst_UpdateCheck::shownNotice_data()
 {
+    // How text is cleaned and cut is DownloadedText's; here only what the
+    // prompt asks of it: one line of at most 200 characters.
     QTest::addColumn<QString>("notice");
     QTest::addColumn<QString>("shown");
 
-    const QString ellipsis = QStringLiteral(u"…");
     const QString a200(200, u'a');
-    const QString emoji = QStringLiteral(u"😀");
     QTest::newRow("short notice as it is") << QStringLiteral("V3") << QStringLiteral("V3");
-    QTest::newRow("markup stays literal")
-        << QStringLiteral("<b>x</b>") << QStringLiteral("<b>x</b>");
     QTest::newRow("200 characters are not cut") << a200 << a200;
-    QTest::newRow("201 characters are cut to 200") << a200 + u'b' << a200 + ellipsis;
-    QTest::newRow("5000 characters are cut to 200")
-        << QString(5000, u'z') << QString(200, u'z') + ellipsis;
-    QTest::newRow("200 Chinese characters are not cut")
-        << QString(200, u'版') << QString(200, u'版');
-    QTest::newRow("200 emoji count as 200 characters")
-        << emoji.repeated(200) << emoji.repeated(200);
-    QTest::newRow("emoji at the cut is not split")
-        << QString(199, u'a') + emoji + u'b' << QString(199, u'a') + emoji + ellipsis;
+    QTest::newRow("201 characters are cut to 200") << a200 + u'b' << a200 + QStringLiteral(u"…");
     QTest::newRow("line breaks become spaces")
         << QStringLiteral("V3\r\nnew\tlook") << QStringLiteral("V3  new look");
-    QTest::newRow("a line of breaks cannot make the prompt tall")
-        << QString(1000, u'\n') << QString(200, u' ') + ellipsis;
 }
 
 void tst_UpdateCheck::shownNotice()
