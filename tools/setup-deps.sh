@@ -19,6 +19,8 @@ packages=(
     # the end-to-end suite: window properties, a session bus with the
     # accessibility tree read from Debian's python3, and xdg-open for the browser
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
+    # the desktop theme of GNOME-like desktops, whose font the layout must withstand
+    qt6-gtk-platformtheme
     # the Debian package: cpack's dependency scan and the menu entry's check
     dpkg-dev file desktop-file-utils
 )

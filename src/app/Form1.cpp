@@ -16,6 +16,7 @@
 #include "platform/StatusBar.h"
 #include "platform/TextBox.h"
 #include "platform/ValueLabel.h"
+#include "platform/WindowFont.h"
 #include "share/Capture.h"
 #include "share/Form4.h"
 #include "share/ReportText.h"
@@ -60,18 +61,6 @@ constexpr int UpdateCheckDelayMs = 1000;
 constexpr int LeftColumnRightEdge = 208;
 constexpr int PanelRightEdge = 409;
 
-QFont windowFont(bool bold = false)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("Noto Sans SC")});
-    // 9 points on a 96 dpi screen: a Chinese character is 12 pixels wide.
-    font.setPixelSize(12);
-    font.setBold(bold);
-    return font;
-}
-
 } // namespace
 
 Form1::Form1(Environment environment, QWidget *parent)
@@ -111,7 +100,7 @@ void Form1::buildWindow()
     // manager frames it where it belongs.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    setFont(windowFont());
+    setFont(WindowFont::standard());
 
     Frame3 = makeFrame(this, QStringLiteral("Frame3"), QString(), {16, 16, 289, 129});
     Frame1 = makeFrame(this, QStringLiteral("Frame1"), QStringLiteral("请选择您的星座"),
@@ -138,6 +127,7 @@ void Form1::buildWindow()
     S1->setPanelText(4, CreditLine.toString());
 
     buildHiddenControls();
+    WindowFont::pin(this);
     setUpKeyboardAndScreenReaders();
 }
 
@@ -203,7 +193,7 @@ void Form1::buildSignInfoBox()
     Label11 = makeLabel(Frame3, QStringLiteral("Label11"), QStringLiteral("星座名称"), 184, 24);
     Label12 = makeLabel(Frame3, QStringLiteral("Label12"), QStringLiteral("星座日期"), 184, 88);
     for (QLabel *label : {Label11, Label12}) {
-        label->setFont(windowFont(true));
+        label->setFont(WindowFont::standard(true));
         label->adjustSize();
     }
 }
@@ -292,7 +282,7 @@ void Form1::buildFortunePanel()
     Label14 = new QLabel(QStringLiteral("欢迎使用知微阁"), Picture1);
     Label14->setObjectName(QStringLiteral("Label14"));
     Label14->setTextFormat(Qt::PlainText);
-    Label14->setFont(windowFont(true));
+    Label14->setFont(WindowFont::standard(true));
     Label14->setAlignment(Qt::AlignCenter);
     Label14->setGeometry(0, 48, 377, 25);
 }
@@ -383,6 +373,9 @@ void Form1::buildHiddenControls()
     Inet2 = new InternetTransfer(m_network, this);
     Inet2->setObjectName(QStringLiteral("Inet2"));
     m_updateCheck = new UpdateCheck(Inet1, this);
+    // Its prompts wait for the person: not from inside the download's report.
+    connect(m_updateCheck, &UpdateCheck::finished, this, &Form1::versionChecked,
+            Qt::QueuedConnection);
 
     // A desktop that logs out or shuts down asks too, where it lets us.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
@@ -624,17 +617,36 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::Timer3_Timer()
 {
-    UpdateCheck::Actions actions;
-    actions.dialogParent = this;
-    actions.setStatus = [this](const QString &text) { S1->setPanelText(2, text); };
-    actions.switchTimerOff = [this] { Timer3->stop(); };
-    actions.endProgram = [this] {
-        Timer3->stop();
-        m_env.endProgram();
-    };
-    actions.makerForum = m_env.endpoints.makerForum;
     // Ticks while the notice is on its way are ignored by the check itself.
-    m_updateCheck->run(m_env.endpoints.notice, std::move(actions));
+    m_updateCheck->start(m_env.endpoints.notice);
+}
+
+void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
+{
+    switch (verdict) {
+    case UpdateCheck::Verdict::Current:
+        // A query started meanwhile has the status line to itself.
+        if (!m_queryStarted)
+            S1->setPanelText(2, ShellTexts::ChooseYourSign.toString());
+        Timer3->stop();
+        break;
+    case UpdateCheck::Verdict::Unreadable:
+        Timer3->stop();
+        Prompt::show(this, {ShellTexts::NetworkFailed.toString(), Prompt::MessageTitle.toString(),
+                            Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
+        m_env.endProgram();
+        break;
+    case UpdateCheck::Verdict::Newer:
+        Timer3->stop();
+        S1->setPanelText(2, ShellTexts::NewerVersionFound.toString());
+        Prompt::show(this, {ShellTexts::NewerVersionBefore + UpdateCheck::shownNotice(notice) +
+                                ShellTexts::NewerVersionAfter,
+                            ShellTexts::NewerVersionTitle.toString(), Prompt::Icon::Information,
+                            Prompt::Buttons::Ok});
+        Browser::open(m_env.endpoints.makerForum);
+        m_env.endProgram();
+        break;
+    }
 }
 
 void Form1::Command13_Click()
@@ -786,6 +798,7 @@ void Form1::signQuery(const SignInfo &sign)
     // The latest click wins: a query still under way is dropped and its page
     // is never shown, so the panel always shows one sign with its own page.
     cancelRunningQuery();
+    m_queryStarted = true;
     csh();
     // The tomorrow of the moment of the click, not of the start: a window left
     // open past midnight still asks for the right day.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Endpoints.h"
+#include "app/UpdateCheck.h"
 #include "fortune/DayMode.h"
 #include "fortune/FortuneReport.h"
 #include "fortune/PageFetcher.h"
@@ -19,7 +20,6 @@
 class ClickLabel;
 class InternetTransfer;
 class MediaPlayer;
-class UpdateCheck;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -131,6 +131,7 @@ private:
 
     // The shell: the version check, the forums, the exit and the music.
     void Timer3_Timer();
+    void versionChecked(UpdateCheck::Verdict verdict, const QString &notice);
     void Command13_Click();
     void Command14_Click();
     void Command15_Click();
@@ -207,6 +208,7 @@ public:
 private:
     UpdateCheck *m_updateCheck = nullptr;
     bool m_placed = false;
+    bool m_queryStarted = false; // since the program began
     QDate m_loadDate;
     QString m_modeText;
     QString m_footerText;

@@ -1,18 +1,14 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
-#include <functional>
-
 class InternetTransfer;
-class QWidget;
 
 // The version check at start-up: downloads the notice that names the newest
-// version and either lets the program go on, or says why it must stop and
-// ends it.
+// version, in the background, and says what it found. What the program then
+// does about it is the window's business.
 class UpdateCheck : public QObject
 {
     Q_OBJECT
@@ -24,38 +20,24 @@ public:
     };
     Q_ENUM(Verdict)
 
-    // What the check may do to the program around it.
-    struct Actions
-    {
-        QWidget *dialogParent = nullptr;
-        std::function<void(const QString &)> setStatus; // status panel 2
-        std::function<void()> switchTimerOff;           // the timer that started the check
-        std::function<void()> endProgram;               // at once, no exit prompt
-        QUrl makerForum;
-    };
-
     explicit UpdateCheck(InternetTransfer *inet, QObject *parent = nullptr);
 
     // Starts the check. Ignored, returning false, while one is running.
-    bool run(const QUrl &notice, Actions actions);
+    bool start(const QUrl &notice);
     bool isRunning() const { return m_running; }
 
     static Verdict decide(const QString &notice);
-    // The notice as the prompt shows it: one line, at most NoticeShownLength
+    // The notice as a prompt shows it: one line, at most NoticeShownLength
     // characters, marked when cut.
     static QString shownNotice(const QString &notice);
 
 signals:
-    // After the verdict's actions have run.
-    void finished(UpdateCheck::Verdict verdict);
+    void finished(UpdateCheck::Verdict verdict, const QString &notice);
 
 private:
     void noticeArrived(const QString &notice);
-    void act(const QString &notice);
 
     InternetTransfer *m_inet;
-    Actions m_actions;
-    QPointer<QWidget> m_dialogParent;
     QMetaObject::Connection m_arrival;
     bool m_running = false;
 };

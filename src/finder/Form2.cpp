@@ -2,6 +2,7 @@
 
 #include "finder/SignFinder.h"
 #include "platform/Prompt.h"
+#include "platform/WindowFont.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -11,17 +12,6 @@
 namespace {
 
 constexpr QStringView ChooseBirthday = u"请选择您的生日!";
-
-QFont dialogFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"),
-                      QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"),
-                      QStringLiteral("Noto Sans SC")});
-    // 9 points on a 96 dpi screen, as on the main window.
-    font.setPixelSize(12);
-    return font;
-}
 
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, QPoint place)
 {
@@ -56,7 +46,7 @@ Form2::Form2(QWidget *parent)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setModal(true);
     setFixedSize(322, 226);
-    setFont(dialogFont());
+    setFont(WindowFont::standard());
 
     Frame1 = new QGroupBox(QStringLiteral("请选择您的生日"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -78,6 +68,8 @@ Form2::Form2(QWidget *parent)
     Command1 = new QPushButton(QStringLiteral("确定"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(16, 152, 289, 49);
+
+    WindowFont::pin(this);
 
     connect(Combo1, &QComboBox::activated, this, &Form2::Combo1_Click);
     connect(Combo2, &QComboBox::activated, this, &Form2::Combo2_Click);

@@ -1,6 +1,6 @@
 #include "PageFetcher.h"
 
-#include "Charset.h"
+#include "platform/Charset.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,44 +1,99 @@
 #include "InternetTransfer.h"
 
-#include "fortune/PageFetcher.h"
+#include "Charset.h"
 
-#include <chrono>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
 
 InternetTransfer::InternetTransfer(QNetworkAccessManager *network, QObject *parent)
     : QObject(parent)
-    , m_fetcher(new PageFetcher(network, this))
-{}
+    , m_network(network ? network : new QNetworkAccessManager(this))
+    , m_deadline(new QTimer(this))
+{
+    m_deadline->setSingleShot(true);
+    m_deadline->setInterval(DefaultTimeoutMs);
+    connect(m_deadline, &QTimer::timeout, this, [this] {
+        drop();
+        report(QString());
+    });
+}
 
 InternetTransfer::~InternetTransfer()
 {
-    if (m_reply)
-        m_reply->abort();
+    drop();
 }
 
 void InternetTransfer::setTimeoutMs(int ms)
 {
-    m_timeoutMs = ms;
+    m_deadline->setInterval(ms);
 }
 
-void InternetTransfer::OpenURL(const QUrl &url)
+void InternetTransfer::get(const QUrl &url)
 {
-    if (m_reply)
-        m_reply->abort();
-
-    FetchLimits limits;
-    limits.maxBodyBytes = MaxBodyBytes;
+    drop();
+    m_body.clear();
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setMaximumRedirectsAllowed(10);
+    m_reply = m_network->get(request);
+    // A slice past the limit at most waits in the reply's buffer.
+    m_reply->setReadBufferSize(MaxBodyBytes + 1);
+    connect(m_reply, &QNetworkReply::readyRead, this, &InternetTransfer::readSome);
+    connect(m_reply, &QNetworkReply::finished, this, &InternetTransfer::replyFinished);
     // One limit for the whole transfer: a server that drips a byte now and
-    // then must not hold the caller longer than a silent one.
-    limits.totalTimeout = std::chrono::milliseconds(m_timeoutMs);
-    limits.idleTimeout = limits.totalTimeout;
-    m_fetcher->setLimits(limits);
-
-    m_reply = m_fetcher->GetBody(url);
-    connect(m_reply, &FetchReply::finished, this, &InternetTransfer::arrived);
+    // then must not hold the program longer than a silent one.
+    m_deadline->start();
 }
 
-void InternetTransfer::arrived(const FetchResult &result)
+void InternetTransfer::readSome()
 {
+    m_body += m_reply->read(MaxBodyBytes - m_body.size());
+    if (m_body.size() < MaxBodyBytes)
+        return;
+    // Enough: whatever the server says after this is not read.
+    const QByteArray contentType = m_reply->rawHeader("Content-Type");
+    drop();
+    report(Charset::decode(m_body, contentType));
+}
+
+void InternetTransfer::replyFinished()
+{
+    if (m_reply->bytesAvailable() > 0) {
+        readSome();
+        if (!m_reply)
+            return;
+    }
+    const QNetworkReply::NetworkError error = m_reply->error();
+    const bool gotStatus =
+        m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 0;
+    // An answer with an error status is still an answer; a transport error
+    // (refused, reset, dropped, unknown host, too many redirects) is none.
+    const bool answered = gotStatus && (error == QNetworkReply::NoError ||
+                                        (error >= QNetworkReply::ContentAccessDenied &&
+                                         error <= QNetworkReply::UnknownContentError) ||
+                                        error >= QNetworkReply::InternalServerError);
+    const QByteArray contentType = m_reply->rawHeader("Content-Type");
+    drop();
+    report(answered ? Charset::decode(m_body, contentType) : QString());
+}
+
+void InternetTransfer::report(const QString &body)
+{
+    m_body.clear();
+    emit finished(body);
+}
+
+void InternetTransfer::drop()
+{
+    m_deadline->stop();
+    if (!m_reply)
+        return;
+    QNetworkReply *reply = m_reply;
     m_reply = nullptr;
-    emit finished(result.ok() ? result.text : QString());
+    disconnect(reply, nullptr, this, nullptr);
+    reply->abort();
+    reply->deleteLater();
 }

@@ -5,14 +5,15 @@
 #include <QString>
 #include <QUrl>
 
-class FetchReply;
-class PageFetcher;
 class QNetworkAccessManager;
-struct FetchResult;
+class QNetworkReply;
+class QTimer;
 
-// Downloads one small text, such as the version notice, in the background.
-// Each OpenURL() reports exactly once through finished(): the body as text,
-// or the empty string when the download failed for any reason.
+// Downloads one small text, such as the version notice, in the background,
+// as a transfer control does: whatever body the server answers with, an
+// error page included, decoded to text and cut at MaxBodyBytes. Only no
+// answer at all (no network, an unknown host, a refused or dropped
+// connection, no whole answer in time) gives the empty text.
 class InternetTransfer : public QObject
 {
     Q_OBJECT
@@ -26,19 +27,22 @@ public:
 
     // The whole download must be over within this time.
     void setTimeoutMs(int ms);
-    int timeoutMs() const { return m_timeoutMs; }
 
     // Starts a GET; a download still running is dropped without a report.
-    void OpenURL(const QUrl &url);
-    bool isBusy() const { return !m_reply.isNull(); }
+    // Reports exactly once through finished().
+    void get(const QUrl &url);
 
 signals:
     void finished(const QString &body);
 
 private:
-    void arrived(const FetchResult &result);
+    void readSome();
+    void replyFinished();
+    void report(const QString &body);
+    void drop();
 
-    PageFetcher *m_fetcher;
-    QPointer<FetchReply> m_reply;
-    int m_timeoutMs = DefaultTimeoutMs;
+    QNetworkAccessManager *m_network;
+    QPointer<QNetworkReply> m_reply;
+    QTimer *m_deadline;
+    QByteArray m_body;
 };

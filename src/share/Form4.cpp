@@ -1,5 +1,7 @@
 #include "Form4.h"
 
+#include "platform/WindowFont.h"
+
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -38,6 +40,7 @@ Form4::Form4(QWidget *parent)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setModal(true);
     setFixedSize(482, 460);
+    setFont(WindowFont::standard());
 
     Frame2 = makeFrame(this, QStringLiteral("Frame2"), {24, 16, 433, 305});
     Image1 = new QLabel(Frame2);
@@ -58,6 +61,7 @@ Form4::Form4(QWidget *parent)
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(24, 400, 433, 41);
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
+    WindowFont::pin(this);
 }
 
 QString Form4::copiedMessage()

@@ -1,4 +1,4 @@
-#include "fortune/Charset.h"
+#include "platform/Charset.h"
 
 #include <QStringEncoder>
 #include <QTest>

@@ -5,9 +5,11 @@
 #include "platform/StatusBar.h"
 
 #include "HttpServer.h"
+#include "TestPages.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +28,7 @@ private slots:
 
     void versionCheck_data();
     void versionCheck();
+    void slowVersionCheckLeavesAQuerysStatus();
     void forumButtons();
     void exitPrompt_data();
     void exitPrompt();
@@ -40,6 +43,7 @@ private:
     QList<QString> m_events; // prompts, browser and program end, in order
     int m_ends = 0;
     QByteArray m_notice = "V2";
+    int m_noticeDelayMs = 0;
     httpkit::Server *m_server = nullptr;
     QTemporaryDir m_appDir;
 };
@@ -52,6 +56,7 @@ void TestShell::init()
     m_ends = 0;
     m_answer = Prompt::Answer::Ok;
     m_notice = "V2";
+    m_noticeDelayMs = 0;
     Prompt::setResponder([this](const Prompt::Request &request) {
         m_prompts << request;
         m_events << u"prompt " + request.text;
@@ -63,8 +68,13 @@ void TestShell::init()
         return true;
     });
     m_server = new httpkit::Server([this](const httpkit::Request &request) {
-        if (request.path() == "/kwgamejc/xz/jc.txt")
-            return Response::text(m_notice);
+        if (request.path() == "/kwgamejc/xz/jc.txt") {
+            Response notice = Response::text(m_notice);
+            notice.delayMs = m_noticeDelayMs;
+            return notice;
+        }
+        if (request.path().startsWith("/astro/view/"))
+            return Response::html(TestPages::page().toUtf8());
         return Response::status404();
     });
     QVERIFY(m_server->listen());
@@ -131,6 +141,20 @@ void TestShell::versionCheck()
     QTest::qWait(1500); // a second tick would ask again
     QCOMPARE(m_server->requests().size(), 1);
     QCOMPARE(m_ends, events.contains(QStringLiteral("end")) ? 1 : 0);
+}
+
+void TestShell::slowVersionCheckLeavesAQuerysStatus()
+{
+    m_noticeDelayMs = 2500;
+    std::unique_ptr<Form1> form(makeForm());
+    QSignalSpy shown(form.get(), &Form1::fortuneShown);
+    form->Command6->click();
+    QVERIFY(shown.wait(5000));
+    QCOMPARE(form->S1->panelText(2), QStringLiteral("处女座今日运势获取完毕..."));
+    // The notice "V2" arrives after the fortune: the check ends quietly.
+    QTRY_VERIFY_WITH_TIMEOUT(!form->Timer3->isActive(), 8000);
+    QCOMPARE(form->S1->panelText(2), QStringLiteral("处女座今日运势获取完毕..."));
+    QVERIFY(m_events.isEmpty());
 }
 
 void TestShell::forumButtons()

@@ -2,7 +2,6 @@
 #include "app/UpdateCheck.h"
 #include "platform/Browser.h"
 #include "platform/InternetTransfer.h"
-#include "platform/Prompt.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
@@ -18,23 +17,6 @@ namespace {
 
 // Enough for every wait below; a fault shows as a failed wait, never a hang.
 constexpr int AnswerWaitMs = 8000;
-
-const QString Forum = QStringLiteral("https://forum.example.test/kw");
-const QString NetworkPrompt =
-    QStringLiteral(u"prompt:Kw系列软件|检测网络失败!请您稍后再试|exclamation");
-
-QString promptEntry(const QString &title, const QString &text, Prompt::Icon icon)
-{
-    return u"prompt:" + title + u'|' + text + u'|' +
-           (icon == Prompt::Icon::Exclamation ? u"exclamation" : u"information");
-}
-
-QString newerPrompt(const QString &shown)
-{
-    return promptEntry(QStringLiteral(u"暖暖提示"),
-                       u"发现最新版本![" + shown + u"]确定后打开官方论坛!",
-                       Prompt::Icon::Information);
-}
 
 // A port nothing listens on: taken from the system, then given back.
 quint16 refusedPort()
@@ -64,6 +46,8 @@ Response withStatus(Response response, int status)
 
 Q_DECLARE_METATYPE(httpkit::Response)
 
+// The notice download and its verdict, against real servers: whatever the
+// server answers is the notice, and only no answer at all is none.
 class tst_UpdateCheck : public QObject
 {
     Q_OBJECT
@@ -77,75 +61,30 @@ private slots:
     void shownNotice_data();
     void shownNotice();
 
-    void currentVersionLetsTheProgramGoOn();
-    void newerNoticeIsShownThenForumOpensThenProgramEnds_data();
-    void newerNoticeIsShownThenForumOpensThenProgramEnds();
-    void noNoticeEndsTheProgramAfterTheNetworkPrompt_data();
-    void noNoticeEndsTheProgramAfterTheNetworkPrompt();
-    void refusedConnectionEndsTheProgramAfterTheNetworkPrompt();
+    void answerGivesTheVerdict_data();
+    void answerGivesTheVerdict();
     void checkRunsInTheBackgroundAndOnlyOnceAtATime();
 
     void browserOpensOnlyWebAddresses_data();
     void browserOpensOnlyWebAddresses();
 
 private:
-    // Runs one check against the address and returns what it did, in order.
-    QStringList check(const QUrl &notice, int timeoutMs = InternetTransfer::DefaultTimeoutMs);
-    std::unique_ptr<httpkit::Server> serve(const Response &response);
-
     QNetworkAccessManager m_network;
-    QStringList m_log;
+    QList<QUrl> m_opened;
 };
 
 void tst_UpdateCheck::init()
 {
-    m_log.clear();
-    Prompt::setResponder([this](const Prompt::Request &request) {
-        m_log << promptEntry(request.title, request.text, request.icon);
-        return Prompt::Answer::Ok;
-    });
+    m_opened.clear();
     Browser::setOpener([this](const QUrl &url) {
-        m_log << u"browser:" + url.toString();
+        m_opened << url;
         return true;
     });
 }
 
 void tst_UpdateCheck::cleanup()
 {
-    Prompt::setResponder({});
     Browser::setOpener({});
-}
-
-std::unique_ptr<httpkit::Server> tst_UpdateCheck::serve(const Response &response)
-{
-    auto server = std::make_unique<httpkit::Server>(
-        [response](const httpkit::Request &) { return response; });
-    if (!server->listen())
-        qFatal("cannot listen on 127.0.0.1: %s", qPrintable(server->errorString()));
-    return server;
-}
-
-QStringList tst_UpdateCheck::check(const QUrl &notice, int timeoutMs)
-{
-    InternetTransfer inet(&m_network);
-    inet.setTimeoutMs(timeoutMs);
-    UpdateCheck updateCheck(&inet);
-    QSignalSpy done(&updateCheck, &UpdateCheck::finished);
-
-    UpdateCheck::Actions actions;
-    actions.setStatus = [this](const QString &text) { m_log << u"status:" + text; };
-    actions.switchTimerOff = [this] { m_log << QStringLiteral("timer off"); };
-    actions.endProgram = [this] { m_log << QStringLiteral("end"); };
-    actions.makerForum = QUrl(Forum);
-    if (!updateCheck.run(notice, actions))
-        return {QStringLiteral("refused to run")};
-    if (!done.wait(AnswerWaitMs))
-        return m_log << QStringLiteral("no verdict");
-    // Nothing more may follow the verdict.
-    QTest::qWait(100);
-    if (done.count() != 1)
-        m_log << QStringLiteral("%1 verdicts").arg(done.count());
-    return m_log;
 }
 
 void tst_UpdateCheck::decide_data()
@@ -195,105 +134,101 @@ void tst_UpdateCheck::shownNotice()
     QCOMPARE(UpdateCheck::shownNotice(notice), shown);
 }
 
-void tst_UpdateCheck::currentVersionLetsTheProgramGoOn()
+void tst_UpdateCheck::answerGivesTheVerdict_data()
 {
-    auto server = serve(Response::text("V2"));
-    const QStringList log = check(server->baseUrl().resolved(QUrl(QStringLiteral("/ver.txt"))));
-    QCOMPARE(log, QStringList({QStringLiteral(u"status:请选择您的星座查看运势.."),
-                               QStringLiteral("timer off")}));
-    QCOMPARE(server->requests().size(), 1);
-    QCOMPARE(server->requests().first().method, QByteArray("GET"));
-    QCOMPARE(server->requests().first().path(), QByteArray("/ver.txt"));
-}
+    QTest::addColumn<Response>("response"); // with status 0: nobody listens
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<UpdateCheck::Verdict>("verdict");
+    QTest::addColumn<QString>("notice");
 
-void tst_UpdateCheck::newerNoticeIsShownThenForumOpensThenProgramEnds_data()
-{
-    QTest::addColumn<Response>("response");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("next version") << Response::text("V3") << QStringLiteral("V3");
-    QTest::newRow("lower-case tag") << Response::text("v2") << QStringLiteral("v2");
-    QTest::newRow("tag and a line break") << Response::text("V2\n") << QStringLiteral("V2 ");
-    QTest::newRow("tag after a space") << Response::text(" V2") << QStringLiteral(" V2");
-    QTest::newRow("markup shown as its characters")
-        << Response::text("<b>x</b>") << QStringLiteral("<b>x</b>");
-    QTest::newRow("5000 characters cut to 200")
-        << Response::text(QByteArray(5000, '7')) << QString(200, u'7') + QStringLiteral(u"…");
+    using V = UpdateCheck::Verdict;
+    const int longEnough = InternetTransfer::DefaultTimeoutMs;
+    QTest::newRow("this version's tag")
+        << Response::text("V2") << longEnough << V::Current << QStringLiteral("V2");
+    QTest::newRow("next version") << Response::text("V3") << longEnough << V::Newer
+                                  << QStringLiteral("V3");
+    QTest::newRow("tag and a line break")
+        << Response::text("V2\n") << longEnough << V::Newer << QStringLiteral("V2\n");
+    // The status code does not decide; the body does.
+    QTest::newRow("404 with a body") << withStatus(Response::text("V3 not here"), 404) << longEnough
+                                     << V::Newer << QStringLiteral("V3 not here");
+    QTest::newRow("500 whose body is this version's tag")
+        << withStatus(Response::text("V2"), 500) << longEnough << V::Current
+        << QStringLiteral("V2");
+    QTest::newRow("100 KiB body read up to 64 KiB")
+        << Response::text(QByteArray(100 * 1024, 'V')) << longEnough << V::Newer
+        << QString(InternetTransfer::MaxBodyBytes, u'V');
     QStringEncoder gbk("GB18030");
     QTest::newRow("GBK notice decoded")
         << Response::text(gbk.encode(QStringLiteral(u"V3 新版")), "text/plain; charset=gbk")
-        << QStringLiteral(u"V3 新版");
-}
-
-void tst_UpdateCheck::newerNoticeIsShownThenForumOpensThenProgramEnds()
-{
-    QFETCH(Response, response);
-    QFETCH(QString, shown);
-    auto server = serve(response);
-    const QStringList log = check(server->baseUrl());
-    QCOMPARE(log, QStringList({QStringLiteral(u"status:发现新版本.."), newerPrompt(shown),
-                               u"browser:" + Forum, QStringLiteral("end")}));
-}
-
-void tst_UpdateCheck::noNoticeEndsTheProgramAfterTheNetworkPrompt_data()
-{
-    QTest::addColumn<Response>("response");
-    QTest::addColumn<int>("timeoutMs");
-
-    const int longEnough = InternetTransfer::DefaultTimeoutMs;
-    QTest::newRow("empty body") << Response::text("") << longEnough;
-    QTest::newRow("404 with a body")
-        << withStatus(Response::text("V3 not here"), 404) << longEnough;
-    QTest::newRow("500 whose body is this version's tag")
-        << withStatus(Response::text("V2"), 500) << longEnough;
-    QTest::newRow("silent server past the time limit") << silent() << 300;
-    QTest::newRow("body over 64 KiB")
-        << Response::text(QByteArray(InternetTransfer::MaxBodyBytes + 1, 'V')) << longEnough;
+        << longEnough << V::Newer << QStringLiteral(u"V3 新版");
+    QTest::newRow("empty body") << Response::text("") << longEnough << V::Unreadable << QString();
+    QTest::newRow("404 without a body")
+        << withStatus(Response::text(""), 404) << longEnough << V::Unreadable << QString();
+    QTest::newRow("silent server past the time limit")
+        << silent() << 300 << V::Unreadable << QString();
     Response dropped = Response::text("V2");
     dropped.delivery = Response::Delivery::CloseAtOnce;
-    QTest::newRow("connection closed without an answer") << dropped << longEnough;
+    QTest::newRow("connection closed without an answer")
+        << dropped << longEnough << V::Unreadable << QString();
+    QTest::newRow("refused connection")
+        << withStatus(Response(), 0) << longEnough << V::Unreadable << QString();
 }
 
-void tst_UpdateCheck::noNoticeEndsTheProgramAfterTheNetworkPrompt()
+void tst_UpdateCheck::answerGivesTheVerdict()
 {
     QFETCH(Response, response);
     QFETCH(int, timeoutMs);
-    auto server = serve(response);
-    const QStringList log = check(server->baseUrl(), timeoutMs);
-    QCOMPARE(log, QStringList({NetworkPrompt, QStringLiteral("end")}));
-}
+    QFETCH(UpdateCheck::Verdict, verdict);
+    QFETCH(QString, notice);
 
-void tst_UpdateCheck::refusedConnectionEndsTheProgramAfterTheNetworkPrompt()
-{
-    QUrl url(QStringLiteral("http://127.0.0.1/ver.txt"));
-    url.setPort(refusedPort());
-    const QStringList log = check(url);
-    QCOMPARE(log, QStringList({NetworkPrompt, QStringLiteral("end")}));
+    httpkit::Server server([response](const httpkit::Request &) { return response; });
+    QUrl url(QStringLiteral("http://127.0.0.1/kwgamejc/xz/jc.txt"));
+    if (response.status == 0) {
+        url.setPort(refusedPort());
+    } else {
+        QVERIFY(server.listen());
+        url.setPort(server.port());
+    }
+    InternetTransfer inet(&m_network);
+    inet.setTimeoutMs(timeoutMs);
+    UpdateCheck updateCheck(&inet);
+    QSignalSpy done(&updateCheck, &UpdateCheck::finished);
+    QVERIFY(updateCheck.start(url));
+    QVERIFY(done.wait(AnswerWaitMs));
+    QCOMPARE(done.first().at(0).value<UpdateCheck::Verdict>(), verdict);
+    QCOMPARE(done.first().at(1).toString(), notice);
+    QVERIFY(!updateCheck.isRunning());
+    if (response.status != 0) {
+        // Qt asks once more when a connection closes without an answer.
+        QVERIFY(!server.requests().isEmpty());
+        QCOMPARE(server.requests().first().method, QByteArray("GET"));
+        QCOMPARE(server.requests().first().path(), QByteArray("/kwgamejc/xz/jc.txt"));
+    }
+    // Exactly one verdict.
+    QTest::qWait(50);
+    QCOMPARE(done.size(), 1);
 }
 
 void tst_UpdateCheck::checkRunsInTheBackgroundAndOnlyOnceAtATime()
 {
-    auto server = serve(silent());
+    httpkit::Server server([](const httpkit::Request &) { return silent(); });
+    QVERIFY(server.listen());
     InternetTransfer inet(&m_network);
     inet.setTimeoutMs(1000);
     UpdateCheck updateCheck(&inet);
     QSignalSpy done(&updateCheck, &UpdateCheck::finished);
-    int ends = 0;
-    UpdateCheck::Actions actions;
-    actions.endProgram = [&ends] { ++ends; };
 
-    QVERIFY(updateCheck.run(server->baseUrl(), actions));
+    QVERIFY(updateCheck.start(server.baseUrl()));
     // The window's timer ticks again while the notice is on its way.
     QVERIFY(updateCheck.isRunning());
     QCOMPARE(done.count(), 0);
-    QVERIFY(!updateCheck.run(server->baseUrl(), actions));
-    QTRY_COMPARE(server->requests().size(), 1);
+    QVERIFY(!updateCheck.start(server.baseUrl()));
+    QTRY_COMPARE(server.requests().size(), 1);
 
     QVERIFY(done.wait(AnswerWaitMs));
     QCOMPARE(done.first().first().value<UpdateCheck::Verdict>(), UpdateCheck::Verdict::Unreadable);
-    QCOMPARE(ends, 1);
-    QCOMPARE(m_log, QStringList{NetworkPrompt});
-    QCOMPARE(server->requests().size(), 1);
+    QCOMPARE(server.requests().size(), 1);
     QVERIFY(!updateCheck.isRunning());
 }
 
@@ -318,7 +253,7 @@ void tst_UpdateCheck::browserOpensOnlyWebAddresses()
     QFETCH(bool, opened);
     const QUrl url(address);
     QCOMPARE(Browser::open(url), opened);
-    QCOMPARE(m_log, opened ? QStringList{u"browser:" + url.toString()} : QStringList());
+    QCOMPARE(m_opened, opened ? QList<QUrl>{url} : QList<QUrl>());
 }
 
 QTEST_MAIN(tst_UpdateCheck)

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QFont>
+
+class QWidget;
+
+// The one font of the program's fixed layouts: 9-point 宋体, 12 pixels to a
+// Chinese character, which the captions and places are measured for.
+namespace WindowFont {
+
+QFont standard(bool bold = false);
+
+// Gives every control of the window that has no font of its own the
+// window's font. Fonts do not pass from a window to its controls while a
+// style sheet (the skin) is on, and a desktop theme then hands each control
+// the desktop's font, which the layout was never measured for.
+void pin(QWidget *window);
+
+} // namespace WindowFont
