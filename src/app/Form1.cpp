@@ -11,6 +11,7 @@
 #include "platform/InternetTransfer.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Pictures.h"
+#include "platform/Placement.h"
 #include "platform/Prompt.h"
 #include "platform/Skin.h"
 #include "platform/StatusBar.h"
@@ -96,10 +97,8 @@ void Form1::buildWindow()
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(747, 484);
-    // Centred on the screen, placed before it is first shown so the window
-    // manager frames it where it belongs.
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    // Centred on the screen, frame and all.
+    Placement::centre(this);
     setFont(WindowFont::standard());
 
     Frame3 = makeFrame(this, QStringLiteral("Frame3"), QString(), {16, 16, 289, 129});

@@ -1,0 +1,64 @@
+#include "app/Form1.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+// Where the main window opens under a real window manager: its frame, title
+// bar and all, centred on the screen's free area, and never out of reach,
+// even on a screen scaled so far that the window is larger than it.
+class TestPlacement : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void frameIsCentredAndReachable();
+};
+
+void TestPlacement::initTestCase()
+{
+    if (QGuiApplication::platformName() != u"xcb")
+        QSKIP("No X server here (Xvfb missing?): only a window manager frames windows.");
+}
+
+void TestPlacement::frameIsCentredAndReachable()
+{
+    Form1::Environment environment;
+    environment.endpoints = Endpoints::onLocalService(QUrl(QStringLiteral("http://127.0.0.1:9")));
+    Form1 form(environment);
+    form.findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The window manager frames it a little after it is exposed.
+    QTRY_VERIFY_WITH_TIMEOUT(form.frameGeometry().top() < form.geometry().top(), 5000);
+
+    const QRect available = form.screen()->availableGeometry();
+    const auto where = [&form, &available] {
+        return QStringLiteral("frame (%1,%2 %3x%4) on (%5,%6 %7x%8)")
+            .arg(form.frameGeometry().x())
+            .arg(form.frameGeometry().y())
+            .arg(form.frameGeometry().width())
+            .arg(form.frameGeometry().height())
+            .arg(available.x())
+            .arg(available.y())
+            .arg(available.width())
+            .arg(available.height());
+    };
+    if (form.frameGeometry().width() <= available.width() &&
+        form.frameGeometry().height() <= available.height()) {
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (form.frameGeometry().center() - available.center()).manhattanLength() <= 2,
+            qPrintable(where()), 5000);
+    } else {
+        QTRY_VERIFY2_WITH_TIMEOUT(available.contains(form.frameGeometry().topLeft()),
+                                  qPrintable(where()), 5000);
+    }
+    // And it stays there.
+    const QRect settled = form.frameGeometry();
+    QTest::qWait(300);
+    QCOMPARE(form.frameGeometry(), settled);
+}
+
+QTEST_MAIN(TestPlacement)
+#include "tst_placement.moc"
