@@ -174,6 +174,16 @@ void TestHostilePage::hugeValueIsCutToItsColumn()
     const int nextColumn = m_form->findChild<QLabel *>(QStringLiteral("Label8"))->x();
     QVERIFY2(colour->geometry().right() < nextColumn,
              qPrintable(QStringLiteral("right edge %1").arg(colour->geometry().right())));
+
+    // What fits is drawn, ending in "…" after a whole character, not clipped
+    // through one: the same pixels as a label holding just that.
+    QLabel elided(colour->fontMetrics().elidedText(colour->text(), Qt::ElideRight,
+                                                   colour->contentsRect().width()),
+                  colour->parentWidget());
+    elided.setTextFormat(Qt::PlainText);
+    elided.setGeometry(colour->geometry());
+    QVERIFY(elided.text().endsWith(QStringLiteral(u"…")));
+    QCOMPARE(colour->grab().toImage(), elided.grab().toImage());
 }
 
 QTEST_MAIN(TestHostilePage)
