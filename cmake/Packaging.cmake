@@ -20,7 +20,7 @@ set(ZHIWEI_PACKAGE_MAINTAINER "知微阁 maintainers <zhiweige@localhost>" CACHE
 # a user who may not write the program's folder; the program, finding them
 # identical, leaves them alone.
 qt_add_executable(zhiwei-runtime-files ${PROJECT_SOURCE_DIR}/packaging/write-runtime-files.cpp)
-target_link_libraries(zhiwei-runtime-files PRIVATE zhiwei_ui)
+target_link_libraries(zhiwei-runtime-files PRIVATE zhiwei_app)
 zhiwei_warnings(zhiwei-runtime-files)
 set_target_properties(zhiwei-runtime-files PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)

@@ -1,13 +1,14 @@
 #include "Form1.h"
 
 #include "app/ShellTexts.h"
-#include "app/UpdateCheck.h"
 #include "finder/Form2.h"
-#include "fortune/DateRules.h"
-#include "fortune/DownloadedText.h"
+#include "fortune/FortuneTexts.h"
+#include "fortune/PageParser.h"
+#include "fortune/QueryFlow.h"
+#include "fortune/ResultDisplay.h"
+#include "fortune/SignTable.h"
 #include "platform/Browser.h"
 #include "platform/ClickLabel.h"
-#include "platform/Clipboard.h"
 #include "platform/InternetTransfer.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Pictures.h"
@@ -15,47 +16,28 @@
 #include "platform/Prompt.h"
 #include "platform/Skin.h"
 #include "platform/StatusBar.h"
-#include "platform/TextBox.h"
 #include "platform/ValueLabel.h"
 #include "platform/WindowFont.h"
-#include "share/Capture.h"
-#include "share/Form4.h"
 #include "share/ReportText.h"
+#include "share/ShareMenu.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QPushButton>
-#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QTimer>
 
 namespace {
 
-// Captions and texts of the window.
-constexpr QStringView WindowCaption = u"澄川知微阁 V2";
-constexpr QStringView TomorrowCaption = u"明日运势"; // on Command18 while in today mode
-constexpr QStringView TodayCaption = u"今日运势";    // on Command18 while in tomorrow mode
-constexpr QStringView TodayModeText = u"今日运势";
-constexpr QStringView TomorrowModeText = u"明日运势";
-constexpr QStringView SwitchedToTomorrow = u"已切换明日星座运势查询..";
-constexpr QStringView SwitchedToToday = u"已切换今日星座运势查询..";
-constexpr QStringView CheckingForUpdates = u"程序检测更新中...";
-constexpr QStringView CreditLine = u"阿澈原创作品";
-constexpr QStringView MusicOnCaption = u"关闭音乐";  // music plays; a click stops it
-constexpr QStringView MusicOffCaption = u"打开音乐"; // music stopped; a click starts it
-constexpr QStringView FinderPrompt = u"本辅助可帮助您在不知道星座的情况下进行星座判断!";
-
-constexpr int CompletionDelayMs = 1000;
 constexpr int UpdateCheckDelayMs = 1000;
+constexpr double TwipsPerPixel = 15.0;
 
 // Labels that show downloaded text may not grow past these right edges, so a
 // long value cannot run over its neighbour in the next column.
@@ -75,22 +57,25 @@ Form1::Form1(Environment environment, QWidget *parent)
     m_network = m_env.network ? m_env.network : new QNetworkAccessManager(this);
     m_fetcher = new PageFetcher(m_network, this);
     m_fetcher->setLimits(m_env.fetchLimits);
+    m_flow = new QueryFlow(m_fetcher, m_env.endpoints.fortuneBase, m_env.clock, this);
+    m_flow->setCompletionDelay(m_env.completionDelay);
 
     buildWindow();
+    connectControls();
     Form_Load();
 }
 
 Form1::~Form1()
 {
-    cancelRunningQuery();
+    m_flow->cancel();
 }
 
-// ---------------------------------------------------------------- the window
+// ---------------------------------------------------------------- the layout
 
 void Form1::buildWindow()
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(WindowCaption.toString());
+    setWindowTitle(ShellTexts::WindowCaption.toString());
     setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
     // A fixed single border: it can be minimised but neither sized nor maximised.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -111,78 +96,23 @@ void Form1::buildWindow()
     buildSignInfoBox();
     buildSignButtons();
     // The day-mode button sits on the top edge of the sign frame, right of its title.
-    Command18 = makeButton(this, QStringLiteral("Command18"), TomorrowCaption.toString(),
-                           {224, 152, 73, 17});
+    Command18 =
+        makeButton(this, QStringLiteral("Command18"),
+                   FortuneTexts::dayButtonCaption(DayMode::Today).toString(), {224, 152, 73, 17});
     Command18->raise();
-    connect(Command18, &QPushButton::clicked, this, &Form1::Command18_Click);
     buildFortunePanel();
     buildToolButtons();
 
     S1 = new StatusBar(this);
     S1->setObjectName(QStringLiteral("S1"));
     S1->setGeometry(0, 443, 747, 41);
-    S1->setPanelText(1, QStringLiteral("运行提示："));
-    S1->setPanelText(2, CheckingForUpdates.toString());
-    S1->setPanelText(4, CreditLine.toString());
+    S1->setPanelText(1, ShellTexts::StatusHeading.toString());
+    S1->setPanelText(2, ShellTexts::CheckingForUpdates.toString());
+    S1->setPanelText(4, ShellTexts::CreditLine.toString());
 
     buildHiddenControls();
     WindowFont::pin(this);
     setUpKeyboardAndScreenReaders();
-}
-
-void Form1::setUpKeyboardAndScreenReaders()
-{
-    for (const SignInfo &sign : SignTable::all()) {
-        QPushButton *button = signButtons()[SignTable::position(sign)];
-        button->setAccessibleDescription(u"查看" + sign.name.toString() + u"的运势（" +
-                                         sign.dateRange.toString() + u"）");
-    }
-    Command18->setAccessibleDescription(QStringLiteral("在今日运势与明日运势之间切换"));
-    Command17->setAccessibleDescription(QStringLiteral("按生日查找您的星座"));
-    Command16->setAccessibleDescription(QStringLiteral("关闭或打开背景音乐"));
-    Command13->setAccessibleDescription(QStringLiteral("打开Kw系列软件官方论坛"));
-    Command14->setAccessibleDescription(QStringLiteral("打开云帆联盟论坛"));
-    Command15->setAccessibleDescription(QStringLiteral("退出知微阁"));
-    Label16->setAccessibleDescription(QStringLiteral("复制或截图当前运势"));
-    Image21->setAccessibleName(QStringLiteral("星座图片"));
-    Label10->setAccessibleName(QStringLiteral("运势描述"));
-    const QStringView panelNames[] = {u"运行提示", u"状态", u"日期", u"作者"};
-    for (int panel = 1; panel <= StatusBar::PanelCount; ++panel)
-        S1->panel(panel)->setAccessibleName(panelNames[panel - 1].toString());
-    using PageParser::Aspect;
-    for (Aspect aspect : {Aspect::Overall, Aspect::Love, Aspect::Work, Aspect::Finance}) {
-        for (QLabel *star : starRow(aspect))
-            star->setAccessibleName(QStringLiteral("星"));
-        describeStars(aspect, 4); // the four stars of the first look
-    }
-
-    // Enter presses a button as Space does; Tab walks the signs, the day,
-    // the share label and the tool buttons in reading order.
-    QWidget *order[] = {Command1,  Command2,  Command3,  Command4,  Command5,  Command6,  Command7,
-                        Command8,  Command9,  Command10, Command11, Command12, Command18, Label16,
-                        Command17, Command16, Command13, Command14, Command15};
-    for (QWidget *widget : order) {
-        if (auto *button = qobject_cast<QPushButton *>(widget))
-            button->setAutoDefault(true);
-    }
-    Label16->setFocusPolicy(Qt::StrongFocus);
-    // The menu key (or Shift+F10) opens the share menu from anywhere.
-    for (const QKeySequence &keys :
-         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &Form1::Label16_Click);
-    for (size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
-    Command1->setFocus();
-}
-
-void Form1::describeStars(PageParser::Aspect aspect, int count)
-{
-    QLabel *const captions[] = {Label1, Label2, Label3, Label4};
-    QLabel *caption = captions[int(aspect) - int(PageParser::Aspect::Overall)];
-    QString name = caption->text();
-    name.chop(1); // the full-width colon
-    caption->setAccessibleName(name);
-    caption->setAccessibleDescription(name + u" " + QString::number(count) + u" 颗星");
 }
 
 void Form1::buildSignInfoBox()
@@ -205,10 +135,8 @@ void Form1::buildSignButtons()
                                &Command7, &Command8, &Command9, &Command10, &Command11, &Command12};
     for (const SignInfo &sign : SignTable::all()) {
         const int slot = SignTable::position(sign);
-        QPushButton *button = makeButton(Frame1, sign.button.toString(), sign.name.toString(),
-                                         {Columns[slot % 3], Rows[slot / 3], 73, 33});
-        *members[slot] = button;
-        connect(button, &QPushButton::clicked, this, [this, &sign] { signQuery(sign); });
+        *members[slot] = makeButton(Frame1, sign.button.toString(), sign.name.toString(),
+                                    {Columns[slot % 3], Rows[slot / 3], 73, 33});
     }
 }
 
@@ -290,19 +218,14 @@ void Form1::buildToolButtons()
 {
     Command17 = makeButton(Frame4, QStringLiteral("Command17"), QStringLiteral("星座判断"),
                            {8, 16, 73, 41});
-    Command16 = makeButton(Frame4, QStringLiteral("Command16"), QStringLiteral("关闭音乐"),
-                           {88, 16, 73, 41});
+    Command16 = makeButton(Frame4, QStringLiteral("Command16"),
+                           ShellTexts::MusicOnCaption.toString(), {88, 16, 73, 41});
     Command13 = makeButton(Frame4, QStringLiteral("Command13"), QStringLiteral("Kw系列软件"),
                            {168, 16, 81, 41});
     Command14 = makeButton(Frame4, QStringLiteral("Command14"), QStringLiteral("云帆联盟"),
                            {256, 16, 73, 41});
     Command15 = makeButton(Frame4, QStringLiteral("Command15"), QStringLiteral("退出软件"),
                            {336, 16, 73, 41});
-    connect(Command17, &QPushButton::clicked, this, &Form1::Command17_Click);
-    connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
-    connect(Command13, &QPushButton::clicked, this, &Form1::Command13_Click);
-    connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
-    connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
 }
 
 void Form1::buildHiddenControls()
@@ -346,80 +269,51 @@ void Form1::buildHiddenControls()
                                  {x, 16, 160, 95});
     }
 
-    Text1 = new TextBox(this);
-    Text1->setObjectName(QStringLiteral("Text1"));
-    connect(Text1, &TextBox::changed, this, &Form1::Text1_Change);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(CompletionDelayMs);
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    Timer4 = new QTimer(this);
-    Timer4->setObjectName(QStringLiteral("Timer4"));
-    Timer4->setInterval(CompletionDelayMs);
-    connect(Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
     Timer3 = new QTimer(this);
     Timer3->setObjectName(QStringLiteral("Timer3"));
     Timer3->setInterval(UpdateCheckDelayMs);
-    connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
 
     W1 = new MediaPlayer(this);
     W1->setObjectName(QStringLiteral("W1"));
-    connect(W1, &MediaPlayer::PlayStateChange, this, &Form1::W1_PlayStateChange);
     Inet1 = new InternetTransfer(m_network, this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     // A second transfer control has always been there; nothing uses it.
     Inet2 = new InternetTransfer(m_network, this);
     Inet2->setObjectName(QStringLiteral("Inet2"));
-    m_updateCheck = new UpdateCheck(Inet1, this);
-    // Its prompts wait for the person: not from inside the download's report.
-    connect(m_updateCheck, &UpdateCheck::finished, this, &Form1::versionChecked,
-            Qt::QueuedConnection);
-
-    // A desktop that logs out or shuts down asks too, where it lets us.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
-        if (isVisible() && manager.allowsInteraction() && !askToExit())
-            manager.cancel();
-        manager.release();
-    });
-
-    fxsd = new QMenu(QStringLiteral("fxsd"), this);
-    fxsd->setObjectName(QStringLiteral("fxsd"));
-    wz = fxsd->addAction(QStringLiteral("复制当前星座运势"));
-    wz->setObjectName(QStringLiteral("wz"));
-    x1 = fxsd->addSeparator();
-    x1->setObjectName(QStringLiteral("x1"));
-    x1->setText(QStringLiteral("-"));
-    jt = fxsd->addAction(QStringLiteral("截图当前星座运势"));
-    jt->setObjectName(QStringLiteral("jt"));
-
-    connect(Label16, &ClickLabel::clicked, this, &Form1::Label16_Click);
-    connect(wz, &QAction::triggered, this, &Form1::wz_Click);
-    connect(jt, &QAction::triggered, this, &Form1::jt_Click);
-    connect(Label13, &ClickLabel::clicked, this, &Form1::Label13_Click);
-    connect(Label15, &ClickLabel::clicked, this, &Form1::Label15_Click);
-    // The copy label lights up red under the mouse, blue when pressed, and
-    // goes black again when the mouse moves on over the strip.
-    connect(Label13, &ClickLabel::hovered, this, [this] { Label13->setForeColor(Qt::red); });
-    connect(Label13, &ClickLabel::pressed, this, [this] { Label13->setForeColor(Qt::blue); });
-    Frame5->setMouseTracking(true);
-    Frame5->installEventFilter(this);
 }
 
-void Form1::Form_Load()
+void Form1::setUpKeyboardAndScreenReaders()
 {
-    // Every window of the program, this one and the dialogs to come, wears
-    // the skin written beside the program at start-up.
-    if (!m_env.appDir.isEmpty()) {
-        SkinH_AttachEx(m_env.appDir + u"/skinh.she", QString());
-        SkinH_AdjustHSV(-157, 0, 0);
+    for (const SignInfo &sign : SignTable::all()) {
+        signButtons()[SignTable::position(sign)]->setAccessibleDescription(
+            u"查看" + sign.name.toString() + u"的运势（" + sign.dateRange() + u"）");
     }
-    m_loadDate = today();
-    m_modeText = TodayModeText.toString();
-    m_footerText = ReportText::footerText(m_env.endpoints.makerForum);
-    if (!m_env.appDir.isEmpty())
-        W1->setURL(musicPath());
-    Timer3->start();
+    Command18->setAccessibleDescription(QStringLiteral("在今日运势与明日运势之间切换"));
+    Command17->setAccessibleDescription(QStringLiteral("按生日查找您的星座"));
+    Command16->setAccessibleDescription(QStringLiteral("关闭或打开背景音乐"));
+    Command13->setAccessibleDescription(QStringLiteral("打开Kw系列软件官方论坛"));
+    Command14->setAccessibleDescription(QStringLiteral("打开云帆联盟论坛"));
+    Command15->setAccessibleDescription(QStringLiteral("退出知微阁"));
+    Label16->setAccessibleDescription(QStringLiteral("复制或截图当前运势"));
+    Image21->setAccessibleName(QStringLiteral("星座图片"));
+    Label10->setAccessibleName(QStringLiteral("运势描述"));
+    const QStringView panelNames[] = {u"运行提示", u"状态", u"日期", u"作者"};
+    for (int panel = 1; panel <= StatusBar::PanelCount; ++panel)
+        S1->panel(panel)->setAccessibleName(panelNames[panel - 1].toString());
+
+    // Enter presses a button as Space does; Tab walks the signs, the day,
+    // the share label and the tool buttons in reading order.
+    QWidget *order[] = {Command1,  Command2,  Command3,  Command4,  Command5,  Command6,  Command7,
+                        Command8,  Command9,  Command10, Command11, Command12, Command18, Label16,
+                        Command17, Command16, Command13, Command14, Command15};
+    for (QWidget *widget : order) {
+        if (auto *button = qobject_cast<QPushButton *>(widget))
+            button->setAutoDefault(true);
+    }
+    Label16->setFocusPolicy(Qt::StrongFocus);
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    Command1->setFocus();
 }
 
 QLabel *Form1::makeLabel(QWidget *parent, const QString &name, const QString &text, int x, int y,
@@ -462,122 +356,18 @@ QGroupBox *Form1::makeFrame(QWidget *parent, const QString &name, const QString 
     return frame;
 }
 
-std::array<QPushButton *, SignTable::SignCount> Form1::signButtons() const
+std::array<QPushButton *, 12> Form1::signButtons() const
 {
     return {Command1, Command2, Command3, Command4,  Command5,  Command6,
             Command7, Command8, Command9, Command10, Command11, Command12};
 }
 
-std::array<QLabel *, SignTable::SignCount> Form1::signPictures() const
+std::array<QLabel *, 12> Form1::signPictures() const
 {
-    std::array<QLabel *, SignTable::SignCount> pictures{};
+    std::array<QLabel *, 12> pictures{};
     for (const SignInfo &sign : SignTable::all())
         pictures[SignTable::position(sign)] = findChild<QLabel *>(sign.picture.toString());
     return pictures;
-}
-
-std::array<QLabel *, 5> Form1::starRow(PageParser::Aspect aspect) const
-{
-    switch (aspect) {
-    case PageParser::Aspect::Overall:
-        return {Image1, Image2, Image3, Image4, Image5};
-    case PageParser::Aspect::Love:
-        return {Image10, Image9, Image8, Image7, Image6};
-    case PageParser::Aspect::Work:
-        return {Image15, Image14, Image13, Image12, Image11};
-    case PageParser::Aspect::Finance:
-        return {Image20, Image19, Image18, Image17, Image16};
-    }
-    return {};
-}
-
-// ------------------------------------------------------------- share panel
-
-QPointF Form1::shareMenuPointTwips() const
-{
-    constexpr double TwipsPerPixel = 15.0;
-    const double frameLeft = Frame2->x() * TwipsPerPixel;
-    const double labelLeft = Label16->x() * TwipsPerPixel;
-    const double frameTop = Frame2->y() * TwipsPerPixel;
-    const double labelTop = Label16->y() * TwipsPerPixel;
-    return {labelLeft + frameLeft - 400, labelTop + frameTop + 240};
-}
-
-void Form1::Label16_Click()
-{
-    const QPointF twips = shareMenuPointTwips();
-    const QPoint pixels(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0));
-    fxsd->popup(mapToGlobal(pixels));
-}
-
-void Form1::wz_Click()
-{
-    Label13_Click();
-}
-
-void Form1::jt_Click()
-{
-    // Once the menu has gone from the screen, or it would be in the picture.
-    QTimer::singleShot(0, this, &Form1::Label15_Click);
-}
-
-void Form1::Label13_Click()
-{
-    const QString title = Prompt::MessageTitle.toString();
-    const SignInfo *sign = SignTable::byName(Label11->text());
-    if (!sign || sign != m_shown.sign) {
-        Prompt::inform(this, ReportText::noSignOnShowMessage(), title);
-        Label13->setForeColor(Qt::black);
-        return;
-    }
-    // The report tells the fortune on show as it was shown: the counts parsed
-    // for it and the day it was asked for, even while another query runs or
-    // after the day-mode button has been pressed.
-    ReportText::ShownFortune shown;
-    shown.signName = sign->name.toString();
-    shown.modeText = (m_shown.mode == DayMode::Today ? TodayModeText : TomorrowModeText).toString();
-    shown.overallStars = m_shown.fortune.overallStars;
-    shown.loveStars = m_shown.fortune.loveStars;
-    shown.workStars = m_shown.fortune.workStars;
-    shown.financeStars = m_shown.fortune.financeStars;
-    shown.captions = {Label5->text(), Label6->text(), Label7->text(),
-                      Label8->text(), Label9->text(), Label10->text()};
-    const QString report =
-        ReportText::build(shown, DateRules::shortDateText(today()), m_footerText);
-    if (Clipboard::setText(report)) {
-        Prompt::inform(this, ReportText::copiedMessage(shown.signName, shown.modeText), title);
-    } else {
-        Prompt::show(this, {ReportText::clipboardRefusedMessage(), title, Prompt::Icon::Exclamation,
-                            Prompt::Buttons::Ok});
-    }
-    Label13->setForeColor(Qt::black);
-}
-
-void Form1::Label15_Click()
-{
-    const QPixmap picture = CaptureForm(this);
-    Form4 form4(this);
-    form4.showPicture(picture);
-    if (!Clipboard::setImage(picture.toImage()))
-        form4.setMessage(ReportText::clipboardRefusedMessage());
-    form4.exec();
-}
-
-void Form1::Command17_Click()
-{
-    const Prompt::Answer answer =
-        Prompt::show(this, {FinderPrompt.toString(), Prompt::MessageTitle.toString(),
-                            Prompt::Icon::Information, Prompt::Buttons::YesNo});
-    if (answer != Prompt::Answer::Yes)
-        return;
-    const SignInfo *sign = nullptr;
-    {
-        Form2 finder(this);
-        finder.exec();
-        sign = finder.foundSign();
-    } // the dialog is gone before the query starts
-    if (sign)
-        dispatch(*sign);
 }
 
 void Form1::fitLabelsToCaptions()
@@ -603,18 +393,200 @@ void Form1::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event)
+// ------------------------------------------------------ who does what
+
+void Form1::connectControls()
 {
-    if (watched == Frame5 && event->type() == QEvent::MouseMove) {
-        Label13->setForeColor(Qt::black);
-        Label15->setForeColor(Qt::black);
+    // The query flow and the panel it fills.
+    ResultDisplay::Controls panel;
+    panel.starRows = {{{Image1, Image2, Image3, Image4, Image5},
+                       {Image10, Image9, Image8, Image7, Image6},
+                       {Image15, Image14, Image13, Image12, Image11},
+                       {Image20, Image19, Image18, Image17, Image16}}};
+    panel.rowCaptions = {Label1, Label2, Label3, Label4};
+    panel.values = {Label5, Label6, Label7, Label8, Label9};
+    panel.description = Label10;
+    panel.name = Label11;
+    panel.dates = Label12;
+    panel.picture = Image21;
+    panel.welcome = Label14;
+    panel.copyLabel = Label13;
+    panel.signPictures = signPictures();
+    m_display = new ResultDisplay(panel, this);
+    connect(m_flow, &QueryFlow::ticked, m_display, &ResultDisplay::ticked);
+    connect(m_flow, &QueryFlow::completed, m_display,
+            [this](const SignInfo &sign, DayMode, const FortuneReport &fortune) {
+                m_display->show(sign, fortune);
+            });
+    connect(m_flow, &QueryFlow::statusChanged, S1,
+            [this](const QString &text) { S1->setPanelText(2, text); });
+    connect(m_flow, &QueryFlow::modeChanged, this, &Form1::showDayMode);
+    for (const SignInfo &sign : SignTable::all()) {
+        connect(signButtons()[SignTable::position(sign)], &QPushButton::clicked, m_flow,
+                [this, &sign] { m_flow->query(sign); });
     }
-    return QWidget::eventFilter(watched, event);
+    connect(Command18, &QPushButton::clicked, this, &Form1::Command18_Click);
+
+    // The share panel.
+    m_share = new ShareMenu(
+        this, m_flow, [this] { return today(); },
+        ReportText::footerText(m_env.endpoints.makerForum));
+    connect(Label16, &ClickLabel::clicked, this, &Form1::Label16_Click);
+    // The menu key (or Shift+F10) opens the share menu from anywhere.
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &Form1::Label16_Click);
+    connect(m_share->copyItem(), &QAction::triggered, this, &Form1::wz_Click);
+    connect(m_share->captureItem(), &QAction::triggered, this, &Form1::jt_Click);
+    connect(Label13, &ClickLabel::clicked, this, &Form1::Label13_Click);
+    connect(Label15, &ClickLabel::clicked, this, &Form1::Label15_Click);
+    // The copy label lights up red under the mouse, blue when pressed, and
+    // goes black again when the mouse moves on over the strip.
+    connect(Label13, &ClickLabel::hovered, this, [this] { Label13->setForeColor(Qt::red); });
+    connect(Label13, &ClickLabel::pressed, this, [this] { Label13->setForeColor(Qt::blue); });
+    Frame5->setMouseTracking(true);
+    Frame5->installEventFilter(this);
+
+    // The tool buttons, the music and the version check.
+    connect(Command17, &QPushButton::clicked, this, &Form1::Command17_Click);
+    connect(Command16, &QPushButton::clicked, this, &Form1::Command16_Click);
+    connect(Command13, &QPushButton::clicked, this, &Form1::Command13_Click);
+    connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
+    connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
+    connect(W1, &MediaPlayer::PlayStateChange, this, &Form1::W1_PlayStateChange);
+    connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
+    m_updateCheck = new UpdateCheck(Inet1, this);
+    // Its prompts wait for the person: not from inside the download's report.
+    connect(m_updateCheck, &UpdateCheck::finished, this, &Form1::versionChecked,
+            Qt::QueuedConnection);
+
+    // A desktop that logs out or shuts down asks too, where it lets us.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &manager) {
+        if (isVisible() && manager.allowsInteraction() && !askToExit())
+            manager.cancel();
+        manager.release();
+    });
 }
 
-// -------------------------------------------------------------------- shell
+void Form1::Form_Load()
+{
+    // Every window of the program, this one and the dialogs to come, wears
+    // the skin written beside the program at start-up.
+    if (!m_env.appDir.isEmpty()) {
+        SkinH_AttachEx(m_env.appDir + u"/skinh.she", QString());
+        SkinH_AdjustHSV(-157, 0, 0);
+    }
+    if (!m_env.appDir.isEmpty())
+        W1->setURL(musicPath());
+    Timer3->start();
+}
 
+void Form1::Command18_Click()
+{
+    m_flow->switchMode();
+}
+void Form1::Command17_Click()
+{
+    findSignByBirthday();
+}
+void Form1::Command13_Click()
+{
+    Browser::open(m_env.endpoints.makerForum);
+}
+void Form1::Command14_Click()
+{
+    Browser::open(m_env.endpoints.partnerForum);
+}
+void Form1::Command15_Click()
+{
+    close();
+}
+void Form1::Command16_Click()
+{
+    toggleMusic();
+}
+void Form1::W1_PlayStateChange(int newState)
+{
+    keepMusicLooping(newState);
+}
 void Form1::Timer3_Timer()
+{
+    checkVersion();
+}
+void Form1::Label16_Click()
+{
+    openShareMenu();
+}
+void Form1::wz_Click()
+{
+    Label13_Click();
+}
+void Form1::jt_Click()
+{
+    // Once the menu has gone from the screen, or it would be in the picture.
+    QTimer::singleShot(0, this, &Form1::Label15_Click);
+}
+void Form1::Label13_Click()
+{
+    copyFortune();
+}
+void Form1::Label15_Click()
+{
+    m_share->captureWindow();
+}
+
+// ------------------------------------------------------------------ behaviour
+
+void Form1::showDayMode(DayMode mode)
+{
+    Command18->setText(FortuneTexts::dayButtonCaption(mode).toString());
+    // The fortune on show was asked for the other day: no copy until the
+    // next completion.
+    Label13->setEnabled(false);
+}
+
+void Form1::findSignByBirthday()
+{
+    const Prompt::Answer answer =
+        Prompt::show(this, {ShellTexts::FinderPrompt.toString(), Prompt::MessageTitle.toString(),
+                            Prompt::Icon::Information, Prompt::Buttons::YesNo});
+    if (answer != Prompt::Answer::Yes)
+        return;
+    const SignInfo *sign = nullptr;
+    {
+        Form2 finder(this);
+        finder.exec();
+        sign = finder.foundSign();
+    } // the dialog is gone before the query starts
+    if (sign)
+        dispatch(*sign);
+}
+
+void Form1::toggleMusic()
+{
+    const QString caption = Command16->text();
+    if (caption == ShellTexts::MusicOnCaption) {
+        Command16->setText(ShellTexts::MusicOffCaption.toString());
+        W1->setURL(QString());
+    } else if (caption == ShellTexts::MusicOffCaption) {
+        Command16->setText(ShellTexts::MusicOnCaption.toString());
+        W1->setURL(musicPath());
+    }
+}
+
+void Form1::keepMusicLooping(int newState)
+{
+    // Round and round while the music is on.
+    if (newState == MediaPlayer::Stopped)
+        W1->controls().play();
+}
+
+QString Form1::musicPath() const
+{
+    return m_env.appDir + u"/bg.mp3";
+}
+
+void Form1::checkVersion()
 {
     // Ticks while the notice is on its way are ignored by the check itself.
     m_updateCheck->start(m_env.endpoints.notice);
@@ -625,7 +597,7 @@ void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
     switch (verdict) {
     case UpdateCheck::Verdict::Current:
         // A query started meanwhile has the status line to itself.
-        if (!m_queryStarted)
+        if (!m_flow->hasStarted())
             S1->setPanelText(2, ShellTexts::ChooseYourSign.toString());
         Timer3->stop();
         break;
@@ -648,17 +620,20 @@ void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
     }
 }
 
-void Form1::Command13_Click()
+void Form1::openShareMenu()
 {
-    Browser::open(m_env.endpoints.makerForum);
+    // The menu's left edge 400 twips left of the label, its top 240 twips
+    // below the label's top, computed in twips of the window as the label
+    // lies in the fortune panel.
+    const double x = Label16->x() * TwipsPerPixel + Frame2->x() * TwipsPerPixel - 400;
+    const double y = Label16->y() * TwipsPerPixel + Frame2->y() * TwipsPerPixel + 240;
+    m_share->open(QPoint(qRound(x / TwipsPerPixel), qRound(y / TwipsPerPixel)));
 }
-void Form1::Command14_Click()
+
+void Form1::copyFortune()
 {
-    Browser::open(m_env.endpoints.partnerForum);
-}
-void Form1::Command15_Click()
-{
-    close();
+    m_share->copyFortune();
+    Label13->setForeColor(Qt::black);
 }
 
 bool Form1::askToExit()
@@ -674,7 +649,7 @@ bool Form1::askToExit()
 void Form1::closeEvent(QCloseEvent *event)
 {
     if (askToExit()) {
-        cancelRunningQuery();
+        m_flow->cancel();
         W1->setURL(QString());
         event->accept();
     } else {
@@ -682,28 +657,18 @@ void Form1::closeEvent(QCloseEvent *event)
     }
 }
 
-QString Form1::musicPath() const
+bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    return m_env.appDir + u"/bg.mp3";
-}
-
-void Form1::Command16_Click()
-{
-    const QString caption = Command16->text();
-    if (caption == MusicOnCaption) {
-        Command16->setText(MusicOffCaption.toString());
-        W1->setURL(QString());
-    } else if (caption == MusicOffCaption) {
-        Command16->setText(MusicOnCaption.toString());
-        W1->setURL(musicPath());
+    if (watched == Frame5 && event->type() == QEvent::MouseMove) {
+        Label13->setForeColor(Qt::black);
+        Label15->setForeColor(Qt::black);
     }
+    return QWidget::eventFilter(watched, event);
 }
 
-void Form1::W1_PlayStateChange(int newState)
+QDate Form1::today() const
 {
-    // Round and round while the music is on.
-    if (newState == MediaPlayer::Stopped)
-        W1->controls().play();
+    return m_env.clock().date();
 }
 
 // ------------------------------------------------------------------ queries
@@ -761,185 +726,4 @@ void Form1::dispatch(const SignInfo &sign)
 {
     // Exactly what a click on the sign's button does.
     signButtons()[SignTable::position(sign)]->click();
-}
-
-const FortuneReport &Form1::report(const SignInfo &sign) const
-{
-    return m_reports[SignTable::position(sign)];
-}
-
-bool Form1::pendingFlag(const SignInfo &sign) const
-{
-    return m_pending[SignTable::position(sign)];
-}
-
-QDate Form1::today() const
-{
-    return m_env.clock().date();
-}
-
-void Form1::csh()
-{
-    m_reports.fill(FortuneReport{});
-}
-
-void Form1::signQuery(const SignInfo &sign)
-{
-    DayMode mode;
-    const QString caption = Command18->text();
-    if (caption == TomorrowCaption)
-        mode = DayMode::Today;
-    else if (caption == TodayCaption)
-        mode = DayMode::Tomorrow;
-    else
-        return;
-
-    // The latest click wins: a query still under way is dropped and its page
-    // is never shown, so the panel always shows one sign with its own page.
-    cancelRunningQuery();
-    m_queryStarted = true;
-    csh();
-    // The tomorrow of the moment of the click, not of the start: a window left
-    // open past midnight still asks for the right day.
-    const QUrl address = DateRules::pageAddress(m_env.endpoints.fortuneBase, sign, mode, today());
-    S1->setPanelText(2, SignTable::fetchingText(sign, mode));
-
-    FetchReply *reply = m_fetcher->GetBody(address);
-    m_fetch = reply;
-    connect(reply, &FetchReply::finished, this,
-            [this, &sign, mode](const FetchResult &result) { pageArrived(sign, mode, result); });
-}
-
-void Form1::pageArrived(const SignInfo &sign, DayMode mode, const FetchResult &result)
-{
-    m_fetch = nullptr;
-    // An error page, a refused connection or a page without a single section
-    // is no fortune: the panel keeps what it shows and the status says so.
-    if (!result.ok() || !PageParser::Sections(result.text).hasAnyHeading()) {
-        S1->setPanelText(2, SignTable::failedText(sign, mode));
-        emit queryFailed(sign, result);
-        return;
-    }
-    storePage(sign, mode, result.text);
-}
-
-void Form1::storePage(const SignInfo &sign, DayMode mode, const QString &page)
-{
-    m_storedMode = mode;
-    const bool unchanged = Text1->text() == page;
-    Text1->setText(page);
-    // The same page again raises no change, yet it must complete all the same.
-    if (unchanged)
-        Text1_Change();
-    m_pending[SignTable::position(sign)] = true;
-    emit pageStored(sign);
-}
-
-void Form1::cancelRunningQuery()
-{
-    if (m_fetch)
-        m_fetch->abort();
-    m_fetch = nullptr;
-    m_pending.fill(false);
-    if (Timer1)
-        Timer1->stop();
-    if (Timer4)
-        Timer4->stop();
-}
-
-void Form1::Text1_Change()
-{
-    // The completion belongs to the day the stored page was asked for.
-    if (m_storedMode == DayMode::Today) {
-        Timer4->stop();
-        Timer1->start();
-    } else {
-        Timer1->stop();
-        Timer4->start();
-    }
-}
-
-void Form1::Command18_Click()
-{
-    const QString caption = Command18->text();
-    if (caption == TomorrowCaption) {
-        Command18->setText(TodayCaption.toString());
-        m_modeText = TomorrowModeText.toString();
-        Label13->setEnabled(false);
-        S1->setPanelText(2, SwitchedToTomorrow.toString());
-    } else if (caption == TodayCaption) {
-        Command18->setText(TomorrowCaption.toString());
-        m_modeText = TodayModeText.toString();
-        Label13->setEnabled(false);
-        S1->setPanelText(2, SwitchedToToday.toString());
-    }
-}
-
-// --------------------------------------------------------------- completion
-
-void Form1::Timer1_Timer()
-{
-    completionTick(Timer1, DayMode::Today);
-}
-void Form1::Timer4_Timer()
-{
-    completionTick(Timer4, DayMode::Tomorrow);
-}
-
-void Form1::completionTick(QTimer *timer, DayMode mode)
-{
-    Label14->hide();
-    Label13->setEnabled(true);
-    for (const SignInfo *sign : SignTable::inCheckOrder()) {
-        bool &pending = m_pending[SignTable::position(*sign)];
-        if (!pending)
-            continue;
-        pending = false;
-        FortuneReport &fortune = m_reports[SignTable::position(*sign)];
-        fortune = DownloadedText::cleaned(PageParser::parse(Text1->text()));
-        showFortune(*sign, fortune);
-        m_shown = {sign, mode, fortune};
-        S1->setPanelText(2, SignTable::doneText(*sign, mode));
-        timer->stop();
-        emit fortuneShown(*sign);
-        return;
-    }
-    timer->stop();
-}
-
-void Form1::showFortune(const SignInfo &sign, const FortuneReport &fortune)
-{
-    using PageParser::Aspect;
-    using PageParser::Detail;
-    for (Aspect aspect : {Aspect::Overall, Aspect::Love, Aspect::Work, Aspect::Finance})
-        showStars(aspect, PageParser::starsOf(fortune, aspect));
-    for (Detail detail :
-         {Detail::Health, Detail::Negotiation, Detail::Colour, Detail::Number, Detail::Matching})
-        showDetail(detail, PageParser::valueOf(fortune, detail));
-    Label10->setText(fortune.description);
-
-    Label11->setText(sign.name.toString());
-    Label11->adjustSize();
-    Label12->setText(sign.dateRange.toString());
-    Label12->adjustSize();
-    Image21->setPixmap(signPictures()[SignTable::position(sign)]->pixmap());
-}
-
-void Form1::showStars(PageParser::Aspect aspect, int count)
-{
-    // 1 to 5 stars show from the left; none, or more than a row holds, hide
-    // the row rather than leave another sign's stars standing.
-    const int shown = count <= 5 ? count : 0;
-    const auto row = starRow(aspect);
-    for (int i = 0; i < 5; ++i)
-        row[i]->setVisible(i < shown);
-    describeStars(aspect, count);
-}
-
-void Form1::showDetail(PageParser::Detail detail, const QString &value)
-{
-    QLabel *const labels[] = {Label5, Label6, Label7, Label8, Label9};
-    QLabel *label = labels[int(detail) - int(PageParser::Detail::Health)];
-    label->setText(PageParser::detailPrefix(detail) + value);
-    label->adjustSize();
 }

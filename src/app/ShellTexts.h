@@ -3,9 +3,19 @@
 #include <QString>
 #include <QStringView>
 
-// The texts of the version check and the exit prompt, kept together so the
-// wording stays the same wherever it is shown.
+// The fixed texts of the main window's shell: its caption and status line,
+// the version check, the tool buttons and the exit prompt, kept together so
+// the wording stays the same wherever it is shown.
 namespace ShellTexts {
+
+constexpr QStringView WindowCaption = u"澄川知微阁 V2";
+constexpr QStringView StatusHeading = u"运行提示：";
+constexpr QStringView CheckingForUpdates = u"程序检测更新中...";
+constexpr QStringView CreditLine = u"阿澈原创作品";
+
+constexpr QStringView MusicOnCaption = u"关闭音乐";  // music plays; a click stops it
+constexpr QStringView MusicOffCaption = u"打开音乐"; // music stopped; a click starts it
+constexpr QStringView FinderPrompt = u"本辅助可帮助您在不知道星座的情况下进行星座判断!";
 
 // The version this build is; the notice names the newest one.
 constexpr QStringView CurrentVersion = u"V2";

@@ -24,11 +24,4 @@ QUrl pageAddress(const QUrl &base, const SignInfo &sign, DayMode mode, QDate tod
     return address;
 }
 
-QString shortDateText(QDate day, const QLocale &locale)
-{
-    if (locale.language() == QLocale::C)
-        return day.toString(u"yyyy-MM-dd");
-    return locale.toString(day, QLocale::ShortFormat);
-}
-
 } // namespace DateRules

@@ -3,7 +3,6 @@
 #include "DayMode.h"
 
 #include <QDate>
-#include <QLocale>
 #include <QString>
 #include <QUrl>
 
@@ -17,9 +16,5 @@ QString tomorrowDate(QDate day);
 // The address of a sign's fortune page: <base>/astro/view/<slug>/day/, with
 // the tomorrow date appended straight after the last "/" for a tomorrow query.
 QUrl pageAddress(const QUrl &base, const SignInfo &sign, DayMode mode, QDate today);
-
-// A date in the locale's short form; yyyy-MM-dd under the C/POSIX locale,
-// which has no form of its own worth showing.
-QString shortDateText(QDate day, const QLocale &locale = QLocale::system());
 
 } // namespace DateRules

@@ -225,7 +225,7 @@ PageFetcher::PageFetcher(QNetworkAccessManager *network, QObject *parent)
     , m_network(network ? network : new QNetworkAccessManager(this))
 {}
 
-FetchReply *PageFetcher::GetBody(const QUrl &url)
+FetchReply *PageFetcher::fetch(const QUrl &url)
 {
     QNetworkRequest request(url);
     // "0" is no date, so no server can take it for a fresh copy and answer 304.

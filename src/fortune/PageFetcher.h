@@ -32,7 +32,7 @@ struct FetchResult
     int httpStatus = 0;   // 0 when no status line arrived
     QByteArray charset;   // charset used to decode the body
     qint64 bodyBytes = 0; // bytes received, after transfer decoding
-    QString errorString;  // a short English description for logs and tests
+    QString errorString;  // a short English description, for tests and debugging
 
     bool ok() const { return error == FetchError::None; }
 };
@@ -93,11 +93,10 @@ public:
     explicit PageFetcher(QNetworkAccessManager *network, QObject *parent = nullptr);
 
     void setLimits(const FetchLimits &limits) { m_limits = limits; }
-    const FetchLimits &limits() const { return m_limits; }
 
     // Starts the download of one page. The reply is owned by the fetcher and
     // deletes itself after it has reported.
-    FetchReply *GetBody(const QUrl &url);
+    FetchReply *fetch(const QUrl &url);
 
 private:
     QNetworkAccessManager *m_network;

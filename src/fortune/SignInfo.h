@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringView>
 
 // One zodiac sign's fixed data. Everything that differs from sign to sign
@@ -13,7 +14,22 @@ struct SignInfo
     QStringView code;       // two letters; prefix of the per-sign procedures
     QStringView dispatcher; // the main window's entry point for this sign (bydj, jndj, ...)
     QStringView slug;       // path segment of the fortune page
-    QStringView dateRange;  // "MM/DD-MM/DD", shown as stored, never parsed
-    QStringView picture;    // the hidden image control holding the sign's picture
-    int checkOrder;         // the order in which completion looks at pending signs
+    // The sign's days: from firstMonth/firstDay to lastMonth/lastDay, both
+    // inside the sign; each sign starts in one month and ends in the next.
+    int firstMonth;
+    int firstDay;
+    int lastMonth;
+    int lastDay;
+    QStringView picture; // the hidden image control holding the sign's picture
+    int checkOrder;      // the order in which completion looks at pending signs
+
+    // "MM/DD-MM/DD", as the panel shows it.
+    QString dateRange() const
+    {
+        return QStringLiteral("%1/%2-%3/%4")
+            .arg(firstMonth, 2, 10, QLatin1Char('0'))
+            .arg(firstDay, 2, 10, QLatin1Char('0'))
+            .arg(lastMonth, 2, 10, QLatin1Char('0'))
+            .arg(lastDay, 2, 10, QLatin1Char('0'));
+    }
 };

@@ -24,7 +24,6 @@ public:
     static bool hasMagic(const QByteArray &bytes);
 
     QString name() const { return m_name; }
-    const QMap<QString, QColor> &colours() const { return m_colours; }
     // An invalid colour for a name the file does not define.
     QColor colour(const QString &name) const { return m_colours.value(name); }
     QString styleTemplate() const { return m_styleTemplate; }

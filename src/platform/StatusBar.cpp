@@ -1,6 +1,6 @@
 #include "StatusBar.h"
 
-#include "fortune/DateRules.h"
+#include "platform/LocalDate.h"
 #include "platform/ValueLabel.h"
 
 #include <QDateTime>
@@ -60,12 +60,15 @@ void StatusBar::setPanelText(int panel, const QString &text)
 {
     if (QLabel *label = this->panel(panel)) {
         label->setText(text);
+        // A panel is named for what it is ("状态"); screen readers read what
+        // it says as its description.
+        label->setAccessibleDescription(text);
     }
 }
 
 void StatusBar::refreshDate()
 {
-    setPanelText(3, DateRules::shortDateText(QDate::currentDate()));
+    setPanelText(3, LocalDate::shortText(QDate::currentDate()));
     scheduleDateRefresh();
 }
 

@@ -1,6 +1,7 @@
 #include "Form4.h"
 
 #include "platform/WindowFont.h"
+#include "share/ShareTexts.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -33,7 +34,7 @@ Form4::Form4(QWidget *parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("截图窗口"));
+    setWindowTitle(ShareTexts::ScreenshotCaption.toString());
     // An explicit empty icon, or the dialog would borrow its owner's.
     setWindowIcon(QIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -54,19 +55,14 @@ Form4::Form4(QWidget *parent)
     Label1->setTextFormat(Qt::PlainText);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setFont(messageFont());
-    Label1->setText(copiedMessage());
+    Label1->setText(ShareTexts::PictureCopied.toString());
     Label1->setGeometry(1, 24, 432, 19);
 
-    Command1 = new QPushButton(QStringLiteral("确定"), this);
+    Command1 = new QPushButton(ShareTexts::ScreenshotOk.toString(), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(24, 400, 433, 41);
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
     WindowFont::pin(this);
-}
-
-QString Form4::copiedMessage()
-{
-    return QStringLiteral("恭喜!运势已截图到剪贴板!直接粘贴到有需要的地方即可!");
 }
 
 void Form4::showPicture(const QPixmap &picture)

@@ -20,8 +20,6 @@ public:
     // Replaces the line under the picture, e.g. when the copy failed.
     void setMessage(const QString &message);
 
-    static QString copiedMessage();
-
     // Controls, named as the rest of the program and the tests know them.
     QGroupBox *Frame1 = nullptr;
     QGroupBox *Frame2 = nullptr;

@@ -1,5 +1,7 @@
 #include "ReportText.h"
 
+#include "ShareTexts.h"
+
 #include <QStringList>
 
 namespace ReportText {
@@ -12,22 +14,22 @@ QString footerText(const QUrl &makerForum)
         address.replace(0, schemeEnd, address.left(schemeEnd).toUpper());
     if (!address.endsWith(u'/'))
         address += u'/';
-    return u"本信息由澄川知微阁提供!官方论坛:" + address;
+    return ShareTexts::FooterBefore + address;
 }
 
 QString build(const ShownFortune &shown, const QString &dateText, const QString &footerText)
 {
     const auto stars = [](QStringView aspect, int count) -> QString {
-        return aspect + QString::number(count) + u"颗星";
+        return aspect + QString::number(count) + ShareTexts::StarsTail;
     };
     // Pasted into Windows programs too, hence CR LF.
     const QStringList lines = {
         shown.signName + shown.modeText,
         u"[" + dateText + u"]:",
-        stars(u"综合运势:", shown.overallStars),
-        stars(u"爱情运势:", shown.loveStars),
-        stars(u"工作状况:", shown.workStars),
-        stars(u"理财投资:", shown.financeStars),
+        stars(ShareTexts::OverallLine, shown.overallStars),
+        stars(ShareTexts::LoveLine, shown.loveStars),
+        stars(ShareTexts::WorkLine, shown.workStars),
+        stars(ShareTexts::FinanceLine, shown.financeStars),
         shown.captions[0],
         shown.captions[1],
         shown.captions[2],
@@ -43,17 +45,7 @@ QString build(const ShownFortune &shown, const QString &dateText, const QString 
 
 QString copiedMessage(const QString &signName, const QString &modeText)
 {
-    return signName + modeText + u"已复制!";
-}
-
-QString noSignOnShowMessage()
-{
-    return QStringLiteral("请先选择您要查询的星座,再进行复制!");
-}
-
-QString clipboardRefusedMessage()
-{
-    return QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!");
+    return signName + modeText + ShareTexts::CopiedTail;
 }
 
 } // namespace ReportText

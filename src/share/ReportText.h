@@ -27,9 +27,7 @@ QString footerText(const QUrl &makerForum);
 // The copied fortune: fifteen lines joined by CR LF, none after the last.
 QString build(const ShownFortune &shown, const QString &dateText, const QString &footerText);
 
-// The answers of a copy.
+// The confirmation of a copy: "天蝎座今日运势已复制!".
 QString copiedMessage(const QString &signName, const QString &modeText);
-QString noSignOnShowMessage();
-QString clipboardRefusedMessage();
 
 } // namespace ReportText

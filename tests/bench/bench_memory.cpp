@@ -3,6 +3,10 @@
 // shown, and the resident set size is read after the first 10 and at the end.
 #include "FortuneService.h"
 #include "app/Form1.h"
+#include "fortune/QueryFlow.h"
+
+#include <QPushButton>
+#include <QTimer>
 
 #include <QApplication>
 #include <QFile>
@@ -48,9 +52,13 @@ int main(int argc, char *argv[])
         Form1::Environment environment;
         environment.endpoints = Endpoints::onLocalService(service.baseUrl());
         auto window = std::make_unique<Form1>(environment);
-        window->Timer3->stop();
+        window->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
         Form1 *form = window.get();
-        QObject::connect(form, &Form1::fortuneShown, form, [&, form, i] {
+        QueryFlow *flow = form->findChild<QueryFlow *>();
+        const auto click = [form](const QString &button) {
+            form->findChild<QPushButton *>(button)->click();
+        };
+        QObject::connect(flow, &QueryFlow::completed, form, [&, click, i] {
             ++shown;
             // The in-process service keeps a log of every request for the
             // tests; that is the harness's memory, not the program's.
@@ -65,10 +73,10 @@ int main(int argc, char *argv[])
             }
             // The next sign, and now and then the other day.
             if (shown % 7 == 0)
-                form->Command18->click();
-            form->signButtons()[(shown + i) % 12]->click();
+                click(QStringLiteral("Command18"));
+            click(SignTable::all()[(shown + i) % 12].button.toString());
         });
-        form->signButtons()[i % 12]->click();
+        click(SignTable::all()[i % 12].button.toString());
         windows.push_back(std::move(window));
     }
     app.exec();

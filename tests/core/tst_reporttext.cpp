@@ -169,10 +169,6 @@ void TestReportText::messages()
              QStringLiteral("天蝎座今日运势已复制!"));
     QCOMPARE(ReportText::copiedMessage(QStringLiteral("水瓶座"), QStringLiteral("明日运势")),
              QStringLiteral("水瓶座明日运势已复制!"));
-    QCOMPARE(ReportText::noSignOnShowMessage(),
-             QStringLiteral("请先选择您要查询的星座,再进行复制!"));
-    QCOMPARE(ReportText::clipboardRefusedMessage(),
-             QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!"));
 }
 
 void TestReportText::footerStaysLast()

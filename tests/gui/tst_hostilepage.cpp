@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "fortune/QueryFlow.h"
 #include "platform/Clipboard.h"
 #include "platform/Prompt.h"
 
@@ -77,6 +78,7 @@ void TestHostilePage::init()
     QVERIFY(m_server->listen());
     Form1::Environment environment;
     environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    environment.completionDelay = std::chrono::milliseconds(0);
     m_form = new Form1(environment);
     m_form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
     m_form->show();
@@ -94,7 +96,7 @@ void TestHostilePage::cleanup()
 void TestHostilePage::showPisces(const PageSpec &spec)
 {
     m_spec = spec;
-    QSignalSpy shown(m_form, &Form1::fortuneShown);
+    QSignalSpy shown(m_form->findChild<QueryFlow *>(), &QueryFlow::completed);
     m_form->findChild<QPushButton *>(QStringLiteral("Command12"))->click();
     QVERIFY(shown.wait(10000));
 }

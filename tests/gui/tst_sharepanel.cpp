@@ -1,8 +1,9 @@
 #include "app/Form1.h"
 #include "finder/Form2.h"
-#include "fortune/DateRules.h"
+#include "fortune/QueryFlow.h"
 #include "platform/ClickLabel.h"
 #include "platform/Clipboard.h"
+#include "platform/LocalDate.h"
 #include "platform/Prompt.h"
 #include "platform/StatusBar.h"
 #include "share/Form4.h"
@@ -11,6 +12,7 @@
 #include "TestPages.h"
 #include "WindowKit.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -45,7 +47,12 @@ private slots:
     void finderStartsTheQueryOfTheSign();
 
 private:
-    void query(QPushButton *button);
+    template <typename T = QWidget> T *control(const char *name)
+    {
+        return m_form->findChild<T *>(QLatin1String(name));
+    }
+    void query(const char *button);
+    void copy() { control<QAction>("wz")->trigger(); }
     QList<Prompt::Request> m_prompts;
     Prompt::Answer m_answer = Prompt::Answer::Ok;
     httpkit::Server *m_server = nullptr;
@@ -78,8 +85,9 @@ void TestSharePanel::init()
     Form1::Environment environment;
     environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
     environment.clock = [this] { return m_now; };
+    environment.completionDelay = std::chrono::milliseconds(0);
     m_form = new Form1(environment);
-    m_form->Timer3->stop();
+    control<QTimer>("Timer3")->stop();
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
 }
@@ -92,33 +100,33 @@ void TestSharePanel::cleanup()
     Clipboard::setRefusingForTesting(false);
 }
 
-void TestSharePanel::query(QPushButton *button)
+void TestSharePanel::query(const char *button)
 {
-    QSignalSpy shown(m_form, &Form1::fortuneShown);
-    button->click();
+    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    control<QPushButton>(button)->click();
     QVERIFY(shown.wait(5000));
 }
 
 void TestSharePanel::copyBeforeAnyFortuneIsRefused()
 {
-    m_form->Label13->setForeColor(Qt::red);
-    m_form->wz->trigger();
+    control<ClickLabel>("Label13")->setForeColor(Qt::red);
+    copy();
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("请先选择您要查询的星座,再进行复制!"));
     QCOMPARE(m_prompts[0].title, QStringLiteral("Kw系列软件"));
     QCOMPARE(m_prompts[0].icon, Prompt::Icon::Information);
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    QCOMPARE(m_form->Label13->foreColor(), QColor(Qt::black));
+    QCOMPARE(control<ClickLabel>("Label13")->foreColor(), QColor(Qt::black));
 }
 
 void TestSharePanel::copyReportsTheFortuneOnShow()
 {
-    query(m_form->Command8);
-    m_form->wz->trigger();
+    query("Command8");
+    copy();
     const QString expected =
         QStringList{
             QStringLiteral("天蝎座今日运势"),
-            u"[" + DateRules::shortDateText(QDate(2013, 12, 27)) + u"]:",
+            u"[" + LocalDate::shortText(QDate(2013, 12, 27)) + u"]:",
             QStringLiteral("综合运势:3颗星"),
             QStringLiteral("爱情运势:4颗星"),
             QStringLiteral("工作状况:2颗星"),
@@ -131,26 +139,27 @@ void TestSharePanel::copyReportsTheFortuneOnShow()
             QStringLiteral(" "),
             QStringLiteral("今天适合学习。"),
             QStringLiteral(" "),
-            m_form->footerText(),
+            QStringLiteral("本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:%1/bbs/")
+                .arg(m_server->port()),
         }
             .join(QStringLiteral("\r\n"));
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("天蝎座今日运势已复制!"));
-    QCOMPARE(m_form->Label13->foreColor(), QColor(Qt::black));
+    QCOMPARE(control<ClickLabel>("Label13")->foreColor(), QColor(Qt::black));
 }
 
 void TestSharePanel::copyDuringAQueryReportsTheFortuneOnShow()
 {
-    query(m_form->Command8);
+    query("Command8");
     m_page = [](const httpkit::Request &) {
         Response r = Response::html(TestPages::page().toUtf8());
         r.delayMs = 3000;
         return r;
     };
-    m_form->Command1->click(); // resets every parse state while 天蝎座 stays on show
-    QVERIFY(m_form->isFetching());
-    m_form->wz->trigger();
+    control<QPushButton>("Command1")->click(); // resets every parse state; 天蝎座 stays on show
+    QVERIFY(flowOf(*m_form)->isFetching());
+    copy();
     const QStringList lines = QGuiApplication::clipboard()->text().split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 15);
     QCOMPARE(lines[0], QStringLiteral("天蝎座今日运势"));
@@ -160,23 +169,23 @@ void TestSharePanel::copyDuringAQueryReportsTheFortuneOnShow()
 
 void TestSharePanel::copyAfterAModeSwitchKeepsTheFortunesDay()
 {
-    query(m_form->Command8);
-    m_form->Command18->click(); // to tomorrow; the panel still shows today's 天蝎座
-    m_form->wz->trigger();
+    query("Command8");
+    control<QPushButton>("Command18")->click(); // to tomorrow; 天蝎座 of today stays on show
+    copy();
     QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("天蝎座今日运势\r\n")));
     QCOMPARE(m_prompts.last().text, QStringLiteral("天蝎座今日运势已复制!"));
 
-    query(m_form->Command8); // a tomorrow fortune now
-    m_form->wz->trigger();
+    query("Command8"); // a tomorrow fortune now
+    copy();
     QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("天蝎座明日运势\r\n")));
     QCOMPARE(m_prompts.last().text, QStringLiteral("天蝎座明日运势已复制!"));
 }
 
 void TestSharePanel::copyToABusyClipboardSaysSo()
 {
-    query(m_form->Command8);
+    query("Command8");
     Clipboard::setRefusingForTesting(true);
-    m_form->wz->trigger();
+    copy();
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!"));
     QCOMPARE(m_prompts[0].icon, Prompt::Icon::Exclamation);
@@ -185,27 +194,27 @@ void TestSharePanel::copyToABusyClipboardSaysSo()
 
 void TestSharePanel::copyLabelColours()
 {
-    ClickLabel *label = m_form->Label13;
+    auto *label = control<ClickLabel>("Label13");
     emit label->hovered();
     QCOMPARE(label->foreColor(), QColor(Qt::red));
     emit label->pressed();
     QCOMPARE(label->foreColor(), QColor(Qt::blue));
     QMouseEvent move(QEvent::MouseMove, QPointF(180, 20), QPointF(180, 20), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(m_form->Frame5, &move);
+    QApplication::sendEvent(control("Frame5"), &move);
     QCOMPARE(label->foreColor(), QColor(Qt::black));
-    QCOMPARE(m_form->Label15->foreColor(), QColor(Qt::black));
+    QCOMPARE(control<ClickLabel>("Label15")->foreColor(), QColor(Qt::black));
 }
 
 void TestSharePanel::shareMenuOpensUnderTheLabel()
 {
-    QCOMPARE(m_form->shareMenuPointTwips(), QPointF(7520, 3000));
-    QTest::mouseClick(m_form->Label16, Qt::LeftButton);
-    QTRY_VERIFY(m_form->fxsd->isVisible());
-    const QPoint expected = m_form->mapToGlobal(QPoint(501, 200));
-    QCOMPARE(m_form->fxsd->pos(), expected);
+    auto *fxsd = control<QMenu>("fxsd");
+    QTest::mouseClick(control("Label16"), Qt::LeftButton);
+    QTRY_VERIFY(fxsd->isVisible());
+    // (7520, 3000) twips: 400 twips left of the label, 60 below it.
+    QCOMPARE(fxsd->pos(), m_form->mapToGlobal(QPoint(501, 200)));
     // Closing the menu without a choice runs neither operation.
-    m_form->fxsd->close();
+    fxsd->close();
     QVERIFY(m_prompts.isEmpty());
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 }
@@ -219,7 +228,7 @@ void TestSharePanel::captureShowsTheWindowPicture()
         shownSize = form4->Image1->size();
         form4->Command1->click();
     });
-    m_form->jt->trigger();
+    control<QAction>("jt")->trigger();
     QTRY_VERIFY(seen);
     QCOMPARE(shownSize, QSize(417, 281));
     const QImage picture = QGuiApplication::clipboard()->image();
@@ -230,7 +239,7 @@ void TestSharePanel::captureShowsTheWindowPicture()
 void TestSharePanel::finderNoShowsNoDialog()
 {
     m_answer = Prompt::Answer::No;
-    m_form->Command17->click();
+    control<QPushButton>("Command17")->click();
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("本辅助可帮助您在不知道星座的情况下进行星座判断!"));
     QCOMPARE(m_prompts[0].buttons, Prompt::Buttons::YesNo);
@@ -249,15 +258,15 @@ void TestSharePanel::finderStartsTheQueryOfTheSign()
         m_answer = Prompt::Answer::Ok;
         finder->Command1->click();
     });
-    QSignalSpy shown(m_form, &Form1::fortuneShown);
-    m_form->Command17->click();
+    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    control<QPushButton>("Command17")->click();
     QCOMPARE(m_prompts.size(), 2);
     QCOMPARE(m_prompts[1].text, QStringLiteral("您的生日为:7月23日,的星座为狮子座!"));
     // The dialog is gone and 狮子座's query has started, as from its button.
     QVERIFY(m_form->findChildren<Form2 *>().isEmpty());
-    QCOMPARE(m_form->S1->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
+    QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
     QVERIFY(shown.wait(5000));
-    QCOMPARE(m_form->Label11->text(), QStringLiteral("狮子座"));
+    QCOMPARE(control<QLabel>("Label11")->text(), QStringLiteral("狮子座"));
 }
 
 QTEST_MAIN(TestSharePanel)

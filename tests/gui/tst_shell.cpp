@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "fortune/QueryFlow.h"
 #include "platform/Browser.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Prompt.h"
@@ -6,6 +7,7 @@
 
 #include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -36,6 +38,10 @@ private slots:
 
 private:
     Form1 *makeForm();
+    template <typename T = QWidget> static T *control(Form1 *form, const char *name)
+    {
+        return form->findChild<T *>(QLatin1String(name));
+    }
 
     QList<Prompt::Request> m_prompts;
     Prompt::Answer m_answer = Prompt::Answer::Ok;
@@ -92,6 +98,7 @@ Form1 *TestShell::makeForm()
     Form1::Environment environment;
     environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
     environment.appDir = m_appDir.path();
+    environment.completionDelay = std::chrono::milliseconds(0);
     environment.endProgram = [this] {
         ++m_ends;
         m_events << QStringLiteral("end");
@@ -131,13 +138,14 @@ void TestShell::versionCheck()
     m_notice = notice;
 
     std::unique_ptr<Form1> form(makeForm());
-    QVERIFY(form->Timer3->isActive());
-    QCOMPARE(form->S1->panelText(2), QStringLiteral("程序检测更新中..."));
+    QVERIFY(control<QTimer>(form.get(), "Timer3")->isActive());
+    QCOMPARE(control<StatusBar>(form.get(), "S1")->panelText(2),
+             QStringLiteral("程序检测更新中..."));
     // One second after the load the check runs, once.
     QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(form->S1->panelText(2), status, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(control<StatusBar>(form.get(), "S1")->panelText(2), status, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_events, events, 5000);
-    QVERIFY(!form->Timer3->isActive());
+    QVERIFY(!control<QTimer>(form.get(), "Timer3")->isActive());
     QTest::qWait(1500); // a second tick would ask again
     QCOMPARE(m_server->requests().size(), 1);
     QCOMPARE(m_ends, events.contains(QStringLiteral("end")) ? 1 : 0);
@@ -147,22 +155,24 @@ void TestShell::slowVersionCheckLeavesAQuerysStatus()
 {
     m_noticeDelayMs = 2500;
     std::unique_ptr<Form1> form(makeForm());
-    QSignalSpy shown(form.get(), &Form1::fortuneShown);
-    form->Command6->click();
+    QSignalSpy shown(flowOf(*form), &QueryFlow::completed);
+    control<QPushButton>(form.get(), "Command6")->click();
     QVERIFY(shown.wait(5000));
-    QCOMPARE(form->S1->panelText(2), QStringLiteral("处女座今日运势获取完毕..."));
+    QCOMPARE(control<StatusBar>(form.get(), "S1")->panelText(2),
+             QStringLiteral("处女座今日运势获取完毕..."));
     // The notice "V2" arrives after the fortune: the check ends quietly.
-    QTRY_VERIFY_WITH_TIMEOUT(!form->Timer3->isActive(), 8000);
-    QCOMPARE(form->S1->panelText(2), QStringLiteral("处女座今日运势获取完毕..."));
+    QTRY_VERIFY_WITH_TIMEOUT(!control<QTimer>(form.get(), "Timer3")->isActive(), 8000);
+    QCOMPARE(control<StatusBar>(form.get(), "S1")->panelText(2),
+             QStringLiteral("处女座今日运势获取完毕..."));
     QVERIFY(m_events.isEmpty());
 }
 
 void TestShell::forumButtons()
 {
     std::unique_ptr<Form1> form(makeForm());
-    form->Timer3->stop();
-    form->Command13->click();
-    form->Command14->click();
+    control<QTimer>(form.get(), "Timer3")->stop();
+    control<QPushButton>(form.get(), "Command13")->click();
+    control<QPushButton>(form.get(), "Command14")->click();
     const QUrl base = m_server->baseUrl();
     QCOMPARE(m_opened, (QList<QUrl>{base.resolved(QUrl(QStringLiteral("/bbs/"))),
                                     base.resolved(QUrl(QStringLiteral("/yunfan/")))}));
@@ -186,12 +196,14 @@ void TestShell::exitPrompt()
     QFETCH(int, forumOpened);
 
     std::unique_ptr<Form1> form(makeForm());
-    form->Timer3->stop();
+    control<QTimer>(form.get(), "Timer3")->stop();
     form->show();
-    form->Label8->setText(QStringLiteral("幸运数字:42")); // some state that must survive a cancel
+    control<QLabel>(form.get(), "Label8")
+        ->setText(QStringLiteral("幸运数字:42")); // some state that must survive a cancel
     m_answer = Prompt::Answer(answer);
 
-    form->Command15->click(); // the exit button asks the window to close
+    control<QPushButton>(form.get(), "Command15")
+        ->click(); // the exit button asks the window to close
     QCOMPARE(m_prompts.size(), 1);
     const Prompt::Request &prompt = m_prompts[0];
     QCOMPARE(prompt.title, QStringLiteral("Kw系列软件"));
@@ -202,7 +214,7 @@ void TestShell::exitPrompt()
     QCOMPARE(form->isVisible(), !closes);
     QCOMPARE(m_opened.size(), forumOpened);
     if (!closes)
-        QCOMPARE(form->Label8->text(), QStringLiteral("幸运数字:42"));
+        QCOMPARE(control<QLabel>(form.get(), "Label8")->text(), QStringLiteral("幸运数字:42"));
 
     // The frame's close box asks as well.
     if (!closes) {
@@ -216,21 +228,21 @@ void TestShell::exitPrompt()
 void TestShell::musicButton()
 {
     std::unique_ptr<Form1> form(makeForm());
-    form->Timer3->stop();
+    control<QTimer>(form.get(), "Timer3")->stop();
     const QString tune = m_appDir.path() + u"/bg.mp3";
-    QCOMPARE(form->W1->objectName(), QStringLiteral("W1"));
-    QCOMPARE(form->W1->URL(), tune); // set by the load step
-    QCOMPARE(form->Command16->text(), QStringLiteral("关闭音乐"));
-    form->Command16->click();
-    QCOMPARE(form->Command16->text(), QStringLiteral("打开音乐"));
-    QCOMPARE(form->W1->URL(), QString());
-    form->Command16->click();
-    QCOMPARE(form->Command16->text(), QStringLiteral("关闭音乐"));
-    QCOMPARE(form->W1->URL(), tune);
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->objectName(), QStringLiteral("W1"));
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), tune); // set by the load step
+    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("关闭音乐"));
+    control<QPushButton>(form.get(), "Command16")->click();
+    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("打开音乐"));
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), QString());
+    control<QPushButton>(form.get(), "Command16")->click();
+    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("关闭音乐"));
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), tune);
     // Any other caption: the button does nothing.
-    form->Command16->setText(QStringLiteral("音乐"));
-    form->Command16->click();
-    QCOMPARE(form->W1->URL(), tune);
+    control<QPushButton>(form.get(), "Command16")->setText(QStringLiteral("音乐"));
+    control<QPushButton>(form.get(), "Command16")->click();
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), tune);
 }
 
 QTEST_MAIN(TestShell)

@@ -132,7 +132,7 @@ Started tst_PageFetcher::serve(httpkit::Handler handler)
 void tst_PageFetcher::fetchToEnd(PageFetcher &fetcher, const QUrl &url, FetchResult &result,
                                  bool watchForRepeat)
 {
-    FetchReply *reply = fetcher.GetBody(url);
+    FetchReply *reply = fetcher.fetch(url);
     QVERIFY(reply);
     QPointer<FetchReply> guard(reply);
     QSignalSpy spy(reply, &FetchReply::finished);
@@ -444,7 +444,7 @@ void tst_PageFetcher::abortGivesNoSignal()
 
     Started s = serve([response](const httpkit::Request &) { return response; });
     PageFetcher fetcher(&m_network);
-    FetchReply *reply = fetcher.GetBody(s.url);
+    FetchReply *reply = fetcher.fetch(s.url);
     QPointer<FetchReply> guard(reply);
     QSignalSpy spy(reply, &FetchReply::finished);
     if (waitForRequest) {
@@ -465,7 +465,7 @@ void tst_PageFetcher::abortFromTheFinishedSlotIsHarmless()
 {
     Started s = serve([](const httpkit::Request &) { return Response::html(PageText.toUtf8()); });
     PageFetcher fetcher(&m_network);
-    FetchReply *reply = fetcher.GetBody(s.url);
+    FetchReply *reply = fetcher.fetch(s.url);
     QPointer<FetchReply> guard(reply);
     QSignalSpy spy(reply, &FetchReply::finished);
     connect(reply, &FetchReply::finished, reply, [reply] {
@@ -491,8 +491,8 @@ void tst_PageFetcher::overlappingFetchesEachGetTheirOwnPage()
     });
     PageFetcher fetcher(&m_network);
     const QUrl base = s.server->baseUrl();
-    FetchReply *slow = fetcher.GetBody(base.resolved(QUrl("/slow.html")));
-    FetchReply *fast = fetcher.GetBody(base.resolved(QUrl("/fast.html")));
+    FetchReply *slow = fetcher.fetch(base.resolved(QUrl("/slow.html")));
+    FetchReply *fast = fetcher.fetch(base.resolved(QUrl("/fast.html")));
     QCOMPARE(slow->url(), base.resolved(QUrl("/slow.html")));
     QSignalSpy slowSpy(slow, &FetchReply::finished);
     QSignalSpy fastSpy(fast, &FetchReply::finished);
@@ -517,11 +517,11 @@ void tst_PageFetcher::fetchStartedFromAFinishedSlot()
     });
     PageFetcher fetcher(&m_network);
     const QUrl base = s.server->baseUrl();
-    FetchReply *first = fetcher.GetBody(base.resolved(QUrl("/first.html")));
+    FetchReply *first = fetcher.fetch(base.resolved(QUrl("/first.html")));
     QList<FetchResult> results;
     connect(first, &FetchReply::finished, this, [&](const FetchResult &result) {
         results.append(result);
-        FetchReply *second = fetcher.GetBody(base.resolved(QUrl("/second.html")));
+        FetchReply *second = fetcher.fetch(base.resolved(QUrl("/second.html")));
         connect(second, &FetchReply::finished, this,
                 [&](const FetchResult &next) { results.append(next); });
     });
@@ -542,7 +542,7 @@ void tst_PageFetcher::eventLoopKeepsRunningWhileWaiting()
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start(20);
 
-    FetchReply *reply = fetcher.GetBody(s.url);
+    FetchReply *reply = fetcher.fetch(s.url);
     QSignalSpy spy(reply, &FetchReply::finished);
     // Nothing happened yet: the call only started the download.
     QCOMPARE(spy.count(), 0);
@@ -562,7 +562,7 @@ void tst_PageFetcher::destroyedManagerIsAFailure()
     });
     auto *network = new QNetworkAccessManager;
     PageFetcher fetcher(network);
-    FetchReply *reply = fetcher.GetBody(s.url);
+    FetchReply *reply = fetcher.fetch(s.url);
     QPointer<FetchReply> guard(reply);
     QSignalSpy spy(reply, &FetchReply::finished);
     QSignalSpy requests(s.server.get(), &httpkit::Server::requestReceived);
@@ -579,7 +579,7 @@ void tst_PageFetcher::destroyedFetcherTakesItsRepliesAlong()
         return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
     });
     auto *fetcher = new PageFetcher(&m_network);
-    QPointer<FetchReply> guard(fetcher->GetBody(s.url));
+    QPointer<FetchReply> guard(fetcher->fetch(s.url));
     QSignalSpy spy(guard.data(), &FetchReply::finished);
     QSignalSpy requests(s.server.get(), &httpkit::Server::requestReceived);
     QVERIFY(requests.wait(AnswerWaitMs));

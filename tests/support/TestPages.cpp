@@ -40,4 +40,18 @@ QString page(const PageSpec &spec)
     return page;
 }
 
+PageSpec ownPage(int index, const QString &slug, const QString &name, bool tomorrow)
+{
+    PageSpec spec;
+    spec.overall = index % 5 + 1;
+    spec.love = (index + 1) % 5 + 1;
+    spec.work = (index + 2) % 5 + 1;
+    spec.finance = (index + 3) % 5 + 1;
+    spec.colour = slug + u"色";
+    spec.number = QString::number(index);
+    spec.matching = name;
+    spec.description = name + (tomorrow ? u"的明日运势" : u"的今日运势");
+    return spec;
+}
+
 } // namespace TestPages

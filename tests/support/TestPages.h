@@ -23,4 +23,9 @@ namespace TestPages {
 
 QString page(const PageSpec &spec = {});
 
+// A page that is one sign's own for one day: its numbers and words name the
+// sign and the day, so a panel that mixes two signs or two days cannot go
+// unnoticed. index, slug and name are the sign's.
+PageSpec ownPage(int index, const QString &slug, const QString &name, bool tomorrow);
+
 } // namespace TestPages

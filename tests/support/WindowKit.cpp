@@ -1,7 +1,7 @@
 #include "WindowKit.h"
 
 #include "app/Form1.h"
-#include "platform/TextBox.h"
+#include "fortune/QueryFlow.h"
 
 #include <QLabel>
 
@@ -10,17 +10,19 @@
 PanelSnapshot PanelSnapshot::of(const Form1 &form)
 {
     PanelSnapshot state;
-    for (QLabel *label : {form.Label5, form.Label6, form.Label7, form.Label8, form.Label9,
-                          form.Label10, form.Label11, form.Label12})
-        state.captions << label->text();
-    using PageParser::Aspect;
-    for (Aspect aspect : {Aspect::Overall, Aspect::Love, Aspect::Work, Aspect::Finance}) {
-        for (QLabel *star : form.starRow(aspect))
-            state.stars << star->isVisible();
-    }
-    state.picture = form.Image21->pixmap().toImage();
-    state.pageText = form.Text1->text();
+    const auto label = [&form](const QString &name) { return form.findChild<QLabel *>(name); };
+    for (int i = 5; i <= 12; ++i)
+        state.captions << label(QStringLiteral("Label%1").arg(i))->text();
+    for (int number : StarImages)
+        state.stars << label(QStringLiteral("Image%1").arg(number))->isVisible();
+    state.picture = label(QStringLiteral("Image21"))->pixmap().toImage();
+    state.pageText = form.findChild<QueryFlow *>()->page();
     return state;
+}
+
+QueryFlow *flowOf(const Form1 &form)
+{
+    return form.findChild<QueryFlow *>();
 }
 
 double processorSeconds()

@@ -9,6 +9,11 @@
 #include <functional>
 
 class Form1;
+class QueryFlow;
+
+// The twenty star images, row by row (综合, 爱情, 工作, 理财), each row from the left.
+constexpr int StarImages[] = {1,  2,  3,  4,  5,  10, 9,  8,  7,  6,
+                              15, 14, 13, 12, 11, 20, 19, 18, 17, 16};
 
 // What the fortune panel of a main window shows, to compare before and after.
 struct PanelSnapshot
@@ -21,6 +26,9 @@ struct PanelSnapshot
     static PanelSnapshot of(const Form1 &form);
     bool operator==(const PanelSnapshot &) const = default;
 };
+
+// The window's query flow, whose signals tell when a query ends.
+QueryFlow *flowOf(const Form1 &form);
 
 // Runs `act` on the modal dialog of type T as soon as it is up. Polls from a
 // timer, so it works whichever event loop shows the dialog.

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -59,12 +60,16 @@ void TestCapture::init()
     Form1::Environment environment;
     environment.endpoints = Endpoints::onLocalService(QUrl(QStringLiteral("http://127.0.0.1:9")));
     m_form = new Form1(environment);
-    m_form->Timer3->stop(); // no version check here
+    m_form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop(); // no version check here
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form, 30000));
     // The frame margins read 0 until the window manager has framed the window.
     // Wait for the title bar itself: the side borders may come first.
     QTRY_VERIFY_WITH_TIMEOUT(m_form->geometry().top() > m_form->frameGeometry().top(), 10000);
+    // Once framed, the window centres its frame: let it settle there.
+    const QPoint centre = m_form->screen()->availableGeometry().center();
+    QTRY_VERIFY_WITH_TIMEOUT((m_form->frameGeometry().center() - centre).manhattanLength() <= 2,
+                             10000);
 }
 
 void TestCapture::cleanup()

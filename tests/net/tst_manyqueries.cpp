@@ -1,11 +1,10 @@
-#include "app/Form1.h"
+#include "fortune/PageFetcher.h"
+#include "fortune/QueryFlow.h"
 
 #include "HttpServer.h"
 #include "TestPages.h"
 
-#include <QLabel>
 #include <QNetworkAccessManager>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTest>
@@ -18,8 +17,7 @@ using httpkit::Response;
 
 namespace {
 
-// Six windows at once, fifty queries each: with the one-second completion
-// timers running for real that is 300 queries in under a minute.
+// Six flows at once, as six windows would run them, fifty queries each.
 constexpr int Windows = 6;
 constexpr int QueriesPerWindow = 50;
 // The first round of twelve makes whatever is made once; later rounds must
@@ -73,10 +71,11 @@ private slots:
     void everyQueryCompletesAndNothingPilesUp();
 
 private:
-    // One window's run of queries, each started when the last one ended.
+    // One flow's run of queries, each started when the last one ended.
     struct Run
     {
-        Form1 *form = nullptr;
+        PageFetcher *fetcher = nullptr;
+        QueryFlow *flow = nullptr;
         int offset = 0;    // the sign the run starts with
         int done = 0;      // queries that ended
         int target = 0;    // queries to run before stopping
@@ -101,19 +100,17 @@ void TestManyQueries::init()
     QVERIFY(m_server->listen());
     m_network = new QNetworkAccessManager;
     for (int w = 0; w < Windows; ++w) {
-        Form1::Environment environment;
-        environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
-        environment.clock = [] { return QDateTime(QDate(2013, 12, 27), QTime(10, 0)); };
-        environment.network = m_network; // one manager for all, as one program has
         auto run = std::make_unique<Run>();
-        run->form = new Form1(environment);
-        run->form->Timer3->stop();
-        run->form->show();
+        // One manager for all, as one program has.
+        run->fetcher = new PageFetcher(m_network);
+        run->flow = new QueryFlow(run->fetcher, m_server->baseUrl(),
+                                  [] { return QDateTime(QDate(2013, 12, 27), QTime(10, 0)); });
+        run->flow->setCompletionDelay(std::chrono::milliseconds(0));
         run->offset = w * 5;
         Run *r = run.get();
-        connect(r->form, &Form1::fortuneShown, this,
+        connect(r->flow, &QueryFlow::completed, this,
                 [this, r](const SignInfo &sign) { ended(*r, sign, true); });
-        connect(r->form, &Form1::queryFailed, this,
+        connect(r->flow, &QueryFlow::failed, this,
                 [this, r](const SignInfo &sign) { ended(*r, sign, false); });
         m_runs.push_back(std::move(run));
     }
@@ -121,8 +118,10 @@ void TestManyQueries::init()
 
 void TestManyQueries::cleanup()
 {
-    for (const auto &run : m_runs)
-        delete run->form;
+    for (const auto &run : m_runs) {
+        delete run->flow;
+        delete run->fetcher;
+    }
     m_runs.clear();
     delete m_network;
     m_network = nullptr;
@@ -133,21 +132,20 @@ void TestManyQueries::cleanup()
 void TestManyQueries::next(Run &run)
 {
     if (run.done == QueriesPerWindow / 2)
-        run.form->Command18->click(); // the second half asks for tomorrow
-    const auto buttons = run.form->signButtons();
+        run.flow->switchMode(); // the second half asks for tomorrow
     const auto &signs = SignTable::all();
     const int at = (run.offset + run.done) % SignTable::SignCount;
     // Now and then a query is dropped for a newer one before its page comes.
     if (run.done % 7 == 3)
-        buttons[(at + 6) % SignTable::SignCount]->click();
+        run.flow->query(signs[(at + 6) % SignTable::SignCount]);
     run.expected = &signs[at];
     run.dateAsked = run.done >= QueriesPerWindow / 2 ? QStringLiteral("20131228") : QString();
-    buttons[at]->click();
+    run.flow->query(signs[at]);
 }
 
 void TestManyQueries::ended(Run &run, const SignInfo &sign, bool shown)
 {
-    const QString query = QStringLiteral("query %1 of the window starting at %2 (%3): ")
+    const QString query = QStringLiteral("query %1 of the run starting at %2 (%3): ")
                               .arg(run.done)
                               .arg(run.offset)
                               .arg(run.expected ? run.expected->slug : QStringView(u"none"));
@@ -156,15 +154,15 @@ void TestManyQueries::ended(Run &run, const SignInfo &sign, bool shown)
     } else if (shown == failsAlways(sign.slug)) {
         run.faults << query + (shown ? QStringLiteral("shown") : QStringLiteral("failed"));
     } else if (shown) {
-        const FortuneReport &report = run.form->report(sign);
-        if (report.luckyColour != sign.slug || report.luckyNumber != run.dateAsked ||
-            run.form->Label11->text() != sign.name)
-            run.faults << query + u"shows " + report.luckyColour + u' ' + report.luckyNumber +
-                              u' ' + run.form->Label11->text();
+        const QueryFlow::OnShow &onShow = run.flow->onShow();
+        if (onShow.fortune.luckyColour != sign.slug || onShow.fortune.luckyNumber != run.dateAsked ||
+            onShow.sign != &sign)
+            run.faults << query + u"shows " + onShow.fortune.luckyColour + u' ' +
+                              onShow.fortune.luckyNumber;
     }
     run.expected = nullptr;
     ++run.done;
-    // Not from inside the window's own signal: the next click starts afresh.
+    // Not from inside the flow's own signal: the next query starts afresh.
     if (run.done < run.target)
         QTimer::singleShot(0, this, [this, r = &run] { next(*r); });
 }
@@ -181,7 +179,7 @@ int TestManyQueries::objects() const
 {
     int total = objectsUnder(m_network);
     for (const auto &run : m_runs)
-        total += objectsUnder(run->form);
+        total += objectsUnder(run->fetcher) + objectsUnder(run->flow);
     return total;
 }
 
@@ -203,7 +201,7 @@ void TestManyQueries::everyQueryCompletesAndNothingPilesUp()
     QTRY_COMPARE_WITH_TIMEOUT(done(), Windows * QueriesPerWindow, 240'000);
     for (const auto &run : m_runs) {
         QVERIFY2(run->faults.isEmpty(), qPrintable(run->faults.join(u'\n')));
-        QVERIFY(!run->form->isFetching());
+        QVERIFY(!run->flow->isFetching());
     }
     QTRY_VERIFY2(
         objects() <= warm,
@@ -211,5 +209,5 @@ void TestManyQueries::everyQueryCompletesAndNothingPilesUp()
             QStringLiteral("%1 objects after the warm-up, %2 now").arg(warm).arg(objects())));
 }
 
-QTEST_MAIN(TestManyQueries)
+QTEST_GUILESS_MAIN(TestManyQueries)
 #include "tst_manyqueries.moc"

@@ -1,0 +1,87 @@
+#include "ShareMenu.h"
+
+#include "fortune/FortuneTexts.h"
+#include "fortune/PageParser.h"
+#include "fortune/QueryFlow.h"
+#include "platform/Clipboard.h"
+#include "platform/LocalDate.h"
+#include "platform/Prompt.h"
+#include "share/Capture.h"
+#include "share/Form4.h"
+#include "share/ReportText.h"
+#include "share/ShareTexts.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QWidget>
+
+ShareMenu::ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate()> today,
+                     QString footerText)
+    : QObject(window)
+    , m_window(window)
+    , m_flow(flow)
+    , m_today(std::move(today))
+    , m_footerText(std::move(footerText))
+    , fxsd(new QMenu(QStringLiteral("fxsd"), window))
+{
+    setObjectName(QStringLiteral("ShareMenu"));
+    fxsd->setObjectName(QStringLiteral("fxsd"));
+    wz = fxsd->addAction(ShareTexts::CopyItem.toString());
+    wz->setObjectName(QStringLiteral("wz"));
+    x1 = fxsd->addSeparator();
+    x1->setObjectName(QStringLiteral("x1"));
+    x1->setText(QStringLiteral("-"));
+    jt = fxsd->addAction(ShareTexts::CaptureItem.toString());
+    jt->setObjectName(QStringLiteral("jt"));
+}
+
+void ShareMenu::open(const QPoint &atInWindow)
+{
+    fxsd->popup(m_window->mapToGlobal(atInWindow));
+}
+
+void ShareMenu::copyFortune()
+{
+    const QString title = Prompt::MessageTitle.toString();
+    const QueryFlow::OnShow &onShow = m_flow->onShow();
+    if (!onShow.sign) {
+        Prompt::inform(m_window, ShareTexts::NoSignOnShow.toString(), title);
+        return;
+    }
+    // The report tells the fortune on show as it was shown: the counts parsed
+    // for it, its captions and the day it was asked for, even while another
+    // query runs or after the day-mode button has been pressed.
+    const FortuneReport &fortune = onShow.fortune;
+    ReportText::ShownFortune shown;
+    shown.signName = onShow.sign->name.toString();
+    shown.modeText = FortuneTexts::modeText(onShow.mode).toString();
+    shown.overallStars = fortune.overallStars;
+    shown.loveStars = fortune.loveStars;
+    shown.workStars = fortune.workStars;
+    shown.financeStars = fortune.financeStars;
+    using PageParser::Detail;
+    const Detail details[] = {Detail::Health, Detail::Negotiation, Detail::Colour, Detail::Number,
+                              Detail::Matching};
+    for (int i = 0; i < 5; ++i)
+        shown.captions[i] =
+            PageParser::detailPrefix(details[i]) + PageParser::valueOf(fortune, details[i]);
+    shown.captions[5] = fortune.description;
+
+    const QString report = ReportText::build(shown, LocalDate::shortText(m_today()), m_footerText);
+    if (Clipboard::setText(report)) {
+        Prompt::inform(m_window, ReportText::copiedMessage(shown.signName, shown.modeText), title);
+    } else {
+        Prompt::show(m_window, {ShareTexts::ClipboardRefused.toString(), title,
+                                Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
+    }
+}
+
+void ShareMenu::captureWindow()
+{
+    const QPixmap picture = CaptureForm(m_window);
+    Form4 form4(m_window);
+    form4.showPicture(picture);
+    if (!Clipboard::setImage(picture.toImage()))
+        form4.setMessage(ShareTexts::ClipboardRefused.toString());
+    form4.exec();
+}

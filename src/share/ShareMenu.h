@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+class QPoint;
+class QueryFlow;
+class QWidget;
+
+// The share menu of the main window and what its items do: copy the
+// fortune on show as a text report, or capture the window as a picture.
+class ShareMenu : public QObject
+{
+    Q_OBJECT
+public:
+    // window: whose picture is taken, and over which the menu and the
+    // answers open. flow: whose fortune on show is copied.
+    ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate()> today,
+              QString footerText);
+
+    QAction *copyItem() const { return wz; }
+    QAction *captureItem() const { return jt; }
+
+    // Opens the menu with its left edge at that point of the window.
+    void open(const QPoint &atInWindow);
+    // Puts the fortune on show on the clipboard as text and says so.
+    void copyFortune();
+    // Puts a picture of the window on the clipboard and shows it.
+    void captureWindow();
+
+private:
+    QWidget *m_window;
+    const QueryFlow *m_flow;
+    std::function<QDate()> m_today;
+    QString m_footerText;
+    QMenu *fxsd;
+    QAction *wz;
+    QAction *x1;
+    QAction *jt;
+};

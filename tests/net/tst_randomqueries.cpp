@@ -1,0 +1,142 @@
+#include "fortune/PageFetcher.h"
+#include "fortune/QueryFlow.h"
+
+#include "HttpServer.h"
+#include "TestPages.h"
+
+#include <QNetworkAccessManager>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using httpkit::Response;
+
+namespace {
+
+PageSpec specFor(const SignInfo &sign, bool tomorrow)
+{
+    return TestPages::ownPage(sign.index, sign.slug.toString(), sign.name.toString(), tomorrow);
+}
+
+} // namespace
+
+// Thousands of random queries, day switches, cancels and pauses against a
+// server that is slow or broken at random: every completion shows one sign
+// with that sign's own page for the day it was asked for.
+class TestRandomQueries : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void randomQueries();
+
+private:
+    void checkCompletion(const SignInfo &sign, DayMode mode, const FortuneReport &fortune);
+
+    QRandomGenerator m_random;
+    quint32 m_seed = 0;
+    std::unique_ptr<httpkit::Server> m_server;
+    QNetworkAccessManager m_network;
+    std::unique_ptr<PageFetcher> m_fetcher;
+    std::unique_ptr<QueryFlow> m_flow;
+    const SignInfo *m_asked = nullptr;
+    DayMode m_askedDay = DayMode::Today;
+};
+
+void TestRandomQueries::initTestCase()
+{
+    m_seed = qEnvironmentVariableIsSet("ZHIWEI_RANDOM_SEED")
+                 ? quint32(qEnvironmentVariableIntValue("ZHIWEI_RANDOM_SEED"))
+                 : QRandomGenerator::global()->generate();
+    qInfo("seed %u (set ZHIWEI_RANDOM_SEED to replay)", m_seed);
+    m_random.seed(m_seed);
+
+    m_server = std::make_unique<httpkit::Server>([this](const httpkit::Request &request) {
+        const QList<QByteArray> parts = request.path().split('/');
+        const SignInfo *sign =
+            parts.size() > 3 ? SignTable::bySlug(QString::fromLatin1(parts[3])) : nullptr;
+        if (!sign)
+            return Response::status404();
+        const bool tomorrow = !parts.last().isEmpty();
+        Response r = Response::html(TestPages::page(specFor(*sign, tomorrow)).toUtf8());
+        r.delayMs = int(m_random.bounded(60));
+        switch (m_random.bounded(20)) {
+        case 0:
+            return Response::status404();
+        case 1:
+            r.body.clear();
+            break;
+        case 2:
+            r.delivery = Response::Delivery::ResetMidBody;
+            break;
+        case 3:
+            r.delivery = Response::Delivery::Silent;
+            break;
+        default:
+            break;
+        }
+        return r;
+    });
+    QVERIFY(m_server->listen());
+    m_fetcher = std::make_unique<PageFetcher>(&m_network);
+    FetchLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(150);
+    limits.totalTimeout = std::chrono::milliseconds(300);
+    m_fetcher->setLimits(limits);
+    m_flow = std::make_unique<QueryFlow>(m_fetcher.get(), m_server->baseUrl());
+    m_flow->setCompletionDelay(std::chrono::milliseconds(m_random.bounded(2) * 20));
+    connect(m_flow.get(), &QueryFlow::completed, this, &TestRandomQueries::checkCompletion);
+}
+
+void TestRandomQueries::checkCompletion(const SignInfo &sign, DayMode mode,
+                                        const FortuneReport &fortune)
+{
+    const QString seed = QStringLiteral(" (seed %1)").arg(m_seed);
+    // Only the latest query may complete, and for the day it was asked for.
+    QVERIFY2(&sign == m_asked, qPrintable(u"completed " + sign.name + seed));
+    QVERIFY2(mode == m_askedDay, qPrintable(u"the other day for " + sign.name + seed));
+    const PageSpec spec = specFor(sign, mode == DayMode::Tomorrow);
+    QVERIFY2(fortune.luckyColour == spec.colour && fortune.luckyNumber == spec.number &&
+                 fortune.matchingSign == spec.matching && fortune.description == spec.description &&
+                 fortune.overallStars == spec.overall && fortune.loveStars == spec.love &&
+                 fortune.workStars == spec.work && fortune.financeStars == spec.finance,
+             qPrintable(sign.name + u" shows " + fortune.luckyColour + u' ' + fortune.description +
+                        seed));
+    QCOMPARE(m_flow->onShow().sign, &sign);
+}
+
+void TestRandomQueries::randomQueries()
+{
+    const int actions = qEnvironmentVariableIsSet("ZHIWEI_RANDOM_ACTIONS")
+                            ? qEnvironmentVariableIntValue("ZHIWEI_RANDOM_ACTIONS")
+                            : 2000;
+    QSignalSpy completed(m_flow.get(), &QueryFlow::completed);
+    QSignalSpy failed(m_flow.get(), &QueryFlow::failed);
+    for (int i = 0; i < actions && !QTest::currentTestFailed(); ++i) {
+        const quint32 pick = m_random.bounded(100);
+        if (pick < 50) {
+            m_asked = &SignTable::all()[m_random.bounded(12)];
+            m_askedDay = m_flow->mode();
+            m_flow->query(*m_asked);
+        } else if (pick < 65) {
+            m_flow->switchMode();
+        } else if (pick < 70) {
+            m_flow->cancel();
+        } else if (pick < 80) {
+            QTest::qWait(40 + int(m_random.bounded(60))); // time for a completion
+        } else {
+            QTest::qWait(int(m_random.bounded(5)));
+        }
+    }
+    // Enough fortunes were shown for the check to mean something.
+    QVERIFY2(
+        completed.size() > actions / 40,
+        qPrintable(QStringLiteral("%1 completions (seed %2)").arg(completed.size()).arg(m_seed)));
+    qInfo("%d actions: %d completions, %d failures", actions, int(completed.size()),
+          int(failed.size()));
+}
+
+QTEST_GUILESS_MAIN(TestRandomQueries)
+#include "tst_randomqueries.moc"
