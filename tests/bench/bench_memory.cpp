@@ -5,9 +5,6 @@
 #include "app/Form1.h"
 #include "fortune/QueryFlow.h"
 
-#include <QPushButton>
-#include <QTimer>
-
 #include <QApplication>
 #include <QFile>
 #include <QPushButton>
