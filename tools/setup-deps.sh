@@ -19,8 +19,10 @@ packages=(
     # the end-to-end suite: window properties, a session bus with the
     # accessibility tree read from Debian's python3, and xdg-open for the browser
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
-    # the Debian package: cpack's dependency scan and the menu entry's check
-    dpkg-dev file desktop-file-utils
+    # the Debian package: cpack's dependency scan and the menu entry's check;
+    # lintian, hardening-check (devscripts), the AppStream validator, and
+    # systemd's unit checker and socket hand-over for the offline service
+    dpkg-dev file desktop-file-utils lintian devscripts appstream systemd
 )
 
 missing=()
