@@ -1,39 +1,23 @@
 #pragma once
 
+#include "http/Request.h"
+#include "http/Response.h"
+#include "http/Server.h"
+
 #include <QByteArray>
-#include <QHostAddress>
 #include <QList>
-#include <QObject>
-#include <QUrl>
 
 #include <functional>
-#include <utility>
 
-class QTcpServer;
-class QTcpSocket;
-
-// A small HTTP/1.1 server for the offline fortune service and for the tests.
-// Besides plain answers it can misbehave on purpose (drip, stall, reset...),
-// because the program must survive servers that do.
+// The offline service's HTTP server, for the tests: besides plain answers it
+// can misbehave on purpose (drip, stall, reset...), because the program must
+// survive servers that do. It also keeps the requests it saw.
 namespace httpkit {
 
-using HeaderList = QList<std::pair<QByteArray, QByteArray>>;
+using HeaderList = http::HeaderList;
+using Request = http::Request;
 
-struct Request
-{
-    QByteArray method;
-    QByteArray target;  // path and query as sent
-    QByteArray rawHead; // request line and header lines, exactly as received
-    HeaderList headers;
-
-    QByteArray path() const;
-    QByteArray query() const;
-    // Case-insensitive lookup; empty when absent.
-    QByteArray header(QByteArrayView name) const;
-    bool hasHeader(QByteArrayView name) const;
-};
-
-struct Response
+struct Response : http::Response
 {
     enum class Delivery {
         Whole,        // headers and body at once
@@ -44,14 +28,13 @@ struct Response
         CloseAtOnce,  // close the connection without answering
     };
 
-    int status = 200;
-    QByteArray reason; // derived from status when empty
-    HeaderList headers;
-    QByteArray body;
     Delivery delivery = Delivery::Whole;
-    bool gzip = false; // gzip the body and say so in Content-Encoding
-    int delayMs = 0;   // wait this long before the first byte
     int dripIntervalMs = 1000;
+
+    Response() = default;
+    explicit Response(http::Response plain)
+        : http::Response(std::move(plain))
+    {}
 
     static Response text(QByteArray body, QByteArray contentType = "text/plain; charset=utf-8");
     static Response html(QByteArray body, QByteArray charset = "utf-8");
@@ -59,44 +42,34 @@ struct Response
     static Response redirect(QByteArray location, int status = 302);
 
     Response &withHeader(QByteArray name, QByteArray value);
-    QByteArray headerValue(QByteArrayView name) const;
 };
 
 using Handler = std::function<Response(const Request &)>;
 
-class Server : public QObject
+class Server : public http::Server
 {
     Q_OBJECT
 public:
-    explicit Server(Handler handler, QObject *parent = nullptr);
+    // Spelled out: inside the class, Handler alone is the plain server's.
+    explicit Server(httpkit::Handler handler, QObject *parent = nullptr);
     ~Server() override;
 
-    bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
-    quint16 port() const;
-    QUrl baseUrl() const; // http://127.0.0.1:<port>, no trailing slash
-    QString errorString() const;
-
-    void setHandler(Handler handler);
+    void setHandler(httpkit::Handler handler);
     // The latest requests seen, oldest first (at most a thousand).
     const QList<Request> &requests() const { return m_requests; }
     void clearRequests() { m_requests.clear(); }
-    int openConnections() const;
 
-signals:
-    void requestReceived(const httpkit::Request &request);
+protected:
+    void answer(QTcpSocket *socket, const Request &request) override;
 
 private:
-    void acceptConnections();
-    void readRequest(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const Request &request);
+    void record(const Request &request);
 
-    QTcpServer *m_server;
-    Handler m_handler;
+    httpkit::Handler m_handler;
     QList<Request> m_requests;
 };
 
-// Encoders the service and tests share.
-QByteArray gzipCompress(const QByteArray &data);
-QByteArray reasonPhrase(int status);
+using http::gzipCompress;
+using http::reasonPhrase;
 
 } // namespace httpkit
