@@ -298,7 +298,9 @@ void FortuneServiceTest::announcesEveryRequest()
     send("HEAD", "/kwgamejc/xz/jc.txt");
     get("/nothing");
     QCOMPARE(announced.size(), 3);
-    const auto request = [&announced](int i) { return announced.at(i).at(0).value<http::Request>(); };
+    const auto request = [&announced](int i) {
+        return announced.at(i).at(0).value<http::Request>();
+    };
     QCOMPARE(request(0).path(), QByteArray("/astro/view/leo/day/"));
     QCOMPARE(request(1).method, QByteArray("HEAD"));
     QCOMPARE(request(2).path(), QByteArray("/nothing"));

@@ -109,9 +109,8 @@ void Server::answer(QTcpSocket *socket, const Request &request)
     const Response response = m_handler ? m_handler(request) : Response::status404();
     const bool isChunked = response.delivery == Response::Delivery::Chunked;
     QByteArray body = response.encodedBody();
-    const QByteArray head =
-        response.head(body.size(), isChunked ? Response::Framing::Chunked
-                                             : Response::Framing::ContentLength);
+    const QByteArray head = response.head(
+        body.size(), isChunked ? Response::Framing::Chunked : Response::Framing::ContentLength);
     if (request.method == "HEAD")
         body.clear();
 
