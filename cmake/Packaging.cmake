@@ -85,6 +85,17 @@ zhiwei_configure_launcher(${_zhiwei_out}/zhiweige PORT ${ZHIWEI_SERVICE_PORT}
 
 # The manual page and the AppStream metadata say what this build does.
 math(EXPR ZHIWEI_SERVICE_IDLE_MINUTES "${ZHIWEI_SERVICE_IDLE_SECONDS} / 60")
+# Read here, so a change to them configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/packaging/zhiweige.1.service.in ${PROJECT_SOURCE_DIR}/packaging/changelog)
+if(ZHIWEI_USES_OFFLINE_SERVICE)
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/zhiweige.1.service.in ZHIWEI_MAN_PAGES_SECTION)
+    string(CONFIGURE "${ZHIWEI_MAN_PAGES_SECTION}" ZHIWEI_MAN_PAGES_SECTION @ONLY)
+else()
+    set(ZHIWEI_MAN_PAGES_SECTION ".SH \"WHERE THE FORTUNES COME FROM\"
+This build reads its pages from
+.IR ${ZHIWEI_FORTUNE_BASE} .")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/zhiweige.1.in ${_zhiwei_out}/zhiweige.1 @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/zhiweige.metainfo.xml.in
     ${_zhiwei_out}/${ZHIWEI_APPSTREAM_ID}.metainfo.xml @ONLY)
