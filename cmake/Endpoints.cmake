@@ -1,6 +1,6 @@
 # The addresses the program talks to are fixed when it is built; the program
 # reads no arguments, environment or settings. Left empty, each points at the
-# bundled offline fortune service (tools/fortune-service) on 127.0.0.1 and
+# bundled offline fortune service (src/service) on 127.0.0.1 and
 # ZHIWEI_SERVICE_PORT, so a fresh build works with no internet. Build against
 # other hosts with, for example:
 #   cmake -DZHIWEI_FORTUNE_BASE=http://fortune.example.com ...

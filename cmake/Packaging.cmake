@@ -4,7 +4,11 @@
 #                             offline fortune service: the program looks for all
 #                             of them beside its executable
 #   <prefix>/bin/zhiweige     the launcher on the PATH
-#   <prefix>/share/applications/zhiweige.desktop, share/icons/hicolor/...
+#   <prefix>/lib/systemd/system/zhiweige-fortune.{socket,service}
+#                             the offline service as a system service
+#   <prefix>/share/applications/zhiweige.desktop, share/icons/hicolor/...,
+#   share/metainfo/<id>.metainfo.xml, share/man/man1/zhiweige.1.gz,
+#   share/doc/zhiweige/{copyright,changelog.Debian.gz}
 #
 # /usr/lib/<package> rather than /opt: Debian packages must not install into
 # /opt, and /usr/lib/<package> is where Debian keeps a program's private files.
@@ -12,8 +16,25 @@ include(GNUInstallDirs)
 
 set(ZHIWEI_INSTALL_PKGLIBDIR "lib/zhiweige" CACHE STRING
     "Folder, under the install prefix, that holds the program and the files beside it")
-set(ZHIWEI_PACKAGE_MAINTAINER "知微阁 maintainers <zhiweige@localhost>" CACHE STRING
+set(_zhiwei_maintainer "知微阁 maintainers <maintainers@users.noreply.c-seed-1004068e.example>")
+set(ZHIWEI_PACKAGE_MAINTAINER "${_zhiwei_maintainer}" CACHE STRING
     "Maintainer field of the Debian package")
+# Earlier builds kept an address on localhost, which no one can write to.
+if(ZHIWEI_PACKAGE_MAINTAINER MATCHES "@localhost>$")
+    set(ZHIWEI_PACKAGE_MAINTAINER "${_zhiwei_maintainer}" CACHE STRING
+        "Maintainer field of the Debian package" FORCE)
+endif()
+set(ZHIWEI_PACKAGE_REVISION 1 CACHE STRING "Debian revision of the package")
+set(ZHIWEI_HOMEPAGE "https://zhiweige.example/" CACHE STRING
+    "The project's home page, ending in /; its docs/ folder holds the screenshot")
+set(ZHIWEI_APPSTREAM_ID "cn.chengchuan.zhiweige" CACHE STRING
+    "AppStream id of the program, in reverse-DNS form")
+# The launcher's own service, where there is no systemd, ends after this
+# long without a request once no copy of the program runs.
+set(ZHIWEI_SERVICE_IDLE_SECONDS 600)
+set(ZHIWEI_SOCKET_UNIT zhiweige-fortune.socket)
+set(ZHIWEI_SERVICE_UNIT zhiweige-fortune.service)
+set(_zhiwei_out ${PROJECT_BINARY_DIR}/packaging)
 
 # The runtime files the program writes at start, written here from its own
 # resources by the same code. Shipped in the package, they are there even for
@@ -38,19 +59,69 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/runtime.stamp
     VERBATIM)
 add_custom_target(zhiwei_runtime_files ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/runtime.stamp)
 
-# The launcher starts the bundled service only for a build that talks to it.
+# The launcher sees to the bundled service only for a build that talks to it.
 if(ZHIWEI_USES_OFFLINE_SERVICE)
     set(ZHIWEI_LAUNCHER_STARTS_SERVICE 1)
 else()
     set(ZHIWEI_LAUNCHER_STARTS_SERVICE 0)
 endif()
-# Relative, so the launcher finds the program wherever the tree is unpacked.
-file(RELATIVE_PATH ZHIWEI_LAUNCHER_TO_PKGLIBDIR
-    /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${ZHIWEI_INSTALL_PKGLIBDIR})
-configure_file(${PROJECT_SOURCE_DIR}/packaging/zhiweige.sh.in
-    ${PROJECT_BINARY_DIR}/packaging/zhiweige @ONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                     WORLD_READ WORLD_EXECUTE)
+# Writes a launcher to `output` for a program that reads from the service on
+# PORT (when STARTS_SERVICE is 1); the service it starts itself ends after
+# IDLE_SECONDS unused. The install test makes one for a port of its own.
+function(zhiwei_configure_launcher output)
+    cmake_parse_arguments(ARG "" "PORT;IDLE_SECONDS;STARTS_SERVICE" "" ${ARGN})
+    set(ZHIWEI_SERVICE_PORT ${ARG_PORT})
+    set(ZHIWEI_SERVICE_IDLE_SECONDS ${ARG_IDLE_SECONDS})
+    set(ZHIWEI_LAUNCHER_STARTS_SERVICE ${ARG_STARTS_SERVICE})
+    # Relative, so the launcher finds the program wherever the tree is unpacked.
+    file(RELATIVE_PATH ZHIWEI_LAUNCHER_TO_PKGLIBDIR
+        /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${ZHIWEI_INSTALL_PKGLIBDIR})
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/zhiweige.sh.in ${output} @ONLY
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                         WORLD_READ WORLD_EXECUTE)
+endfunction()
+zhiwei_configure_launcher(${_zhiwei_out}/zhiweige PORT ${ZHIWEI_SERVICE_PORT}
+    IDLE_SECONDS ${ZHIWEI_SERVICE_IDLE_SECONDS} STARTS_SERVICE ${ZHIWEI_LAUNCHER_STARTS_SERVICE})
+
+# The manual page and the AppStream metadata say what this build does.
+math(EXPR ZHIWEI_SERVICE_IDLE_MINUTES "${ZHIWEI_SERVICE_IDLE_SECONDS} / 60")
+# Read here, so a change to them configures again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/packaging/zhiweige.1.service.in ${PROJECT_SOURCE_DIR}/packaging/changelog)
+if(ZHIWEI_USES_OFFLINE_SERVICE)
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/zhiweige.1.service.in ZHIWEI_MAN_PAGES_SECTION)
+    string(CONFIGURE "${ZHIWEI_MAN_PAGES_SECTION}" ZHIWEI_MAN_PAGES_SECTION @ONLY)
+else()
+    set(ZHIWEI_MAN_PAGES_SECTION ".SH \"WHERE THE FORTUNES COME FROM\"
+This build reads its pages from
+.IR ${ZHIWEI_FORTUNE_BASE} .")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/packaging/zhiweige.1.in ${_zhiwei_out}/zhiweige.1 @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/zhiweige.metainfo.xml.in
+    ${_zhiwei_out}/${ZHIWEI_APPSTREAM_ID}.metainfo.xml @ONLY)
+# The package's version is the changelog's: they must not drift apart.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog _zhiwei_changelog_top LIMIT_COUNT 1)
+set(ZHIWEI_PACKAGE_VERSION ${PROJECT_VERSION}-${ZHIWEI_PACKAGE_REVISION})
+if(NOT _zhiwei_changelog_top MATCHES "^zhiweige \\(${ZHIWEI_PACKAGE_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog begins \"${_zhiwei_changelog_top}\"; "
+        "its first entry must be for ${ZHIWEI_PACKAGE_VERSION}")
+endif()
+# Compressed as Debian wants them: gzip -9, no name or time inside.
+set(_zhiwei_compressed)
+foreach(_pair IN ITEMS "packaging/changelog:changelog.Debian"
+                       "${_zhiwei_out}/zhiweige.1:zhiweige.1")
+    string(REPLACE ":" ";" _pair "${_pair}")
+    list(GET _pair 0 _from)
+    list(GET _pair 1 _to)
+    get_filename_component(_from ${_from} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
+    add_custom_command(OUTPUT ${_zhiwei_out}/gz/${_to}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${_from} ${_zhiwei_out}/gz/${_to}
+        COMMAND gzip -9nf ${_zhiwei_out}/gz/${_to}
+        DEPENDS ${_from}
+        VERBATIM)
+    list(APPEND _zhiwei_compressed ${_zhiwei_out}/gz/${_to}.gz)
+endforeach()
+add_custom_target(zhiwei_package_documents ALL DEPENDS ${_zhiwei_compressed})
 
 install(TARGETS zhiweige zhiwei-fortune-service RUNTIME DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/assets/bg.mp3 DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
@@ -58,6 +129,35 @@ install(DIRECTORY ${_zhiwei_runtime_out}/ DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR
 install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/zhiweige DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zhiweige.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${_zhiwei_out}/${ZHIWEI_APPSTREAM_ID}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${_zhiwei_out}/gz/zhiweige.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${_zhiwei_out}/gz/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zhiweige)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zhiweige)
+
+# The offline service as a system service: systemd holds the port and starts
+# the service for whoever connects first. The unit names the service by its
+# full path, known only at install time (cpack installs under /usr).
+if(ZHIWEI_USES_OFFLINE_SERVICE)
+    install(CODE "
+        set(ZHIWEI_PKGLIBDIR \"\${CMAKE_INSTALL_PREFIX}/${ZHIWEI_INSTALL_PKGLIBDIR}\")
+        set(ZHIWEI_SERVICE_PORT ${ZHIWEI_SERVICE_PORT})
+        foreach(_unit ${ZHIWEI_SOCKET_UNIT} ${ZHIWEI_SERVICE_UNIT})
+            configure_file(${PROJECT_SOURCE_DIR}/packaging/\${_unit}.in
+                ${_zhiwei_out}/units/\${_unit} @ONLY)
+            file(INSTALL ${_zhiwei_out}/units/\${_unit}
+                DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+        endforeach()
+    ")
+    foreach(_script IN ITEMS postinst prerm postrm)
+        configure_file(${PROJECT_SOURCE_DIR}/packaging/${_script}.in
+            ${_zhiwei_out}/maintainer/${_script} @ONLY)
+        list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_zhiwei_out}/maintainer/${_script})
+    endforeach()
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+endif()
 
 file(GLOB _zhiwei_icons ${PROJECT_SOURCE_DIR}/assets/icon/zhiweige-*.png)
 foreach(_icon IN LISTS _zhiwei_icons)
@@ -72,22 +172,26 @@ install(FILES ${PROJECT_SOURCE_DIR}/assets/icon/zhiweige.svg
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zhiweige)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${ZHIWEI_PACKAGE_REVISION})
 set(CPACK_PACKAGE_VENDOR "澄川知微阁")
 set(CPACK_PACKAGE_CONTACT "${ZHIWEI_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "daily zodiac fortunes on the desktop (澄川知微阁)")
+# Lines of the long description stay within 80 columns, a Chinese
+# character counting two.
 if(ZHIWEI_LAUNCHER_STARTS_SERVICE)
-    set(_zhiwei_pages "This build reads its pages from the offline fortune service shipped with
-it, which the zhiweige command starts and stops as needed.")
+    set(_zhiwei_pages "It reads its pages from the offline fortune service shipped with it,
+a socket-activated system service shared by every user.")
 else()
     set(_zhiwei_pages "This build reads its pages from ${ZHIWEI_FORTUNE_BASE}.")
 endif()
 set(CPACK_PACKAGE_DESCRIPTION
-    "知微阁 (澄川知微阁 V2) shows the fortune of any of the twelve zodiac signs, for
-today or for tomorrow: four star ratings, the health and negotiation indices, the
-lucky colour, number and best-matching sign, and a description of the day. It
-also finds the sign of a birthday and shares the fortune as text or as a picture.
+    "知微阁 (澄川知微阁 V2) shows the fortune of any of the twelve zodiac
+signs, for today or for tomorrow: four star ratings, the health and
+negotiation indices, the lucky colour, number and best-matching sign, and a
+description of the day. It also finds the sign of a birthday and shares the
+fortune as text or as a picture.
 
 ${_zhiwei_pages}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -100,6 +204,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6svg6, gstreamer1.0-plugins-good, fonts-wqy-microhei | fonts-noto-cjk")
 # The Chinese buttons of the message boxes come from Qt's own translations.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+# The forum links open through xdg-open.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
 include(CPack)

@@ -21,8 +21,10 @@ packages=(
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
     # the desktop theme of GNOME-like desktops, whose font the layout must withstand
     qt6-gtk-platformtheme
-    # the Debian package: cpack's dependency scan and the menu entry's check
-    dpkg-dev file desktop-file-utils
+    # the Debian package: cpack's dependency scan and the menu entry's check;
+    # lintian, hardening-check (devscripts), the AppStream validator, and
+    # systemd's unit checker and socket hand-over for the offline service
+    dpkg-dev file desktop-file-utils lintian devscripts appstream systemd
 )
 
 missing=()

@@ -3,11 +3,13 @@
 #include "HttpServer.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
@@ -16,17 +18,19 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
+#include <list>
 #include <memory>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The Debian package built from this tree, unpacked into a scratch root and
-// run from there: what it holds, and that the installed program starts
-// through its launcher, keeps the offline service up only while it runs,
-// and works for a user who may not write its folder.
+// The Debian package built from this tree, unpacked into a scratch root: what
+// it holds and what Debian's own checkers say of it; then the program run
+// from it through its launcher, with the offline service as users meet it:
+// shared, outliving any one program, ending by itself when idle.
 class TstPackage : public QObject
 {
     Q_OBJECT
@@ -47,40 +51,78 @@ private slots:
     void icon_data();
     void icon();
     void desktopEntryIsValidAndPointsAtInstalledFiles();
+    void lintianFindsNothing();
+    void binaryIsHardened_data();
+    void binaryIsHardened();
+    void metainfoIsValidAndPointsAtInstalledFiles();
+    void serviceUnitsVerify();
+    void socketIsEnabledOnInstallAndGoneOnPurge();
 
-    void launcherRunsProgramAndService_data();
-    void launcherRunsProgramAndService();
-    void launcherLeavesARunningServiceAlone();
-    void runsForAUserWhoCannotWriteItsFolder();
+    void programEndsAndTheServiceIdlesOut_data();
+    void programEndsAndTheServiceIdlesOut();
+    void twoUsersShareOneService();
+    void exitPromptYesOpensAForumThatAnswers();
+    void foreignServerOnThePortIsOneClearLine();
+    void launcherStartsNothingWhereTheSocketAnswers();
 
 private:
     QString programDir() const { return m_root + u"/usr/lib/zhiweige"; }
-    QString launcher() const { return m_root + u"/usr/bin/zhiweige"; }
     QString program() const { return programDir() + u"/zhiweige"; }
     QString service() const { return programDir() + u"/zhiwei-fortune-service"; }
+    QString unitFile(const char *unit) const
+    {
+        return m_root + u"/usr/lib/systemd/system/" + QLatin1StringView(unit);
+    }
+    // The same tree built for the lifecycle port.
+    QString runDir() const { return m_runRoot + u"/usr/lib/zhiweige"; }
+    QString runProgram() const { return runDir() + u"/zhiweige"; }
+    QString runService() const { return runDir() + u"/zhiwei-fortune-service"; }
+
     // Why the program cannot be run here, or nothing.
-    static QString missingForDisplay();
-    static QString portTaken();
-    // Starts the unpacked launcher, under `wrapper` (a command prefix) if given.
-    void startLauncher(
-        const QStringList &wrapper = {},
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
-    // Waits for the splash, clicks it, waits for the main window.
-    void passSplash();
-    QString launcherOutput();
+    static QString missingForRuns();
+    // The environment of a person's session here: no desktop, so that
+    // xdg-open hands web addresses to $BROWSER, and a scratch TMPDIR.
+    QProcessEnvironment sessionEnvironment() const;
+    // The same for the user nobody (when the test runs as root): a home and
+    // a runtime folder of its own, and the command that becomes nobody.
+    QStringList becomeNobody(QProcessEnvironment &environment);
+    // Starts the lifecycle tree's launcher, under `wrapper` if given.
+    QProcess *launch(const QProcessEnvironment &environment, const QStringList &wrapper = {});
+    // Waits for the program's splash, clicks it, waits for its main window.
+    QString passSplash(QProcess *launcher);
+    // Copies the fortune on show through the share menu; the report, or
+    // nothing when there is none on show yet.
+    QString copyReport(qint64 pid, const QString &mainWindow);
+    // Waits for the program's message box and presses `key` in it.
+    void answerMessageBox(qint64 pid, const QString &key);
+    // The services the lifecycle tree has running.
+    QList<pid_t> runServices() const;
 
     std::unique_ptr<QTemporaryDir> m_scratch;
     QString m_root;
+    QString m_runRoot;
     QString m_deb;
     QMap<QString, QString> m_control;
-    std::unique_ptr<QProcess> m_launcher;
+    std::list<QProcess> m_launchers;
+    std::unique_ptr<QProcess> m_activator;
     QString m_readOnlyDir;
+    QNetworkAccessManager m_network;
 };
 
 namespace {
 
-constexpr int StartTimeoutMs = 20000;
+constexpr int StartTimeoutMs = 30000;
+constexpr quint16 RunPort = ZHIWEI_LIFECYCLE_PORT;
+constexpr int IdleSeconds = ZHIWEI_LIFECYCLE_IDLE_SECONDS;
 const QString MainWindowTitle = QStringLiteral("澄川知微阁 V2");
+const QString MessageTitle = QStringLiteral("Kw系列软件");
+const QString PackageVersion = QStringLiteral(ZHIWEI_VERSION "-" ZHIWEI_PACKAGE_REVISION);
+
+// Where things are in the main window's client area: the first sign
+// (白羊座), the share label, the exit button.
+const QPoint AriesButton(16 + 16 + 36, 152 + 40 + 16);
+const QPoint ShareLabel(312 + 216 + 12, 16 + 168 + 6);
+const QPoint ExitButton(312 + 336 + 36, 352 + 16 + 20);
 
 struct Outcome
 {
@@ -89,12 +131,12 @@ struct Outcome
 };
 
 Outcome run(const QString &program, const QStringList &arguments, int timeoutMs = 60000,
-            const QString &workingDirectory = {})
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+            QProcess::ProcessChannelMode channels = QProcess::MergedChannels)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
+    process.setProcessChannelMode(channels);
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Outcome outcome;
     if (!process.waitForFinished(timeoutMs)) {
@@ -104,7 +146,7 @@ Outcome run(const QString &program, const QStringList &arguments, int timeoutMs 
                              .arg(program, QString::fromLocal8Bit(process.readAll()));
         return outcome;
     }
-    outcome.output = QString::fromLocal8Bit(process.readAll());
+    outcome.output = QString::fromLocal8Bit(process.readAllStandardOutput());
     outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return outcome;
 }
@@ -125,13 +167,45 @@ QList<pid_t> processesOf(const QString &path)
     return pids;
 }
 
-QString visibleWindow(const QString &namePattern)
+QStringList xdotool(const QStringList &arguments)
 {
-    const Outcome found = run(QStringLiteral("xdotool"),
-                              {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                               QStringLiteral("--name"), namePattern},
-                              10000);
-    return found.exitCode == 0 ? found.output.section(u'\n', 0, 0).trimmed() : QString();
+    const Outcome found = run(QStringLiteral("xdotool"), arguments, 10000);
+    return found.exitCode == 0 ? found.output.split(u'\n', Qt::SkipEmptyParts) : QStringList();
+}
+
+// The visible windows of a process, popups included.
+QStringList windowsOf(qint64 pid)
+{
+    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--pid"), QString::number(pid)});
+}
+
+// Its visible window of that name. Compared here: xdotool's own name
+// patterns do not take Chinese text in every locale.
+QString windowNamed(qint64 pid, const QString &name)
+{
+    for (const QString &window : windowsOf(pid)) {
+        if (xdotool({QStringLiteral("getwindowname"), window}).value(0) == name)
+            return window;
+    }
+    return {};
+}
+
+void click(const QString &window, QPoint at)
+{
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+             QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
+             QStringLiteral("1")});
+}
+
+QRect geometryOf(const QString &window)
+{
+    QMap<QString, int> value;
+    for (const QString &line :
+         xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window}))
+        value.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
+    return QRect(value.value(QStringLiteral("X")), value.value(QStringLiteral("Y")),
+                 value.value(QStringLiteral("WIDTH")), value.value(QStringLiteral("HEIGHT")));
 }
 
 struct Stamp
@@ -177,10 +251,19 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool portIsFree(quint16 port)
+bool writeScript(const QString &path, const QByteArray &text)
 {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, port);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
+           file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeGroup |
+                               QFileDevice::ExeOther | QFileDevice::ReadOther);
+}
+
+QString missingTool(const QString &tool, const QString &package)
+{
+    if (!QStandardPaths::findExecutable(tool).isEmpty())
+        return {};
+    return QStringLiteral("%1 is missing: install the Debian package %2").arg(tool, package);
 }
 
 } // namespace
@@ -194,11 +277,10 @@ void TstPackage::initTestCase()
         {QStringLiteral("file"), QStringLiteral("file")},
     };
     for (const auto &[tool, package] : tools) {
-        if (QStandardPaths::findExecutable(tool).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is missing: install the Debian package %2 to "
-                                            "build and check the .deb")
-                                 .arg(tool, package)));
+        if (const QString why = missingTool(tool, package); !why.isEmpty())
+            QSKIP(qPrintable(why + u" to build and check the .deb"));
     }
+    m_network.setProxy(QNetworkProxy::NoProxy);
 
     const QString config = QStringLiteral(ZHIWEI_BINARY_DIR "/CPackConfig.cmake");
     QVERIFY2(QFile::exists(config), qPrintable(config + u" is missing: configure the build"));
@@ -206,17 +288,20 @@ void TstPackage::initTestCase()
     m_scratch = std::make_unique<QTemporaryDir>(QDir::tempPath() + u"/tst_package-XXXXXX");
     QVERIFY(m_scratch->isValid());
     // Another user runs the program from in here.
-    QVERIFY(QFile::setPermissions(m_scratch->path(),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                      QFileDevice::ExeOther));
+    const QFileDevice::Permissions shared = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                            QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(m_scratch->path(), shared));
 
     const QString packages = m_scratch->filePath(QStringLiteral("packages"));
-    const Outcome cpack = run(QStringLiteral("cpack"),
-                              {QStringLiteral("-G"), QStringLiteral("DEB"),
-                               QStringLiteral("--config"), config, QStringLiteral("-B"), packages},
-                              300000, m_scratch->path());
-    QVERIFY2(cpack.exitCode == 0, qPrintable(u"cpack failed:\n" + cpack.output));
+    QProcess cpack;
+    cpack.setWorkingDirectory(m_scratch->path());
+    cpack.setProcessChannelMode(QProcess::MergedChannels);
+    cpack.start(QStringLiteral("cpack"),
+                {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"), config,
+                 QStringLiteral("-B"), packages});
+    QVERIFY(cpack.waitForFinished(300000));
+    QVERIFY2(cpack.exitCode() == 0, qPrintable(u"cpack failed:\n" + cpack.readAll()));
 
     const QStringList debs = QDir(packages).entryList({QStringLiteral("*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
@@ -225,7 +310,7 @@ void TstPackage::initTestCase()
     m_root = m_scratch->filePath(QStringLiteral("root"));
     const Outcome unpack = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root});
     QVERIFY2(unpack.exitCode == 0, qPrintable(unpack.output));
-    QVERIFY(QFile::setPermissions(m_root, QFile::permissions(m_scratch->path())));
+    QVERIFY(QFile::setPermissions(m_root, shared));
 
     const Outcome fields = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb});
     QVERIFY2(fields.exitCode == 0, qPrintable(fields.output));
@@ -238,21 +323,53 @@ void TstPackage::initTestCase()
         field = line.section(u':', 0, 0);
         m_control[field] = line.section(u':', 1).trimmed();
     }
+
+    // The runs use the same tree with the program and launcher built for
+    // the lifecycle port.
+    m_runRoot = m_scratch->filePath(QStringLiteral("run-root"));
+    const Outcome copy = run(QStringLiteral("cp"), {QStringLiteral("-a"), m_root, m_runRoot});
+    QVERIFY2(copy.exitCode == 0, qPrintable(copy.output));
+    for (const auto &[from, to] :
+         {std::pair{QStringLiteral(ZHIWEI_LIFECYCLE_PROGRAM), runProgram()},
+          std::pair{QStringLiteral(ZHIWEI_LIFECYCLE_LAUNCHER),
+                    QString(m_runRoot + u"/usr/bin/zhiweige")}}) {
+        QVERIFY(QFile::remove(to));
+        QVERIFY2(QFile::copy(from, to), qPrintable(from));
+        QVERIFY(QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::ReadOther |
+                                              QFileDevice::ExeOther));
+    }
 }
 
 void TstPackage::cleanup()
 {
-    // Whatever a failed row left running from the scratch root.
-    if (m_launcher && m_launcher->state() != QProcess::NotRunning) {
-        m_launcher->kill();
-        m_launcher->waitForFinished();
+    // Whatever a row left running from the scratch trees.
+    for (QProcess &launcher : m_launchers) {
+        if (launcher.state() != QProcess::NotRunning) {
+            launcher.kill();
+            launcher.waitForFinished();
+        }
     }
-    m_launcher.reset();
+    m_launchers.clear();
+    if (m_activator && m_activator->state() != QProcess::NotRunning) {
+        m_activator->kill();
+        m_activator->waitForFinished();
+    }
+    m_activator.reset();
     if (!m_root.isEmpty()) {
-        for (const QString &path : {program(), service()}) {
+        const QStringList executables = {program(), service(), runProgram(), runService()};
+        for (const QString &path : executables) {
             for (const pid_t pid : processesOf(path))
                 ::kill(pid, SIGKILL);
         }
+        // Gone, and their port with them, before the next row looks.
+        const bool gone = QTest::qWaitFor(
+            [&] {
+                return std::all_of(executables.cbegin(), executables.cend(),
+                                   [](const QString &path) { return processesOf(path).isEmpty(); });
+            },
+            StartTimeoutMs);
+        if (!gone)
+            qWarning("a program or service of the package would not end");
     }
     if (!m_readOnlyDir.isEmpty()) {
         QFile::setPermissions(m_readOnlyDir,
@@ -266,6 +383,8 @@ void TstPackage::cleanupTestCase()
     cleanup();
 }
 
+// ---------------------------------------------------------------- contents
+
 void TstPackage::controlField_data()
 {
     QTest::addColumn<QString>("field");
@@ -273,16 +392,19 @@ void TstPackage::controlField_data()
 
     QTest::newRow("named zhiweige") << "Package"
                                     << "^zhiweige$";
-    QTest::newRow("version is the project's")
-        << "Version" << u'^' + QRegularExpression::escape(QStringLiteral(ZHIWEI_VERSION)) + u'$';
+    QTest::newRow("version is the project's, with a Debian revision")
+        << "Version" << u'^' + QRegularExpression::escape(PackageVersion) + u'$';
     QTest::newRow("section utils") << "Section"
                                    << "^utils$";
-    QTest::newRow("maintainer with an address") << "Maintainer"
-                                                << "^.+ <[^ ]+@[^ ]+>$";
+    QTest::newRow("maintainer with an address off this machine")
+        << "Maintainer"
+        << "^.+ <[^ @]+@(?!localhost)[^ @]+\\.[a-z]+>$";
     QTest::newRow("synopsis in English with the Chinese name") << "Description"
                                                                << "^[a-z][ -~]*\\(澄川知微阁\\)\n";
     QTest::newRow("long description present") << "Description"
                                               << "\n.{20,}";
+    QTest::newRow("recommends xdg-utils, which opens the forums") << "Recommends"
+                                                                  << "(^|, )xdg-utils(,|$)";
 }
 
 void TstPackage::controlField()
@@ -330,21 +452,36 @@ void TstPackage::installedFile_data()
     QTest::addColumn<QString>("sameAs"); // a file of the tree it must equal, if any
 
     const QString source = QStringLiteral(ZHIWEI_SOURCE_DIR);
+    const QByteArray elf("\x7f"
+                         "ELF");
+    const QByteArray gzip("\x1f\x8b");
     QTest::newRow("launcher on the PATH")
         << "usr/bin/zhiweige" << true << QByteArray("#!/bin/sh\n") << QString();
-    QTest::newRow("program in its own folder") << "usr/lib/zhiweige/zhiweige" << true
-                                               << QByteArray("\x7f"
-                                                             "ELF")
-                                               << QString();
+    QTest::newRow("program in its own folder")
+        << "usr/lib/zhiweige/zhiweige" << true << elf << QString();
     QTest::newRow("offline fortune service beside it")
-        << "usr/lib/zhiweige/zhiwei-fortune-service" << true
-        << QByteArray("\x7f"
-                      "ELF")
-        << QString();
+        << "usr/lib/zhiweige/zhiwei-fortune-service" << true << elf << QString();
     QTest::newRow("tune beside the program")
         << "usr/lib/zhiweige/bg.mp3" << false << QByteArray() << source + u"/assets/bg.mp3";
     QTest::newRow("desktop entry") << "usr/share/applications/zhiweige.desktop" << false
                                    << QByteArray() << source + u"/packaging/zhiweige.desktop";
+    QTest::newRow("machine-readable copyright")
+        << "usr/share/doc/zhiweige/copyright" << false
+        << QByteArray(
+               "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n")
+        << source + u"/packaging/copyright";
+    QTest::newRow("Debian changelog, compressed")
+        << "usr/share/doc/zhiweige/changelog.Debian.gz" << false << gzip << QString();
+    QTest::newRow("manual page, compressed")
+        << "usr/share/man/man1/zhiweige.1.gz" << false << gzip << QString();
+    QTest::newRow("AppStream metadata") << "usr/share/metainfo/" ZHIWEI_APPSTREAM_ID ".metainfo.xml"
+                                        << false << QByteArray("<?xml") << QString();
+    if (ZHIWEI_STARTS_SERVICE) {
+        QTest::newRow("the service's socket unit") << "usr/lib/systemd/system/" ZHIWEI_SOCKET_UNIT
+                                                   << false << QByteArray("[Unit]\n") << QString();
+        QTest::newRow("the service's unit") << "usr/lib/systemd/system/" ZHIWEI_SERVICE_UNIT
+                                            << false << QByteArray("[Unit]\n") << QString();
+    }
 }
 
 void TstPackage::installedFile()
@@ -428,8 +565,10 @@ void TstPackage::desktopEntryIsValidAndPointsAtInstalledFiles()
 {
     const QString entry = m_root + u"/usr/share/applications/zhiweige.desktop";
     QVERIFY(QFile::exists(entry));
-    if (QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
-        QSKIP("desktop-file-validate is missing: install the Debian package desktop-file-utils");
+    if (const QString why = missingTool(QStringLiteral("desktop-file-validate"),
+                                        QStringLiteral("desktop-file-utils"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
     const Outcome validation = run(QStringLiteral("desktop-file-validate"), {entry});
     QVERIFY2(validation.exitCode == 0 && validation.output.trimmed().isEmpty(),
              qPrintable(validation.output));
@@ -450,231 +589,584 @@ void TstPackage::desktopEntryIsValidAndPointsAtInstalledFiles()
     QCOMPARE(value(QStringLiteral("Comment[zh_CN]")), QStringLiteral("查看十二星座今日与明日运势"));
 }
 
-QString TstPackage::missingForDisplay()
+// What a distribution asks of a package before it takes it.
+void TstPackage::lintianFindsNothing()
+{
+    if (const QString why = missingTool(QStringLiteral("lintian"), QStringLiteral("lintian"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
+    // It leaves files in its TMPDIR; this one goes with the test's scratch.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString tmp = m_scratch->filePath(QStringLiteral("lintian-tmp"));
+    QVERIFY(QDir().mkpath(tmp));
+    environment.insert(QStringLiteral("TMPDIR"), tmp);
+    // Its tags on the standard output; a note about running as root goes to
+    // the standard error.
+    const Outcome lintian =
+        run(QStringLiteral("lintian"),
+            {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), m_deb}, 300000,
+            environment, QProcess::SeparateChannels);
+    QVERIFY2(lintian.exitCode == 0 && lintian.output.trimmed().isEmpty(),
+             qPrintable(u"lintian says:\n" + lintian.output));
+}
+
+void TstPackage::binaryIsHardened_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("notChecked");
+
+    // Debian 12's C start files (crt1.o, crti.o) carry no control-flow
+    // marks, so no program linked here can have them, whatever its flags.
+    const QString noCet = QStringLiteral("--nocfprotection");
+    // The program's only fortifiable calls are memcpy and memmove inlined
+    // from Qt's containers, with sizes known only at run time: fortified or
+    // not, they stay plain, the false alarm hardening-check(1) describes.
+    // The service shows the fortified calls of the same build.
+    QTest::newRow("the program") << "usr/lib/zhiweige/zhiweige"
+                                 << QStringList{noCet, QStringLiteral("--nofortify")};
+    QTest::newRow("the offline service")
+        << "usr/lib/zhiweige/zhiwei-fortune-service" << QStringList{noCet};
+}
+
+// Stack protector, fortified calls, PIE, read-only relocations bound at
+// start: as Debian builds them.
+void TstPackage::binaryIsHardened()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, notChecked);
+    if (const QString why =
+            missingTool(QStringLiteral("hardening-check"), QStringLiteral("devscripts"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
+    if (!ZHIWEI_BUILT_AS_SHIPPED)
+        QSKIP("This build is not optimised, or runs the sanitizers: fortified calls need "
+              "optimisation, so hardening is checked on a build as it ships");
+    const Outcome check =
+        run(QStringLiteral("hardening-check"), notChecked + QStringList{m_root + u'/' + path});
+    QVERIFY2(check.exitCode == 0, qPrintable(check.output));
+}
+
+// What software centres list the program by.
+void TstPackage::metainfoIsValidAndPointsAtInstalledFiles()
+{
+    const QString path =
+        m_root + QStringLiteral("/usr/share/metainfo/" ZHIWEI_APPSTREAM_ID ".metainfo.xml");
+    QVERIFY(QFile::exists(path));
+    if (const QString why =
+            missingTool(QStringLiteral("appstreamcli"), QStringLiteral("appstream"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const Outcome validation =
+        run(QStringLiteral("appstreamcli"), {QStringLiteral("validate"), QStringLiteral("--no-net"),
+                                             QStringLiteral("--no-color"), path});
+    QVERIFY2(validation.exitCode == 0, qPrintable(validation.output));
+
+    // The untranslated text of the elements that name files, by element
+    // and type.
+    const QStringList wanted = {QStringLiteral("id"), QStringLiteral("name"),
+                                QStringLiteral("launchable:desktop-id"),
+                                QStringLiteral("image:source")};
+    QMap<QString, QString> found;
+    QXmlStreamReader xml(readAll(path));
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QString type = xml.attributes().value(QStringLiteral("type")).toString();
+        const QString key = xml.name().toString() + (type.isEmpty() ? QString() : u':' + type);
+        if (wanted.contains(key) && !found.contains(key) &&
+            !xml.attributes().hasAttribute(QStringLiteral("xml:lang")))
+            found.insert(key, xml.readElementText());
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(found.value(QStringLiteral("id")), QStringLiteral(ZHIWEI_APPSTREAM_ID));
+    QCOMPARE(found.value(QStringLiteral("name")), QStringLiteral("澄川知微阁"));
+    QVERIFY(QFile::exists(m_root + u"/usr/share/applications/" +
+                          found.value(QStringLiteral("launchable:desktop-id"))));
+    // The screenshot is the one in docs/.
+    const QString screenshot = found.value(QStringLiteral("image:source"));
+    QVERIFY2(screenshot.endsWith(u"/docs/main-window.png"), qPrintable(screenshot));
+    QVERIFY(QFile::exists(QStringLiteral(ZHIWEI_SOURCE_DIR "/docs/main-window.png")));
+}
+
+// systemd's own checker, on the units as installed. It wants the service's
+// executable and the manual page to exist: the copy it reads names the
+// service inside the unpacked tree, and man looks there too.
+void TstPackage::serviceUnitsVerify()
+{
+    if (!ZHIWEI_STARTS_SERVICE)
+        QSKIP("This build talks to other hosts; it ships no service units");
+    if (const QString why =
+            missingTool(QStringLiteral("systemd-analyze"), QStringLiteral("systemd"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString units = m_scratch->filePath(QStringLiteral("units"));
+    QVERIFY(QDir().mkpath(units));
+    for (const char *unit : {ZHIWEI_SOCKET_UNIT, ZHIWEI_SERVICE_UNIT}) {
+        QByteArray text = readAll(unitFile(unit));
+        QVERIFY(!text.isEmpty());
+        text.replace("=/usr/lib/zhiweige/",
+                     QByteArray("=" + QFile::encodeName(programDir()) + '/'));
+        QFile copy(units + u'/' + QLatin1StringView(unit));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(text) == text.size());
+    }
+    QStringList arguments = {QStringLiteral("verify")};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (QStandardPaths::findExecutable(QStringLiteral("man")).isEmpty())
+        arguments << QStringLiteral("--man=no");
+    else
+        environment.insert(QStringLiteral("MANPATH"), m_root + u"/usr/share/man");
+    arguments << units + u"/" ZHIWEI_SOCKET_UNIT << units + u"/" ZHIWEI_SERVICE_UNIT;
+    const Outcome verify = run(QStringLiteral("systemd-analyze"), arguments, 60000, environment);
+    QVERIFY2(verify.exitCode == 0 && verify.output.trimmed().isEmpty(),
+             qPrintable(u"systemd-analyze verify says:\n" + verify.output));
+}
+
+// The package's own scripts, run as dpkg runs them on a system installed
+// into a folder (DPKG_ROOT): they enable the socket and a purge removes it.
+void TstPackage::socketIsEnabledOnInstallAndGoneOnPurge()
+{
+    if (!ZHIWEI_STARTS_SERVICE)
+        QSKIP("This build talks to other hosts; it ships no service units");
+    if (const QString why = missingTool(QStringLiteral("deb-systemd-helper"),
+                                        QStringLiteral("init-system-helpers"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString system = m_scratch->filePath(QStringLiteral("system"));
+    const QString scripts = m_scratch->filePath(QStringLiteral("control"));
+    QCOMPARE(run(QStringLiteral("cp"), {QStringLiteral("-a"), m_root, system}).exitCode, 0);
+    QCOMPARE(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-e"), m_deb, scripts}).exitCode, 0);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DPKG_ROOT"), system);
+    environment.insert(QStringLiteral("DPKG_MAINTSCRIPT_PACKAGE"), QStringLiteral("zhiweige"));
+    const auto maintainer = [&](const QString &script, const QStringList &arguments) {
+        environment.insert(QStringLiteral("DPKG_MAINTSCRIPT_NAME"), script);
+        const Outcome outcome =
+            run(QStringLiteral("sh"), QStringList{scripts + u'/' + script} + arguments, 60000,
+                environment);
+        return outcome.exitCode == 0 ? QString() : outcome.output + u" (exit not 0)";
+    };
+    const QString wants = system + u"/etc/systemd/system/sockets.target.wants/" ZHIWEI_SOCKET_UNIT;
+    const QString mask = system + u"/etc/systemd/system/" ZHIWEI_SOCKET_UNIT;
+
+    // Links as the installed system reads them, from inside its root.
+    QCOMPARE(maintainer(QStringLiteral("postinst"), {QStringLiteral("configure")}), QString());
+    QCOMPARE(QFileInfo(wants).symLinkTarget(),
+             QStringLiteral("/usr/lib/systemd/system/" ZHIWEI_SOCKET_UNIT));
+
+    QCOMPARE(maintainer(QStringLiteral("prerm"), {QStringLiteral("remove")}), QString());
+    QCOMPARE(maintainer(QStringLiteral("postrm"), {QStringLiteral("remove")}), QString());
+    QCOMPARE(QFileInfo(mask).symLinkTarget(), QStringLiteral("/dev/null"));
+
+    QCOMPARE(maintainer(QStringLiteral("postrm"), {QStringLiteral("purge")}), QString());
+    QVERIFY(!QFileInfo(wants).isSymLink());
+    QVERIFY(!QFileInfo(mask).isSymLink());
+    for (const QString &folder :
+         {QStringLiteral("/etc/systemd/system"), QStringLiteral("/var/lib/systemd")})
+        QVERIFY2(QDir(system + folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 qPrintable(u"the purge left something in " + folder));
+}
+
+// ---------------------------------------------------------------- the runs
+
+QString TstPackage::missingForRuns()
 {
     if (qEnvironmentVariable("QT_QPA_PLATFORM") == u"offscreen" ||
         qEnvironmentVariableIsEmpty("DISPLAY"))
         return QStringLiteral(
             "No X display: install xvfb and openbox to run the installed program");
-    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
-        return QStringLiteral("xdotool is missing: install the Debian package xdotool");
+    for (const auto &[tool, package] :
+         {std::pair{QStringLiteral("xdotool"), QStringLiteral("xdotool")},
+          std::pair{QStringLiteral("xclip"), QStringLiteral("xclip")}}) {
+        if (const QString why = missingTool(tool, package); !why.isEmpty())
+            return why;
+    }
+    if (QTcpServer probe; !probe.listen(QHostAddress::LocalHost, RunPort))
+        return QStringLiteral("Something else holds 127.0.0.1:%1, the port of these runs")
+            .arg(RunPort);
     return {};
 }
 
-QString TstPackage::portTaken()
+QProcessEnvironment TstPackage::sessionEnvironment() const
 {
-    if (!ZHIWEI_STARTS_SERVICE || portIsFree(ZHIWEI_SERVICE_PORT))
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : environment.keys()) {
+        if (name.startsWith(u"XDG_CURRENT") || name.startsWith(u"KDE_") ||
+            name.startsWith(u"GNOME_") || name == u"DESKTOP_SESSION" || name == u"BROWSER" ||
+            name == u"QT_QPA_PLATFORM")
+            environment.remove(name);
+    }
+    const QString tmp = m_scratch->filePath(QStringLiteral("tmp"));
+    QDir().mkpath(tmp);
+    environment.insert(QStringLiteral("TMPDIR"), tmp);
+    return environment;
+}
+
+QStringList TstPackage::becomeNobody(QProcessEnvironment &environment)
+{
+    if (::geteuid() != 0)
         return {};
-    return QStringLiteral("Something else listens on 127.0.0.1:%1, the port the launcher starts "
-                          "the service on")
-        .arg(ZHIWEI_SERVICE_PORT);
+    const passwd *nobody = ::getpwnam("nobody");
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (!nobody || setpriv.isEmpty())
+        return {};
+    // A home, runtime and scratch folder of its own, as a logged-in user has.
+    const QString home = m_scratch->filePath(QStringLiteral("home-nobody"));
+    QDir().mkpath(home);
+    if (::chown(QFile::encodeName(home).constData(), nobody->pw_uid, nobody->pw_gid) != 0)
+        return {};
+    QFile::setPermissions(home,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+    environment.insert(QStringLiteral("TMPDIR"), home);
+    environment.insert(QStringLiteral("USER"), QString::fromLocal8Bit(nobody->pw_name));
+    environment.insert(QStringLiteral("LOGNAME"), QString::fromLocal8Bit(nobody->pw_name));
+    return {setpriv, QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+            QStringLiteral("--regid=%1").arg(nobody->pw_gid), QStringLiteral("--clear-groups"),
+            QStringLiteral("--")};
 }
 
-void TstPackage::startLauncher(const QStringList &wrapper, const QProcessEnvironment &environment)
+QProcess *TstPackage::launch(const QProcessEnvironment &environment, const QStringList &wrapper)
 {
-    m_launcher = std::make_unique<QProcess>();
-    m_launcher->setProcessChannelMode(QProcess::MergedChannels);
-    m_launcher->setProcessEnvironment(environment);
+    QProcess &launcher = m_launchers.emplace_back();
+    launcher.setProcessEnvironment(environment);
     // Started from elsewhere, as a menu would: the launcher must find its files by itself.
-    m_launcher->setWorkingDirectory(QDir::rootPath());
+    launcher.setWorkingDirectory(QDir::rootPath());
+    const QString path = m_runRoot + u"/usr/bin/zhiweige";
     if (wrapper.isEmpty())
-        m_launcher->start(launcher(), {});
+        launcher.start(path, {});
     else
-        m_launcher->start(wrapper.first(), wrapper.mid(1) << launcher());
-    QVERIFY2(m_launcher->waitForStarted(), qPrintable(m_launcher->errorString()));
+        launcher.start(wrapper.first(), wrapper.mid(1) << path);
+    if (!launcher.waitForStarted())
+        qWarning("cannot start the launcher: %s", qPrintable(launcher.errorString()));
+    return &launcher;
 }
 
-QString TstPackage::launcherOutput()
+QString TstPackage::passSplash(QProcess *launcher)
 {
-    return m_launcher ? QString::fromLocal8Bit(m_launcher->readAll()) : QString();
-}
-
-void TstPackage::passSplash()
-{
-    if (QTest::currentTestFailed())
-        return;
+    // The launcher becomes the program: same process.
+    const qint64 pid = launcher->processId();
+    const auto fail = [launcher](const char *what) {
+        const QString said = QString::fromLocal8Bit(launcher->readAllStandardError() +
+                                                    launcher->readAllStandardOutput());
+        QTest::qFail(qPrintable(QString::fromLatin1(what) + u"; the launcher said: " + said),
+                     __FILE__, __LINE__);
+        return QString();
+    };
     QString splash;
-    QTRY_VERIFY2_WITH_TIMEOUT(!(splash = visibleWindow(QStringLiteral("^Form3$"))).isEmpty(),
-                              qPrintable(u"no splash; launcher said: " + launcherOutput()),
-                              StartTimeoutMs);
+    if (!QTest::qWaitFor(
+            [&] { return !(splash = windowNamed(pid, QStringLiteral("Form3"))).isEmpty(); },
+            StartTimeoutMs))
+        return fail("no splash");
 
     // A click that comes while the window is still being set up can be lost;
     // another one is harmless while the splash fades out.
+    QString main;
     QElapsedTimer sinceClick;
     const auto clickedThrough = [&] {
-        if (!visibleWindow(QRegularExpression::escape(MainWindowTitle)).isEmpty())
+        main = windowNamed(pid, MainWindowTitle);
+        if (!main.isEmpty())
             return true;
         if (!sinceClick.isValid() || sinceClick.elapsed() > 3000) {
-            if (!visibleWindow(QStringLiteral("^Form3$")).isEmpty())
-                run(QStringLiteral("xdotool"),
-                    {QStringLiteral("mousemove"), QStringLiteral("--window"), splash,
-                     QStringLiteral("300"), QStringLiteral("196"), QStringLiteral("click"),
-                     QStringLiteral("1")},
-                    10000);
+            if (!windowNamed(pid, QStringLiteral("Form3")).isEmpty())
+                click(splash, QPoint(300, 196));
             sinceClick.start();
         }
         return false;
     };
-    QTRY_VERIFY2_WITH_TIMEOUT(clickedThrough(),
-                              qPrintable(u"no main window; launcher said: " + launcherOutput()),
-                              StartTimeoutMs);
+    if (!QTest::qWaitFor(clickedThrough, StartTimeoutMs))
+        return fail("no main window");
+    return main;
 }
 
-void TstPackage::launcherRunsProgramAndService_data()
+QString TstPackage::copyReport(qint64 pid, const QString &mainWindow)
 {
-    QTest::addColumn<bool>("endProgramItself");
-    QTest::newRow("launcher stopped") << false;
-    QTest::newRow("program stopped directly") << true;
+    const QStringList before = windowsOf(pid);
+    click(mainWindow, ShareLabel);
+    QString menu;
+    const auto opened = [&] {
+        const QStringList now = windowsOf(pid);
+        for (const QString &window : now) {
+            if (!before.contains(window))
+                menu = window;
+        }
+        return !menu.isEmpty();
+    };
+    if (!QTest::qWaitFor(opened, StartTimeoutMs))
+        return {};
+    // Two items with a separator between them: copying as text is the upper one.
+    const QRect at = geometryOf(menu);
+    xdotool({QStringLiteral("mousemove"), QString::number(at.center().x()),
+             QString::number(at.top() + at.height() / 4), QStringLiteral("click"),
+             QStringLiteral("1")});
+    // The program says what it did in a box, and owns the clipboard while it runs.
+    QString box;
+    if (!QTest::qWaitFor([&] { return !(box = windowNamed(pid, MessageTitle)).isEmpty(); },
+                         StartTimeoutMs))
+        return {};
+    const Outcome clipboard =
+        run(QStringLiteral("xclip"),
+            {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o"),
+             QStringLiteral("-t"), QStringLiteral("UTF8_STRING")},
+            10000, QProcessEnvironment::systemEnvironment(), QProcess::SeparateChannels);
+    answerMessageBox(pid, QStringLiteral("Return"));
+    const bool closed =
+        QTest::qWaitFor([&] { return windowNamed(pid, MessageTitle).isEmpty(); }, StartTimeoutMs);
+    return closed && clipboard.exitCode == 0 ? clipboard.output : QString();
 }
 
-void TstPackage::launcherRunsProgramAndService()
+void TstPackage::answerMessageBox(qint64 pid, const QString &key)
 {
-    QFETCH(bool, endProgramItself);
-    for (const QString &why : {missingForDisplay(), portTaken()}) {
-        if (!why.isEmpty())
-            QSKIP(qPrintable(why));
-    }
-
-    const QMap<QString, Stamp> before = runtimeStamps(programDir());
-    startLauncher();
-    passSplash();
-    if (QTest::currentTestFailed())
-        return;
-
-    QCOMPARE(processesOf(program()).size(), 1);
-    if (ZHIWEI_STARTS_SERVICE) {
-        QCOMPARE(processesOf(service()).size(), 1);
-        QNetworkAccessManager network;
-        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(QUrl(
-            QStringLiteral("http://127.0.0.1:%1/kwgamejc/xz/jc.txt").arg(ZHIWEI_SERVICE_PORT)))));
-        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-        QVERIFY(finished.wait(StartTimeoutMs));
-        QCOMPARE(reply->error(), QNetworkReply::NoError);
-    } else {
-        QVERIFY(processesOf(service()).isEmpty());
-    }
-    // The folder is writable here, so only a file that differs would be rewritten.
-    QCOMPARE(runtimeStamps(programDir()), before);
-
-    if (endProgramItself) {
-        const QList<pid_t> programs = processesOf(program());
-        QCOMPARE(programs.size(), 1);
-        QCOMPARE(::kill(programs.first(), SIGTERM), 0);
-    } else {
-        m_launcher->terminate();
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(m_launcher->state(), QProcess::NotRunning, StartTimeoutMs);
-    // The program's own end, passed on: as the shell reports it, or as the
-    // program's when the launcher became the program.
-    if (m_launcher->exitStatus() == QProcess::CrashExit)
-        QCOMPARE(m_launcher->exitCode(), SIGTERM);
-    else
-        QCOMPARE(m_launcher->exitCode(), 128 + SIGTERM);
-    QVERIFY(processesOf(program()).isEmpty());
-    QVERIFY2(processesOf(service()).isEmpty(), "the launcher left its service running");
-    if (ZHIWEI_STARTS_SERVICE)
-        QVERIFY(portIsFree(ZHIWEI_SERVICE_PORT));
+    QString box;
+    QTRY_VERIFY_WITH_TIMEOUT(!(box = windowNamed(pid, MessageTitle)).isEmpty(), StartTimeoutMs);
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
+    xdotool({QStringLiteral("key"), key});
 }
 
-void TstPackage::launcherLeavesARunningServiceAlone()
+QList<pid_t> TstPackage::runServices() const
 {
-    if (!ZHIWEI_STARTS_SERVICE)
-        QSKIP("This build talks to other hosts; its launcher starts no service");
-    if (const QString why = missingForDisplay(); !why.isEmpty())
+    return processesOf(runService());
+}
+
+void TstPackage::programEndsAndTheServiceIdlesOut_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("the program told to stop") << int(SIGTERM);
+    QTest::newRow("the launcher killed") << int(SIGKILL);
+}
+
+// However the program ends, the launcher leaves no folder behind, and the
+// service it started outlives the program (others may use it), then ends
+// after its idle time.
+void TstPackage::programEndsAndTheServiceIdlesOut()
+{
+    QFETCH(int, signal);
+    if (const QString why = missingForRuns(); !why.isEmpty())
         QSKIP(qPrintable(why));
 
-    httpkit::Server running([](const httpkit::Request &request) {
-        if (request.path() == "/kwgamejc/xz/jc.txt")
-            return httpkit::Response::text("V2");
-        return httpkit::Response::status404();
-    });
-    if (!running.listen(QHostAddress::LocalHost, ZHIWEI_SERVICE_PORT))
-        QSKIP(qPrintable(QStringLiteral("Cannot listen on 127.0.0.1:%1: %2")
-                             .arg(ZHIWEI_SERVICE_PORT)
-                             .arg(running.errorString())));
-
-    startLauncher();
-    passSplash();
+    const QProcessEnvironment environment = sessionEnvironment();
+    const QString tmp = environment.value(QStringLiteral("TMPDIR"));
+    const QMap<QString, Stamp> before = runtimeStamps(runDir());
+    QProcess *launcher = launch(environment);
+    passSplash(launcher);
     if (QTest::currentTestFailed())
         return;
-    // The version check, a second after the main window opens, reaches the
-    // service that was already there.
-    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(running.requests().cbegin(), running.requests().cend(),
-                                         [](const httpkit::Request &request) {
-                                             return request.path() == "/kwgamejc/xz/jc.txt";
-                                         }),
-                             StartTimeoutMs);
-    QVERIFY2(processesOf(service()).isEmpty(), "a second service was left running");
 
-    m_launcher->terminate();
-    QTRY_COMPARE_WITH_TIMEOUT(m_launcher->state(), QProcess::NotRunning, StartTimeoutMs);
-    QVERIFY(processesOf(program()).isEmpty());
+    QCOMPARE(processesOf(runProgram()), QList<pid_t>{pid_t(launcher->processId())});
+    QCOMPARE(runServices().size(), 1);
+    // The folder is writable here, so only a file that differs would be rewritten.
+    QCOMPARE(runtimeStamps(runDir()), before);
+
+    ::kill(pid_t(launcher->processId()), signal);
+    QTRY_COMPARE_WITH_TIMEOUT(launcher->state(), QProcess::NotRunning, StartTimeoutMs);
+    QCOMPARE(launcher->exitStatus(), QProcess::CrashExit);
+    QCOMPARE(launcher->exitCode(), signal);
+    QVERIFY(QDir(tmp).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+
+    QCOMPARE(runServices().size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(runServices().isEmpty(), (IdleSeconds + 20) * 1000);
 }
 
-void TstPackage::runsForAUserWhoCannotWriteItsFolder()
+// Two users, one service: the first user's program starts it, the second's
+// uses it (and cannot write the program's folder); the first quits, and the
+// second's next query still gets its fortune.
+void TstPackage::twoUsersShareOneService()
 {
-    for (const QString &why : {missingForDisplay(), portTaken()}) {
-        if (!why.isEmpty())
-            QSKIP(qPrintable(why));
-    }
+    if (const QString why = missingForRuns(); !why.isEmpty())
+        QSKIP(qPrintable(why));
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    QStringList wrapper;
-    if (::geteuid() == 0) {
-        const passwd *nobody = ::getpwnam("nobody");
-        if (!nobody)
-            QSKIP("There is no user nobody to run the program as");
-        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-        if (setpriv.isEmpty())
-            QSKIP("setpriv is missing: install the Debian package util-linux");
-        wrapper = {setpriv, QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
-                   QStringLiteral("--regid=%1").arg(nobody->pw_gid),
-                   QStringLiteral("--clear-groups"), QStringLiteral("--")};
-        // A home and a runtime folder of its own, as a logged-in user has.
-        const QString home = m_scratch->filePath(QStringLiteral("home-nobody"));
-        QVERIFY(QDir().mkpath(home));
-        QCOMPARE(::chown(QFile::encodeName(home).constData(), nobody->pw_uid, nobody->pw_gid), 0);
-        QVERIFY(QFile::setPermissions(home, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                QFileDevice::ExeOwner));
-        environment.insert(QStringLiteral("HOME"), home);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
-        environment.insert(QStringLiteral("TMPDIR"), home);
-        environment.insert(QStringLiteral("USER"), QString::fromLocal8Bit(nobody->pw_name));
-        environment.insert(QStringLiteral("LOGNAME"), QString::fromLocal8Bit(nobody->pw_name));
-    } else {
-        m_readOnlyDir = programDir();
+    QProcess *first = launch(sessionEnvironment());
+    passSplash(first);
+    if (QTest::currentTestFailed())
+        return;
+    const QList<pid_t> services = runServices();
+    QCOMPARE(services.size(), 1);
+
+    QProcessEnvironment secondEnvironment = sessionEnvironment();
+    const QStringList asNobody = becomeNobody(secondEnvironment);
+    if (asNobody.isEmpty()) {
+        // The same user again, with the folder as a packaged one is for users.
+        m_readOnlyDir = runDir();
         QVERIFY(QFile::setPermissions(m_readOnlyDir,
                                       QFile::permissions(m_readOnlyDir) &
                                           ~(QFileDevice::WriteOwner | QFileDevice::WriteUser |
                                             QFileDevice::WriteGroup | QFileDevice::WriteOther)));
     }
-
-    const QMap<QString, Stamp> before = runtimeStamps(programDir());
-    startLauncher(wrapper, environment);
-    passSplash();
+    const QMap<QString, Stamp> before = runtimeStamps(runDir());
+    QProcess *second = launch(secondEnvironment, asNobody);
+    const QString secondWindow = passSplash(second);
     if (QTest::currentTestFailed())
         return;
-
-    // Its folder as installed, and the skin the main window attaches among it.
-    QCOMPARE(runtimeStamps(programDir()), before);
-    QCOMPARE(readAll(QDir(programDir()).filePath(QStringLiteral("skinh.she"))),
-             RuntimeFiles::resource(111));
-    const QList<pid_t> programs = processesOf(program());
-    QCOMPARE(programs.size(), 1);
-    if (!wrapper.isEmpty()) {
+    if (!asNobody.isEmpty()) {
         struct stat info = {};
-        QCOMPARE(::stat(QStringLiteral("/proc/%1").arg(programs.first()).toLocal8Bit().constData(),
-                        &info),
-                 0);
+        QCOMPARE(::stat(qPrintable(QStringLiteral("/proc/%1").arg(second->processId())), &info), 0);
         QCOMPARE(info.st_uid, ::getpwnam("nobody")->pw_uid);
     }
-    if (ZHIWEI_STARTS_SERVICE)
-        QCOMPARE(processesOf(service()).size(), 1);
+    QCOMPARE(runServices(), services);
+    QCOMPARE(runtimeStamps(runDir()), before);
 
-    m_launcher->terminate();
-    QTRY_COMPARE_WITH_TIMEOUT(m_launcher->state(), QProcess::NotRunning, StartTimeoutMs);
-    QVERIFY(processesOf(program()).isEmpty());
-    QVERIFY(processesOf(service()).isEmpty());
+    first->terminate();
+    QTRY_COMPARE_WITH_TIMEOUT(first->state(), QProcess::NotRunning, StartTimeoutMs);
+    QCOMPARE(runServices(), services);
+
+    click(secondWindow, AriesButton);
+    QString report;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(report = copyReport(second->processId(), secondWindow)).isEmpty(),
+                              "the second program shows no fortune", StartTimeoutMs * 2);
+    QVERIFY2(report.contains(u"白羊座"), qPrintable(report));
+    QVERIFY2(report.contains(u"今日运势"), qPrintable(report));
+}
+
+// 是 in the exit prompt opens the maker's forum as the program ends; the
+// browser, a moment later, still finds it.
+void TstPackage::exitPromptYesOpensAForumThatAnswers()
+{
+    if (const QString why = missingForRuns(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    if (const QString why = missingTool(QStringLiteral("xdg-open"), QStringLiteral("xdg-utils"));
+        !why.isEmpty())
+        QSKIP(qPrintable(why));
+
+    // No desktop here, so xdg-open hands the address to $BROWSER.
+    QProcessEnvironment environment = sessionEnvironment();
+    const QString browsed = m_scratch->filePath(QStringLiteral("browsed.txt"));
+    const QString browser = m_scratch->filePath(QStringLiteral("browser.sh"));
+    QVERIFY(writeScript(browser, "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" +
+                                     QFile::encodeName(browsed) + "'\n"));
+    environment.insert(QStringLiteral("BROWSER"), browser);
+
+    QProcess *launcher = launch(environment);
+    const QString window = passSplash(launcher);
+    if (QTest::currentTestFailed())
+        return;
+    click(window, ExitButton);
+    answerMessageBox(launcher->processId(), QStringLiteral("Return"));
+    QTRY_COMPARE_WITH_TIMEOUT(launcher->state(), QProcess::NotRunning, StartTimeoutMs);
+    QCOMPARE(launcher->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(launcher->exitCode(), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!readAll(browsed).isEmpty(), StartTimeoutMs);
+    const QUrl forum(QString::fromLocal8Bit(readAll(browsed)).trimmed());
+    QCOMPARE(forum, QUrl(QStringLiteral("http://127.0.0.1:%1/bbs/").arg(RunPort)));
+    std::unique_ptr<QNetworkReply> reply(m_network.get(QNetworkRequest(forum)));
+    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+    QVERIFY(finished.wait(StartTimeoutMs));
+    QCOMPARE(reply->error(), QNetworkReply::NoError);
+    QVERIFY(QString::fromUtf8(reply->readAll()).contains(u"Kw系列软件论坛"));
+}
+
+// Another program on the port: the launcher says so in one line, on the
+// standard error and in the system log, starts no service, and the program
+// fares as with any notice it cannot read: its network message, then its end.
+void TstPackage::foreignServerOnThePortIsOneClearLine()
+{
+    if (const QString why = missingForRuns(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString logger = QStandardPaths::findExecutable(QStringLiteral("logger"));
+    if (logger.isEmpty())
+        QSKIP("logger is missing: install the Debian package bsdutils");
+
+    // Not a web server: it takes each connection and drops it, so the
+    // program finds no notice there at all.
+    httpkit::Server foreign([](const httpkit::Request &) {
+        httpkit::Response dropped;
+        dropped.delivery = httpkit::Response::Delivery::CloseAtOnce;
+        return dropped;
+    });
+    QVERIFY2(foreign.listen(QHostAddress::LocalHost, RunPort), qPrintable(foreign.errorString()));
+
+    // This machine's system log may not run; the log socket is the test's,
+    // and the real logger writes to it.
+    QLocalServer systemLog;
+    const QString logSocket = m_scratch->filePath(QStringLiteral("log.socket"));
+    QVERIFY2(systemLog.listen(logSocket), qPrintable(systemLog.errorString()));
+    QByteArray logged;
+    connect(&systemLog, &QLocalServer::newConnection, &systemLog, [&systemLog, &logged] {
+        QLocalSocket *client = systemLog.nextPendingConnection();
+        connect(client, &QLocalSocket::readyRead, client,
+                [client, &logged] { logged += client->readAll(); });
+        connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+    });
+    const QString bin = m_scratch->filePath(QStringLiteral("log-bin"));
+    QVERIFY(QDir().mkpath(bin));
+    QVERIFY(writeScript(bin + u"/logger", "#!/bin/sh\nexec '" + QFile::encodeName(logger) +
+                                              "' --socket '" + QFile::encodeName(logSocket) +
+                                              "' \"$@\"\n"));
+    QProcessEnvironment environment = sessionEnvironment();
+    environment.insert(QStringLiteral("PATH"),
+                       bin + u':' + environment.value(QStringLiteral("PATH")));
+
+    QProcess *launcher = launch(environment);
+    passSplash(launcher);
+    if (QTest::currentTestFailed())
+        return;
+    answerMessageBox(launcher->processId(), QStringLiteral("Return"));
+    QTRY_COMPARE_WITH_TIMEOUT(launcher->state(), QProcess::NotRunning, StartTimeoutMs);
+    QVERIFY(runServices().isEmpty());
+
+    const QString expected =
+        QStringLiteral("127.0.0.1:%1 is held by another program, not the offline fortune "
+                       "service; 知微阁 cannot read its fortunes until that program lets the "
+                       "port go")
+            .arg(RunPort);
+    const QStringList said = QString::fromLocal8Bit(launcher->readAllStandardError())
+                                 .split(u'\n', Qt::SkipEmptyParts)
+                                 .filter(QRegularExpression(QStringLiteral("^zhiweige: ")));
+    QCOMPARE(said, QStringList{u"zhiweige: " + expected});
+    QTRY_VERIFY_WITH_TIMEOUT(logged.contains('\n'), StartTimeoutMs);
+    // user.warning, under the program's name.
+    QVERIFY2(logged.startsWith("<12>"), logged.constData());
+    QVERIFY2(QString::fromUtf8(logged).trimmed().endsWith(u" zhiweige: " + expected),
+             logged.constData());
+    // The notice was asked for: the program read the port and went on.
+    QVERIFY(
+        std::any_of(foreign.requests().cbegin(), foreign.requests().cend(),
+                    [](const httpkit::Request &r) { return r.path() == "/kwgamejc/xz/jc.txt"; }));
+}
+
+// Where systemd holds the port, the launcher starts nothing: the service
+// systemd starts on the socket, from the packaged unit's command, serves
+// the program.
+void TstPackage::launcherStartsNothingWhereTheSocketAnswers()
+{
+    if (!ZHIWEI_STARTS_SERVICE)
+        QSKIP("This build talks to other hosts; it ships no service units");
+    if (const QString why = missingForRuns(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    const QString activate =
+        QStandardPaths::findExecutable(QStringLiteral("systemd-socket-activate"));
+    if (activate.isEmpty())
+        QSKIP("systemd-socket-activate is missing: install the Debian package systemd");
+
+    // The unit's command, inside the unpacked tree.
+    static const QRegularExpression execStart(QStringLiteral("^ExecStart=(\\S+)(.*)$"),
+                                              QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch command =
+        execStart.match(QString::fromUtf8(readAll(unitFile(ZHIWEI_SERVICE_UNIT))));
+    QVERIFY(command.hasMatch());
+    QCOMPARE(command.captured(1), QStringLiteral("/usr/lib/zhiweige/zhiwei-fortune-service"));
+    m_activator = std::make_unique<QProcess>();
+    m_activator->start(
+        activate, QStringList{QStringLiteral("--listen=127.0.0.1:%1").arg(RunPort), runService()} +
+                      command.captured(2).split(u' ', Qt::SkipEmptyParts));
+    QByteArray announced;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (announced += m_activator->readAllStandardError()).contains("Listening"), StartTimeoutMs);
+    const qint64 socketHolder = m_activator->processId();
+
+    QProcess *launcher = launch(sessionEnvironment());
+    const QString window = passSplash(launcher);
+    if (QTest::currentTestFailed())
+        return;
+    // Only systemd's: the service runs in the process that held the socket.
+    QCOMPARE(runServices(), QList<pid_t>{pid_t(socketHolder)});
+
+    click(window, AriesButton);
+    QString report;
+    QTRY_VERIFY2_WITH_TIMEOUT(!(report = copyReport(launcher->processId(), window)).isEmpty(),
+                              "the program shows no fortune", StartTimeoutMs * 2);
+    QVERIFY2(report.contains(u"白羊座"), qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(TstPackage)

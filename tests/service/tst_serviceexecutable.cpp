@@ -241,6 +241,8 @@ void ServiceExecutableTest::refusesBadOptions_data()
         << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
     QTest::newRow("negative delay")
         << QStringList{QStringLiteral("--delay-ms"), QStringLiteral("-5")};
+    QTest::newRow("idle time not a number")
+        << QStringList{QStringLiteral("--idle-exit"), QStringLiteral("ten")};
     QTest::newRow("both notices") << QStringList{QStringLiteral("--notice"), QStringLiteral("V3"),
                                                  QStringLiteral("--notice-file"),
                                                  QStringLiteral("/dev/null")};

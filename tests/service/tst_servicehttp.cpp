@@ -23,6 +23,7 @@ struct Answer
 {
     int status = 0;
     QByteArray contentType;
+    QByteArray server;
     QByteArray body;
     QNetworkReply::NetworkError error = QNetworkReply::NoError;
 };
@@ -51,7 +52,9 @@ private slots:
     void gbkPagesAreTheSameTextInGb18030();
     void unknownCharsetIsRefused();
     void delayHoldsTheAnswerBack();
-    void recordsTheRequestsSeen();
+    void announcesEveryRequest();
+    void everyAnswerNamesTheService_data();
+    void everyAnswerNamesTheService();
 
 private:
     Answer get(const QByteArray &path);
@@ -97,6 +100,7 @@ Answer FortuneServiceTest::send(const QByteArray &method, const QByteArray &path
     }
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     answer.contentType = reply->rawHeader("Content-Type");
+    answer.server = reply->rawHeader("Server");
     answer.body = reply->readAll();
     answer.error = reply->error();
     delete reply;
@@ -286,19 +290,38 @@ void FortuneServiceTest::delayHoldsTheAnswerBack()
     QVERIFY2(clock.elapsed() >= DelayMs * 9 / 10, qPrintable(QString::number(clock.elapsed())));
 }
 
-void FortuneServiceTest::recordsTheRequestsSeen()
+// What the idle end counts on: every request is told, whatever its answer.
+void FortuneServiceTest::announcesEveryRequest()
 {
-    QVERIFY(m_service->requests().isEmpty());
+    QSignalSpy announced(m_service.get(), &FortuneService::requestReceived);
     get("/astro/view/leo/day/");
-    get("/kwgamejc/xz/jc.txt");
+    send("HEAD", "/kwgamejc/xz/jc.txt");
     get("/nothing");
-    QCOMPARE(m_service->requests().size(), 3);
-    QCOMPARE(m_service->requests().at(0).path(), QByteArray("/astro/view/leo/day/"));
-    QCOMPARE(m_service->requests().at(1).path(), QByteArray("/kwgamejc/xz/jc.txt"));
-    QCOMPARE(m_service->requests().at(2).path(), QByteArray("/nothing"));
-    QCOMPARE(m_service->requests().at(0).method, QByteArray("GET"));
-    m_service->clearRequests();
-    QVERIFY(m_service->requests().isEmpty());
+    QCOMPARE(announced.size(), 3);
+    const auto request = [&announced](int i) {
+        return announced.at(i).at(0).value<http::Request>();
+    };
+    QCOMPARE(request(0).path(), QByteArray("/astro/view/leo/day/"));
+    QCOMPARE(request(1).method, QByteArray("HEAD"));
+    QCOMPARE(request(2).path(), QByteArray("/nothing"));
+}
+
+// How a launcher tells this service from another program on its port.
+void FortuneServiceTest::everyAnswerNamesTheService_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("a page") << QByteArray("GET") << QByteArray("/astro/view/leo/day/");
+    QTest::newRow("the index, asked with HEAD") << QByteArray("HEAD") << QByteArray("/");
+    QTest::newRow("a 404") << QByteArray("GET") << QByteArray("/nothing");
+    QTest::newRow("a 405") << QByteArray("POST") << QByteArray("/");
+}
+
+void FortuneServiceTest::everyAnswerNamesTheService()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QCOMPARE(send(method, path).server, QByteArray("zhiwei-fortune-service"));
 }
 
 QTEST_GUILESS_MAIN(FortuneServiceTest)

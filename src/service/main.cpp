@@ -1,7 +1,13 @@
 // zhiwei-fortune-service: the offline fortune site on 127.0.0.1, for the
-// program to use with no internet and for scripts and tests to start.
+// program to use with no internet and for scripts and tests to start. Run
+// by systemd on the socket it hands over, or started by the launcher where
+// there is no systemd; then it ends by itself once nobody needs it.
 
+#include "Background.h"
 #include "FortuneService.h"
+#include "IdleShutdown.h"
+#include "ServiceProbe.h"
+#include "SocketActivation.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -9,8 +15,12 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -52,10 +62,44 @@ bool quitOnSignals()
     std::exit(1);
 }
 
+// Looked for before Qt starts: the fork must come first.
+bool asksForBackground(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--background") == 0)
+            return true;
+    }
+    return false;
+}
+
+// What --probe says, also as its exit status.
+int reportWhoAnswers(quint16 port)
+{
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+    switch (ServiceProbe::whoAnswers(port, std::chrono::seconds(5))) {
+    case ServiceProbe::Holder::Ours:
+        std::printf("%s: zhiwei-fortune-service answers\n", qPrintable(address));
+        return 0;
+    case ServiceProbe::Holder::Nothing:
+        std::printf("%s: nothing listens\n", qPrintable(address));
+        return 1;
+    case ServiceProbe::Holder::Other:
+        break;
+    }
+    std::printf("%s: another program holds it\n", qPrintable(address));
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (asksForBackground(argc, argv) && !Background::detach()) {
+        std::fprintf(stderr, "zhiwei-fortune-service: cannot start in the background: %s\n",
+                     std::strerror(errno));
+        return 1;
+    }
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zhiwei-fortune-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
@@ -67,7 +111,8 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port to listen on; 0 takes any free port."),
+                                        QStringLiteral("Port to listen on; 0 takes any free port. "
+                                                       "Unused when systemd hands over a socket."),
                                         QStringLiteral("N"), QString::number(ZHIWEI_SERVICE_PORT));
     const QCommandLineOption charsetOption(QStringLiteral("charset"),
                                            QStringLiteral("Charset of the pages: utf-8 or gbk."),
@@ -89,17 +134,31 @@ int main(int argc, char *argv[])
         QStringLiteral("port-file"),
         QStringLiteral("Write the port number to this file once listening."),
         QStringLiteral("PATH"));
+    const QCommandLineOption idleOption(
+        QStringLiteral("idle-exit"),
+        QStringLiteral("End after this many seconds without a request, once no copy of the "
+                       "program beside this service runs; 0 never ends."),
+        QStringLiteral("SECONDS"), QStringLiteral("0"));
+    const QCommandLineOption backgroundOption(
+        QStringLiteral("background"),
+        QStringLiteral("Go on in the background once listening; exit 0 then, or 1 and why."));
+    const QCommandLineOption probeOption(
+        QStringLiteral("probe"),
+        QStringLiteral("Only say who answers on the port: exit 0 for this service, 1 for "
+                       "nothing, 2 for another program."));
     parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
-                       dateOption, portFileOption});
+                       dateOption, portFileOption, idleOption, backgroundOption, probeOption});
     parser.process(app);
-
-    FortuneService service;
 
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);
     if (!ok || port > 65535)
         fail(QStringLiteral("--port wants a number from 0 to 65535, not \"%1\"")
                  .arg(parser.value(portOption)));
+    if (parser.isSet(probeOption))
+        return reportWhoAnswers(quint16(port));
+
+    FortuneService service;
 
     if (!service.setCharset(parser.value(charsetOption).toLatin1()))
         fail(QStringLiteral("--charset wants utf-8 or gbk, not \"%1\"")
@@ -130,13 +189,46 @@ int main(int argc, char *argv[])
         service.setClock([date] { return date; });
     }
 
+    const int idleSeconds = parser.value(idleOption).toInt(&ok);
+    if (!ok || idleSeconds < 0)
+        fail(QStringLiteral("--idle-exit wants a number of seconds, not \"%1\"")
+                 .arg(parser.value(idleOption)));
+
     if (!quitOnSignals())
         fail(QStringLiteral("cannot watch for SIGTERM and SIGINT"));
 
-    if (!service.listen(quint16(port), QHostAddress::LocalHost))
+    if (const int handed = SocketActivation::takeHandedSockets(); handed > 0) {
+        if (handed != 1)
+            fail(QStringLiteral("was handed %1 sockets; it serves on one").arg(handed));
+        if (const QString why = SocketActivation::whyNotListening(SocketActivation::FirstSocket);
+            !why.isEmpty())
+            fail(QStringLiteral("cannot serve on the socket handed over: %1").arg(why));
+        if (!service.adopt(SocketActivation::FirstSocket))
+            fail(QStringLiteral("cannot serve on the socket handed over: %1")
+                     .arg(service.errorString()));
+    } else if (!service.listen(quint16(port), QHostAddress::LocalHost)) {
         fail(QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
                  .arg(port)
                  .arg(service.errorString()));
+    }
+
+    std::unique_ptr<IdleShutdown> idle;
+    if (idleSeconds > 0) {
+        idle = std::make_unique<IdleShutdown>(std::chrono::seconds(idleSeconds),
+                                              QCoreApplication::applicationDirPath() +
+                                                  QStringLiteral("/zhiweige"));
+        QObject::connect(&service, &FortuneService::requestReceived, idle.get(),
+                         &IdleShutdown::restart);
+        QObject::connect(idle.get(), &IdleShutdown::stillInUse, idle.get(), [idleSeconds] {
+            std::printf("idle for %d s, but the program still runs: staying\n", idleSeconds);
+            std::fflush(stdout);
+        });
+        QObject::connect(idle.get(), &IdleShutdown::idle, idle.get(), [idleSeconds] {
+            std::printf("idle for %d s: ending\n", idleSeconds);
+            std::fflush(stdout);
+            QCoreApplication::quit();
+        });
+    }
 
     // Written whole or not at all, so whoever waits for the file never reads
     // half a number.
@@ -150,6 +242,7 @@ int main(int argc, char *argv[])
     std::printf("zhiwei-fortune-service listening on %s\n",
                 qPrintable(service.baseUrl().toString()));
     std::fflush(stdout);
+    Background::ready();
 
     return app.exec();
 }

@@ -26,17 +26,24 @@ QDate dateFromPath(QByteArrayView text)
 
 FortuneService::FortuneService(QObject *parent)
     : QObject(parent)
-    , m_server(new httpkit::Server([this](const httpkit::Request &r) { return respond(r); }, this))
+    , m_server(new http::Server([this](const http::Request &r) { return respond(r); }, this))
     , m_clock([] { return QDate::currentDate(); })
     , m_notice("V2")
     , m_charset(Utf8.toByteArray())
-{}
+{
+    connect(m_server, &http::Server::requestReceived, this, &FortuneService::requestReceived);
+}
 
 FortuneService::~FortuneService() = default;
 
 bool FortuneService::listen(quint16 port, const QHostAddress &address)
 {
     return m_server->listen(address, port);
+}
+
+bool FortuneService::adopt(qintptr socketDescriptor)
+{
+    return m_server->adopt(socketDescriptor);
 }
 
 quint16 FortuneService::port() const
@@ -86,35 +93,25 @@ void FortuneService::setDelayMs(int ms)
     m_delayMs = std::max(0, ms);
 }
 
-const QList<httpkit::Request> &FortuneService::requests() const
+http::Response FortuneService::respond(const http::Request &request) const
 {
-    return m_server->requests();
-}
-
-void FortuneService::clearRequests()
-{
-    m_server->clearRequests();
-}
-
-httpkit::Response FortuneService::respond(const httpkit::Request &request) const
-{
-    httpkit::Response response;
+    http::Response response;
     if (request.method == "GET" || request.method == "HEAD") {
         response = route(request.path());
     } else {
-        response = httpkit::Response::text("Only GET and HEAD are served here.\n");
+        response = http::Response::text("Only GET and HEAD are served here.\n");
         response.status = 405;
-        response.reason = "Method Not Allowed";
         response.withHeader("Allow", "GET, HEAD");
     }
+    response.withHeader("Server", ServerName.toByteArray());
     response.delayMs = m_delayMs;
     return response;
 }
 
-httpkit::Response FortuneService::route(const QByteArray &path) const
+http::Response FortuneService::route(const QByteArray &path) const
 {
     if (path == "/kwgamejc/xz/jc.txt")
-        return httpkit::Response::text(m_notice, "text/plain");
+        return http::Response::text(m_notice, "text/plain");
     if (path == "/")
         return htmlPage(FortunePages::indexPage(m_charset));
     if (path == "/bbs/")
@@ -136,7 +133,7 @@ httpkit::Response FortuneService::route(const QByteArray &path) const
     return htmlPage(FortunePages::notFoundPage(m_charset), 404);
 }
 
-httpkit::Response FortuneService::htmlPage(const QString &page, int status) const
+http::Response FortuneService::htmlPage(const QString &page, int status) const
 {
     QByteArray body;
     if (m_charset == Gbk) {
@@ -145,7 +142,7 @@ httpkit::Response FortuneService::htmlPage(const QString &page, int status) cons
     } else {
         body = page.toUtf8();
     }
-    httpkit::Response response = httpkit::Response::html(std::move(body), m_charset);
+    http::Response response = http::Response::html(std::move(body), m_charset);
     response.status = status;
     return response;
 }

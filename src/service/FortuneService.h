@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpServer.h"
+#include "http/Server.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -16,7 +16,8 @@
 //   GET /kwgamejc/xz/jc.txt              the version notice ("V2" unless set)
 //   GET /bbs/, GET /yunfan/              the two forums the program links to
 //   GET /                                an index of the twelve signs
-// and a 404 page for everything else.
+// and a 404 page for everything else. Every answer names the service in its
+// Server header, so a launcher can tell it from another program on the port.
 class FortuneService : public QObject
 {
     Q_OBJECT
@@ -28,6 +29,8 @@ public:
 
     // Port 0 takes any free port; see port() for the one taken.
     bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
+    // Serves on a socket that already listens, handed over at start.
+    bool adopt(qintptr socketDescriptor);
     quint16 port() const;
     QUrl baseUrl() const; // http://127.0.0.1:<port>, no trailing slash
     QString errorString() const;
@@ -50,18 +53,20 @@ public:
     void setDelayMs(int ms);
     int delayMs() const { return m_delayMs; }
 
-    // The requests seen so far, oldest first.
-    const QList<httpkit::Request> &requests() const;
-    void clearRequests();
-
     // The answer to a request, as the server sends it.
-    httpkit::Response respond(const httpkit::Request &request) const;
+    http::Response respond(const http::Request &request) const;
+
+    // What the Server header of every answer says.
+    static constexpr QByteArrayView ServerName = "zhiwei-fortune-service";
+
+signals:
+    void requestReceived(const http::Request &request);
 
 private:
-    httpkit::Response route(const QByteArray &path) const;
-    httpkit::Response htmlPage(const QString &page, int status = 200) const;
+    http::Response route(const QByteArray &path) const;
+    http::Response htmlPage(const QString &page, int status = 200) const;
 
-    httpkit::Server *m_server;
+    http::Server *m_server;
     Clock m_clock;
     QByteArray m_notice;
     QByteArray m_charset;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+
+// Ends a service that nobody needs any more: after `idle` without a request,
+// unless a copy of the program is still running (it may ask again at any
+// click, however long its user has been reading). Then it waits another
+// idle time and looks again.
+class IdleShutdown : public QObject
+{
+    Q_OBJECT
+public:
+    IdleShutdown(std::chrono::milliseconds idle, QString programPath, QObject *parent = nullptr);
+
+    // A request came: the idle time starts again.
+    void restart();
+
+    // True when a process runs the program at `path`, whoever's it is.
+    static bool programRuns(const QString &path);
+
+signals:
+    void stillInUse();
+    void idle();
+
+private:
+    void check();
+
+    QTimer m_timer;
+    QString m_programPath;
+};

@@ -1,0 +1,62 @@
+#include "Request.h"
+
+#include <algorithm>
+
+namespace http {
+namespace {
+
+bool sameName(QByteArrayView a, QByteArrayView b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QByteArray headerIn(const HeaderList &headers, QByteArrayView name)
+{
+    for (const auto &[key, value] : headers) {
+        if (sameName(key, name))
+            return value;
+    }
+    return {};
+}
+
+QByteArray Request::path() const
+{
+    const qsizetype q = target.indexOf('?');
+    return q < 0 ? target : target.left(q);
+}
+
+QByteArray Request::query() const
+{
+    const qsizetype q = target.indexOf('?');
+    return q < 0 ? QByteArray() : target.mid(q + 1);
+}
+
+bool Request::hasHeader(QByteArrayView name) const
+{
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto &h) { return sameName(h.first, name); });
+}
+
+std::optional<Request> Request::fromHead(const QByteArray &head)
+{
+    const QList<QByteArray> lines = head.split('\n');
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/"))
+        return std::nullopt;
+    Request request;
+    request.method = requestLine[0];
+    request.target = requestLine[1];
+    request.rawHead = head;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    return request;
+}
+
+} // namespace http

@@ -1,0 +1,102 @@
+#include "Response.h"
+
+#include <zlib.h>
+
+namespace http {
+
+Response Response::text(QByteArray body, QByteArray contentType)
+{
+    Response r;
+    r.body = std::move(body);
+    r.headers.append({"Content-Type", std::move(contentType)});
+    return r;
+}
+
+Response Response::html(QByteArray body, QByteArray charset)
+{
+    QByteArray type = "text/html";
+    if (!charset.isEmpty())
+        type += "; charset=" + charset;
+    return text(std::move(body), type);
+}
+
+Response &Response::withHeader(QByteArray name, QByteArray value)
+{
+    headers.append({std::move(name), std::move(value)});
+    return *this;
+}
+
+QByteArray Response::encodedBody() const
+{
+    return gzip ? gzipCompress(body) : body;
+}
+
+QByteArray Response::head(qsizetype bodySize, Framing framing) const
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' +
+                     (reason.isEmpty() ? reasonPhrase(status) : reason) + "\r\n";
+    for (const auto &[name, value] : headers)
+        out += name + ": " + value + "\r\n";
+    if (gzip)
+        out += "Content-Encoding: gzip\r\n";
+    if (framing == Framing::Chunked)
+        out += "Transfer-Encoding: chunked\r\n";
+    else
+        out += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+    out += "Connection: close\r\n\r\n";
+    return out;
+}
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+QByteArray gzipCompress(const QByteArray &data)
+{
+    z_stream stream{};
+    // 15 + 16: a gzip wrapper instead of zlib's
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))) + 32, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray();
+}
+
+} // namespace http
