@@ -1,6 +1,7 @@
 #include "HttpServer.h"
 #include "fortune/PageFetcher.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QPointer>
 #include <QSignalSpy>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/resource.h>
 
 using namespace std::chrono_literals;
 using httpkit::Response;
@@ -96,6 +98,8 @@ private slots:
     void emptyAnswersArePages();
     void failures_data();
     void failures();
+    void endlessAnswerHeadsEndAsFailures_data();
+    void endlessAnswerHeadsEndAsFailures();
     void tooLargeStopsBeforeTheWholeBody_data();
     void tooLargeStopsBeforeTheWholeBody();
     void cleanCloseInTheMiddleOfTheBody();
@@ -343,6 +347,60 @@ void tst_PageFetcher::failures()
     if (response.delivery == Delivery::Silent || response.delivery == Delivery::Drip ||
         error == FetchError::TooLarge)
         QTRY_COMPARE_WITH_TIMEOUT(s.server->openConnections(), 0, AnswerWaitMs);
+}
+
+void tst_PageFetcher::endlessAnswerHeadsEndAsFailures_data()
+{
+    QTest::addColumn<Delivery>("delivery");
+    QTest::newRow("endless header lines") << Delivery::HeaderFlood;
+    QTest::newRow("endless status line") << Delivery::StatusLineFlood;
+    QTest::newRow("endless 100 Continue") << Delivery::ContinueFlood;
+    QTest::newRow("endless chunk extension") << Delivery::ChunkExtensionFlood;
+}
+
+// A server that never finishes an answer's head sends bytes all along, yet
+// no page byte: the fetch ends as a failure within its limits, and the
+// program's own thread keeps running meanwhile. Qt's HTTP stack reads such a
+// head to its end with no limit of its own, so the idle limit is what ends
+// it. ZHIWEI_FLOOD_FIGURES=1 runs it with the program's own limits and
+// prints the time and processor it took.
+void tst_PageFetcher::endlessAnswerHeadsEndAsFailures()
+{
+    QFETCH(Delivery, delivery);
+    Started s = serve([delivery](const httpkit::Request &) {
+        return withDelivery(Response::html(PageText.toUtf8()), delivery);
+    });
+    const bool figures = qEnvironmentVariableIsSet("ZHIWEI_FLOOD_FIGURES");
+    PageFetcher fetcher(&m_network);
+    if (!figures)
+        fetcher.setLimits(quickLimits(1s, 3s));
+
+    QTimer tick;
+    int ticks = 0;
+    connect(&tick, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    tick.start(20);
+    QElapsedTimer wall;
+    wall.start();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    FetchReply *reply = fetcher.fetch(s.url);
+    QSignalSpy finished(reply, &FetchReply::finished);
+    QVERIFY(finished.wait(figures ? 40'000 : AnswerWaitMs));
+    const qint64 elapsed = wall.elapsed();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    const double processor = seconds(after.ru_utime) + seconds(after.ru_stime) -
+                             seconds(before.ru_utime) - seconds(before.ru_stime);
+
+    const FetchResult result = finished.first().first().value<FetchResult>();
+    QVERIFY(!result.ok());
+    QVERIFY(result.text.isEmpty());
+    // The window's thread ran its timers all along.
+    QVERIFY2(ticks >= elapsed / 20 / 2,
+             qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(elapsed)));
+    qInfo("ended after %lld ms as error %d, %.2f s of processor", elapsed, int(result.error),
+          processor);
 }
 
 void tst_PageFetcher::tooLargeStopsBeforeTheWholeBody_data()

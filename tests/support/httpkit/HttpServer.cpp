@@ -48,6 +48,17 @@ void drip(QTcpSocket *socket, const QByteArray &body, int intervalMs)
     timer->start(std::max(1, intervalMs));
 }
 
+// Writes `start`, then `piece` over and over for as long as the client reads.
+void flood(QTcpSocket *socket, const QByteArray &start, const QByteArray &piece)
+{
+    const QByteArray block = piece.repeated(std::max<qsizetype>(1, 16 * 1024 / piece.size()));
+    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket, block] {
+        if (socket->bytesToWrite() < 4 * block.size())
+            socket->write(block);
+    });
+    socket->write(start + block);
+}
+
 } // namespace
 
 Response Response::text(QByteArray body, QByteArray contentType)
@@ -137,6 +148,18 @@ void Server::answer(QTcpSocket *socket, const Request &request)
             break;
         case Response::Delivery::CloseAtOnce:
             s->abort();
+            break;
+        case Response::Delivery::HeaderFlood:
+            flood(s, "HTTP/1.1 200 OK\r\n", "X-Flood: " + QByteArray(100, 'a') + "\r\n");
+            break;
+        case Response::Delivery::StatusLineFlood:
+            flood(s, "HTTP/1.1 200 ", "O");
+            break;
+        case Response::Delivery::ContinueFlood:
+            flood(s, QByteArray(), "HTTP/1.1 100 Continue\r\n\r\n");
+            break;
+        case Response::Delivery::ChunkExtensionFlood:
+            flood(s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;", "x");
             break;
         }
     });

@@ -26,6 +26,13 @@ struct Response : http::Response
         Silent,       // accept the connection, never answer
         ResetMidBody, // send the headers and half the body, then reset the connection
         CloseAtOnce,  // close the connection without answering
+        // Answers that never end before the body: endless header lines, an
+        // endless status line, endless "100 Continue" answers, or an endless
+        // extension on the first chunk.
+        HeaderFlood,
+        StatusLineFlood,
+        ContinueFlood,
+        ChunkExtensionFlood,
     };
 
     Delivery delivery = Delivery::Whole;
