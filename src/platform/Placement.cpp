@@ -4,14 +4,11 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
 namespace Placement {
 namespace {
-
-constexpr int FrameWaitMs = 5000;
 
 QMargins frameOf(const QWidget *window)
 {
@@ -29,9 +26,9 @@ void place(QWidget *window)
         centredFrame(screen->availableGeometry(), window->size().grownBy(frameOf(window))));
 }
 
-// Watches a window until the window manager has framed it, then centres the
-// frame once. A window that is never framed (no window manager) is already
-// where it belongs.
+// Watches a window until the window manager has framed it, however long a
+// busy machine makes that take, then centres the frame once. A window that
+// is never framed (no window manager) is already where it belongs.
 class FrameWatcher : public QObject
 {
 public:
@@ -40,7 +37,6 @@ public:
         , m_window(window)
     {
         window->installEventFilter(this);
-        QTimer::singleShot(FrameWaitMs, this, [this] { deleteLater(); });
     }
 
 protected:

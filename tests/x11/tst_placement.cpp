@@ -29,9 +29,10 @@ void TestPlacement::frameIsCentredAndReachable()
     Form1 form(environment);
     form.findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
     form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Generous waits: the machine may be busy with other tests.
+    QVERIFY(QTest::qWaitForWindowExposed(&form, 30000));
     // The window manager frames it a little after it is exposed.
-    QTRY_VERIFY_WITH_TIMEOUT(form.frameGeometry().top() < form.geometry().top(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(form.frameGeometry().top() < form.geometry().top(), 30000);
 
     const QRect available = form.screen()->availableGeometry();
     const auto where = [&form, &available] {
@@ -49,10 +50,10 @@ void TestPlacement::frameIsCentredAndReachable()
         form.frameGeometry().height() <= available.height()) {
         QTRY_VERIFY2_WITH_TIMEOUT(
             (form.frameGeometry().center() - available.center()).manhattanLength() <= 2,
-            qPrintable(where()), 5000);
+            qPrintable(where()), 30000);
     } else {
         QTRY_VERIFY2_WITH_TIMEOUT(available.contains(form.frameGeometry().topLeft()),
-                                  qPrintable(where()), 5000);
+                                  qPrintable(where()), 30000);
     }
     // And it stays there.
     const QRect settled = form.frameGeometry();
