@@ -61,7 +61,7 @@ void TestRandomQueries::initTestCase()
             return Response::status404();
         const bool tomorrow = !parts.last().isEmpty();
         Response r = Response::html(TestPages::page(specFor(*sign, tomorrow)).toUtf8());
-        r.delayMs = int(m_random.bounded(60));
+        r.delayMs = int(m_random.bounded(20));
         switch (m_random.bounded(20)) {
         case 0:
             return Response::status404();
@@ -125,7 +125,7 @@ void TestRandomQueries::randomQueries()
         } else if (pick < 70) {
             m_flow->cancel();
         } else if (pick < 80) {
-            QTest::qWait(40 + int(m_random.bounded(60))); // time for a completion
+            QTest::qWait(25 + int(m_random.bounded(25))); // time for a completion
         } else {
             QTest::qWait(int(m_random.bounded(5)));
         }
