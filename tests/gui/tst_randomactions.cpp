@@ -6,7 +6,7 @@
 #include "share/Form4.h"
 
 #include "HttpServer.h"
-#include "TestPages.h"
+#include "RandomSite.h"
 #include "WindowKit.h"
 
 #include <QAction>
@@ -22,15 +22,6 @@
 #include <QTimer>
 
 using httpkit::Response;
-
-namespace {
-
-PageSpec specFor(const SignInfo &sign, bool tomorrow)
-{
-    return TestPages::ownPage(sign.index, sign.slug.toString(), sign.name.toString(), tomorrow);
-}
-
-} // namespace
 
 // Random actions through the real window (the query flow has its own run of
 // thousands), with a server that is slow or broken at random: the sign on
@@ -53,50 +44,20 @@ private:
     }
     QString text(const char *label) { return control<QLabel>(label)->text(); }
 
-    QRandomGenerator m_random;
+    RandomSite m_site{100};
     httpkit::Server *m_server = nullptr;
     Form1 *m_form = nullptr;
     QTemporaryDir m_appDir;
-    quint32 m_seed = 0;
 };
 
 void TestRandomActions::initTestCase()
 {
-    m_seed = qEnvironmentVariableIsSet("ZHIWEI_RANDOM_SEED")
-                 ? quint32(qEnvironmentVariableIntValue("ZHIWEI_RANDOM_SEED"))
-                 : QRandomGenerator::global()->generate();
-    qInfo("seed %u (set ZHIWEI_RANDOM_SEED to replay)", m_seed);
-    m_random.seed(m_seed);
 
     Prompt::setResponder([](const Prompt::Request &request) {
         return request.buttons == Prompt::Buttons::Ok ? Prompt::Answer::Ok : Prompt::Answer::Yes;
     });
-    m_server = new httpkit::Server([this](const httpkit::Request &request) {
-        const QList<QByteArray> parts = request.path().split('/');
-        const SignInfo *sign =
-            parts.size() > 3 ? SignTable::bySlug(QString::fromLatin1(parts[3])) : nullptr;
-        if (!sign)
-            return Response::status404();
-        const bool tomorrow = !parts.last().isEmpty();
-        Response r = Response::html(TestPages::page(specFor(*sign, tomorrow)).toUtf8());
-        r.delayMs = int(m_random.bounded(100));
-        switch (m_random.bounded(20)) {
-        case 0:
-            return Response::status404();
-        case 1:
-            r.body.clear();
-            break;
-        case 2:
-            r.delivery = Response::Delivery::ResetMidBody;
-            break;
-        case 3:
-            r.delivery = Response::Delivery::Silent;
-            break;
-        default:
-            break;
-        }
-        return r;
-    });
+    m_server = new httpkit::Server(
+        [this](const httpkit::Request &request) { return m_site.answer(request); });
     QVERIFY(m_server->listen());
 
     Form1::Environment environment;
@@ -128,12 +89,12 @@ void TestRandomActions::checkPanel(const char *when)
     QCOMPARE(flowOf(*m_form)->onShow().sign, sign);
     const QString description = text("Label10");
     const bool tomorrow = description.endsWith(u"的明日运势");
-    const PageSpec spec = specFor(*sign, tomorrow);
+    const PageSpec spec = RandomSite::pageOf(*sign, tomorrow);
     const auto fail = [&](const QString &what) {
         QFAIL(qPrintable(
             QStringLiteral("%1 %2: %3 shows %4 (seed %5)")
                 .arg(QString::fromLatin1(when), sign->name.toString(), what, text("Label7"))
-                .arg(m_seed)));
+                .arg(m_site.seed())));
     };
     if (description != spec.description)
         fail(u"description " + description);
@@ -169,7 +130,7 @@ void TestRandomActions::copy()
     const QStringList lines = report.split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 15);
     const bool tomorrow = text("Label10").endsWith(u"的明日运势");
-    const PageSpec spec = specFor(*sign, tomorrow);
+    const PageSpec spec = RandomSite::pageOf(*sign, tomorrow);
     QCOMPARE(lines[0], sign->name + (tomorrow ? u"明日运势" : u"今日运势"));
     QCOMPARE(lines[2], QStringLiteral("综合运势:%1颗星").arg(spec.overall));
     QCOMPARE(lines[3], QStringLiteral("爱情运势:%1颗星").arg(spec.love));
@@ -187,10 +148,10 @@ void TestRandomActions::randomActions()
     int completions = 0;
     connect(flowOf(*m_form), &QueryFlow::completed, this, [&] { ++completions; });
     for (int i = 0; i < actions; ++i) {
-        const quint32 pick = m_random.bounded(100);
+        const quint32 pick = m_site.random().bounded(100);
         if (pick < 40) {
             control<QPushButton>(
-                qPrintable(SignTable::all()[m_random.bounded(12)].button.toString()))
+                qPrintable(SignTable::all()[m_site.random().bounded(12)].button.toString()))
                 ->click();
         } else if (pick < 52) {
             control<QPushButton>("Command18")->click();
@@ -201,8 +162,8 @@ void TestRandomActions::randomActions()
             control<QAction>("jt")->trigger();
             QTRY_VERIFY(!QApplication::activeModalWidget());
         } else if (pick < 70) {
-            const int month = int(m_random.bounded(12));
-            const int day = int(m_random.bounded(28));
+            const int month = int(m_site.random().bounded(12));
+            const int day = int(m_site.random().bounded(28));
             whenModal<Form2>(this, [month, day](Form2 *finder) {
                 finder->Combo1->setCurrentIndex(month);
                 emit finder->Combo1->activated(month);
@@ -214,17 +175,18 @@ void TestRandomActions::randomActions()
         } else if (pick < 74) {
             control<QPushButton>("Command16")->click();
         } else if (pick < 78) {
-            QTest::qWait(150 + int(m_random.bounded(100))); // time for a completion
+            QTest::qWait(150 + int(m_site.random().bounded(100))); // time for a completion
         } else {
-            QTest::qWait(int(m_random.bounded(25)));
+            QTest::qWait(int(m_site.random().bounded(25)));
         }
         checkPanel("after an action");
         if (QTest::currentTestFailed())
             return;
     }
     // Enough fortunes were shown for the check to mean something.
-    QVERIFY2(completions > actions / 100,
-             qPrintable(QStringLiteral("%1 completions (seed %2)").arg(completions).arg(m_seed)));
+    QVERIFY2(
+        completions > actions / 100,
+        qPrintable(QStringLiteral("%1 completions (seed %2)").arg(completions).arg(m_site.seed())));
     qInfo("%d actions, %d fortunes shown", actions, completions);
 }
 

@@ -2,25 +2,15 @@
 #include "fortune/QueryFlow.h"
 
 #include "HttpServer.h"
-#include "TestPages.h"
+#include "RandomSite.h"
 
 #include <QNetworkAccessManager>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
 
 using httpkit::Response;
-
-namespace {
-
-PageSpec specFor(const SignInfo &sign, bool tomorrow)
-{
-    return TestPages::ownPage(sign.index, sign.slug.toString(), sign.name.toString(), tomorrow);
-}
-
-} // namespace
 
 // Thousands of random queries, day switches, cancels and pauses against a
 // server that is slow or broken at random: every completion shows one sign
@@ -35,8 +25,7 @@ private slots:
 private:
     void checkCompletion(const SignInfo &sign, DayMode mode, const FortuneReport &fortune);
 
-    QRandomGenerator m_random;
-    quint32 m_seed = 0;
+    RandomSite m_site{20};
     std::unique_ptr<httpkit::Server> m_server;
     QNetworkAccessManager m_network;
     std::unique_ptr<PageFetcher> m_fetcher;
@@ -47,38 +36,8 @@ private:
 
 void TestRandomQueries::initTestCase()
 {
-    m_seed = qEnvironmentVariableIsSet("ZHIWEI_RANDOM_SEED")
-                 ? quint32(qEnvironmentVariableIntValue("ZHIWEI_RANDOM_SEED"))
-                 : QRandomGenerator::global()->generate();
-    qInfo("seed %u (set ZHIWEI_RANDOM_SEED to replay)", m_seed);
-    m_random.seed(m_seed);
-
-    m_server = std::make_unique<httpkit::Server>([this](const httpkit::Request &request) {
-        const QList<QByteArray> parts = request.path().split('/');
-        const SignInfo *sign =
-            parts.size() > 3 ? SignTable::bySlug(QString::fromLatin1(parts[3])) : nullptr;
-        if (!sign)
-            return Response::status404();
-        const bool tomorrow = !parts.last().isEmpty();
-        Response r = Response::html(TestPages::page(specFor(*sign, tomorrow)).toUtf8());
-        r.delayMs = int(m_random.bounded(20));
-        switch (m_random.bounded(20)) {
-        case 0:
-            return Response::status404();
-        case 1:
-            r.body.clear();
-            break;
-        case 2:
-            r.delivery = Response::Delivery::ResetMidBody;
-            break;
-        case 3:
-            r.delivery = Response::Delivery::Silent;
-            break;
-        default:
-            break;
-        }
-        return r;
-    });
+    m_server = std::make_unique<httpkit::Server>(
+        [this](const httpkit::Request &request) { return m_site.answer(request); });
     QVERIFY(m_server->listen());
     m_fetcher = std::make_unique<PageFetcher>(&m_network);
     FetchLimits limits;
@@ -86,18 +45,18 @@ void TestRandomQueries::initTestCase()
     limits.totalTimeout = std::chrono::milliseconds(300);
     m_fetcher->setLimits(limits);
     m_flow = std::make_unique<QueryFlow>(m_fetcher.get(), m_server->baseUrl());
-    m_flow->setCompletionDelay(std::chrono::milliseconds(m_random.bounded(2) * 20));
+    m_flow->setCompletionDelay(std::chrono::milliseconds(m_site.random().bounded(2) * 20));
     connect(m_flow.get(), &QueryFlow::completed, this, &TestRandomQueries::checkCompletion);
 }
 
 void TestRandomQueries::checkCompletion(const SignInfo &sign, DayMode mode,
                                         const FortuneReport &fortune)
 {
-    const QString seed = QStringLiteral(" (seed %1)").arg(m_seed);
+    const QString seed = QStringLiteral(" (seed %1)").arg(m_site.seed());
     // Only the latest query may complete, and for the day it was asked for.
     QVERIFY2(&sign == m_asked, qPrintable(u"completed " + sign.name + seed));
     QVERIFY2(mode == m_askedDay, qPrintable(u"the other day for " + sign.name + seed));
-    const PageSpec spec = specFor(sign, mode == DayMode::Tomorrow);
+    const PageSpec spec = RandomSite::pageOf(sign, mode == DayMode::Tomorrow);
     QVERIFY2(fortune.luckyColour == spec.colour && fortune.luckyNumber == spec.number &&
                  fortune.matchingSign == spec.matching && fortune.description == spec.description &&
                  fortune.overallStars == spec.overall && fortune.loveStars == spec.love &&
@@ -115,9 +74,9 @@ void TestRandomQueries::randomQueries()
     QSignalSpy completed(m_flow.get(), &QueryFlow::completed);
     QSignalSpy failed(m_flow.get(), &QueryFlow::failed);
     for (int i = 0; i < actions && !QTest::currentTestFailed(); ++i) {
-        const quint32 pick = m_random.bounded(100);
+        const quint32 pick = m_site.random().bounded(100);
         if (pick < 50) {
-            m_asked = &SignTable::all()[m_random.bounded(12)];
+            m_asked = &SignTable::all()[m_site.random().bounded(12)];
             m_askedDay = m_flow->mode();
             m_flow->query(*m_asked);
         } else if (pick < 65) {
@@ -125,15 +84,16 @@ void TestRandomQueries::randomQueries()
         } else if (pick < 70) {
             m_flow->cancel();
         } else if (pick < 80) {
-            QTest::qWait(25 + int(m_random.bounded(25))); // time for a completion
+            QTest::qWait(25 + int(m_site.random().bounded(25))); // time for a completion
         } else {
-            QTest::qWait(int(m_random.bounded(5)));
+            QTest::qWait(int(m_site.random().bounded(5)));
         }
     }
     // Enough fortunes were shown for the check to mean something.
     QVERIFY2(
         completed.size() > actions / 40,
-        qPrintable(QStringLiteral("%1 completions (seed %2)").arg(completed.size()).arg(m_seed)));
+        qPrintable(
+            QStringLiteral("%1 completions (seed %2)").arg(completed.size()).arg(m_site.seed())));
     qInfo("%d actions: %d completions, %d failures", actions, int(completed.size()),
           int(failed.size()));
 }
