@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+
 using httpkit::Response;
 
 // Random actions through the real window (the query flow has its own run of
@@ -175,7 +177,14 @@ void TestRandomActions::randomActions()
         } else if (pick < 74) {
             control<QPushButton>("Command16")->click();
         } else if (pick < 78) {
-            QTest::qWait(150 + int(m_site.random().bounded(100))); // time for a completion
+            // Until the query under way has ended, however busy the machine.
+            QueryFlow *flow = flowOf(*m_form);
+            const auto timers = flow->findChildren<QTimer *>();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !flow->isFetching() &&
+                    std::none_of(timers.begin(), timers.end(),
+                                 [](QTimer *timer) { return timer->isActive(); }),
+                10000);
         } else {
             QTest::qWait(int(m_site.random().bounded(25)));
         }

@@ -7,6 +7,9 @@
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -23,6 +26,12 @@ private slots:
     void randomQueries();
 
 private:
+    bool completionDue() const
+    {
+        const auto timers = m_flow->findChildren<QTimer *>();
+        return std::any_of(timers.begin(), timers.end(),
+                           [](const QTimer *timer) { return timer->isActive(); });
+    }
     void checkCompletion(const SignInfo &sign, DayMode mode, const FortuneReport &fortune);
 
     RandomSite m_site{20};
@@ -84,7 +93,8 @@ void TestRandomQueries::randomQueries()
         } else if (pick < 70) {
             m_flow->cancel();
         } else if (pick < 80) {
-            QTest::qWait(25 + int(m_site.random().bounded(25))); // time for a completion
+            // Until the query under way has ended, however busy the machine.
+            QTRY_VERIFY_WITH_TIMEOUT(!m_flow->isFetching() && !completionDue(), 10000);
         } else {
             QTest::qWait(int(m_site.random().bounded(5)));
         }
