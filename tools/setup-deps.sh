@@ -7,6 +7,8 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
     qt6-svg-dev libqt6svg6 libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
+    # the capture asks the X server where the window manager's frame is
+    libxcb1-dev
     # sound: Qt Multimedia plays through GStreamer; mp3 needs plugins-good
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # Chinese text

@@ -3,8 +3,12 @@
 
 # Starts Xvfb with a window manager and a compositor on a free display and
 # exports DISPLAY. Appends the started pids to the array named by $1.
+# With --no-compositor as $2, windows are drawn straight to the screen, as on
+# a desktop without one: what a window uncovers stays until it repaints.
 start_virtual_display() {
     local -n started=$1
+    local compositor=1
+    [[ ${2:-} == --no-compositor ]] && compositor=0
     local numberfile display=
     # Xvfb picks a free display number itself and writes it out once it
     # takes connections, so two scripts starting at once never share one.
@@ -30,8 +34,10 @@ start_virtual_display() {
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
         sleep 0.05
     done
-    xcompmgr >/dev/null 2>&1 &
-    started+=($!)
+    if ((compositor)); then
+        xcompmgr >/dev/null 2>&1 &
+        started+=($!)
+    fi
 }
 
 # Prints the id of the first visible window whose name matches, waiting up to
