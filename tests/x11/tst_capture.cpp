@@ -1,5 +1,4 @@
 #include "app/Form1.h"
-#include "platform/ClickLabel.h"
 #include "platform/Clipboard.h"
 #include "share/Capture.h"
 
@@ -123,7 +122,8 @@ Form1 *makeForm()
     Form1::Environment environment;
     environment.endpoints = Endpoints::onLocalService(QUrl(QStringLiteral("http://127.0.0.1:9")));
     auto *form = new Form1(environment);
-    form->Timer3->stop(); // no version check here
+    // Reached by name, as the window names its controls.
+    form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop(); // no version check here
     return form;
 }
 
@@ -231,14 +231,17 @@ void TestCapture::menuIsNotInThePicture()
 {
     // As a person does it, ten times: open the share menu, point at
     // "截图当前星座运势", click it; the picture goes to the clipboard.
-    QMenu *menu = m_form->fxsd;
+    auto *menu = m_form->findChild<QMenu *>(QStringLiteral("fxsd"));
+    auto *label = m_form->findChild<QWidget *>(QStringLiteral("Label16"));
+    auto *item = m_form->findChild<QAction *>(QStringLiteral("jt"));
+    QVERIFY(menu && label && item);
     const QMargins frame = frameExtents(m_form.get());
     QStringList holding;
     for (int attempt = 1; attempt <= 10; ++attempt) {
-        QTest::mouseClick(m_form->Label16, Qt::LeftButton);
+        QTest::mouseClick(label, Qt::LeftButton);
         QVERIFY(QTest::qWaitForWindowExposed(menu, 10000));
-        const QRect item = menu->actionGeometry(m_form->jt);
-        menu->setActiveAction(m_form->jt); // highlighted, as under the mouse
+        const QRect place = menu->actionGeometry(item);
+        menu->setActiveAction(item); // highlighted, as under the mouse
         // The menu on the screen, highlighted item and all.
         const QRect onScreen = menu->geometry();
         QTRY_VERIFY_WITH_TIMEOUT(differingPixels(QGuiApplication::primaryScreen()
@@ -255,7 +258,7 @@ void TestCapture::menuIsNotInThePicture()
         const QImage underneath = m_form->grab(covered).toImage();
 
         ScreenshotWindowCloser closer;
-        QTest::mouseClick(menu, Qt::LeftButton, {}, item.center());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, place.center());
         QTRY_VERIFY_WITH_TIMEOUT(closer.closed, 30000);
         QCOMPARE(closer.picture.size(), m_form->size().grownBy(frame));
         const int differing = differingPixels(
