@@ -40,6 +40,40 @@ start_virtual_display() {
     fi
 }
 
+# Starts a PulseAudio server of its own with one null sink named "null", as
+# on a desktop with sound, keeping its socket, cookie and state in folder $2,
+# and exports PULSE_SERVER for the programs started after it. What they play
+# is read back with: parec -d null.monitor. Appends its pid to the array
+# named by $1.
+start_sound_server() {
+    local -n started=$1
+    local folder=$2
+    mkdir -p "$folder" && chmod 700 "$folder"
+    HOME=$folder XDG_RUNTIME_DIR=$folder XDG_CONFIG_HOME=$folder XDG_STATE_HOME=$folder \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-level=error \
+        --load="module-null-sink sink_name=null" \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$folder/native" \
+        >"$folder/server.log" 2>&1 &
+    started+=($!)
+    export PULSE_SERVER=unix:$folder/native
+    for _ in $(seq 400); do
+        pactl info >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    echo "pulseaudio did not start: $(cat "$folder/server.log")" >&2
+    return 1
+}
+
+# Whether process $1 plays a stream into the sound server, uncorked.
+plays_sound() {
+    pactl list sink-inputs 2>/dev/null |
+        awk -v pid="$1" '/^Sink Input #/ { corked = ""; mine = 0 }
+            /Corked: no/ { corked = "no" }
+            $0 ~ "application.process.id = \"" pid "\"" { mine = 1 }
+            mine && corked == "no" { found = 1 }
+            END { exit !found }'
+}
+
 # Prints the id of the first visible window whose name matches, waiting up to
 # $2 seconds (default 10).
 wait_for_window() {
