@@ -27,13 +27,24 @@ start_virtual_display() {
     fi
     export DISPLAY=":$display"
     openbox --sm-disable >/dev/null 2>&1 &
-    started+=($!)
+    local wm=$!
+    started+=("$wm")
     # A window mapped while the window manager is still starting can be
-    # left unmapped for good: wait until it has announced itself.
-    for _ in $(seq 200); do
+    # left unmapped for good: wait until it has announced itself, however
+    # busy the machine, and say so when it never does.
+    local waited
+    for ((waited = 0; waited < 1200; waited++)); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        if ! kill -0 "$wm" 2>/dev/null; then
+            echo "openbox ended as it started." >&2
+            return 1
+        fi
         sleep 0.05
     done
+    if ((waited == 1200)); then
+        echo "openbox did not start within a minute." >&2
+        return 1
+    fi
     if ((compositor)); then
         xcompmgr >/dev/null 2>&1 &
         started+=($!)

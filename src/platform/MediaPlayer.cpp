@@ -81,8 +81,19 @@ void MediaPlayer::play()
         return;
     }
     if (m_player->mediaStatus() == QMediaPlayer::EndOfMedia)
-        m_player->setPosition(0);
+        reopen();
     m_player->play();
+}
+
+void MediaPlayer::reopen()
+{
+    // From the start on a new stream rather than by seeking back: a
+    // PulseAudio stream that has seen the end is at times left writing far
+    // ahead of the server's clock, and the next round then plays into
+    // silence while the stream reads as playing.
+    const QUrl source = m_player->source();
+    m_player->setSource(QUrl());
+    m_player->setSource(source);
 }
 
 void MediaPlayer::onError(QMediaPlayer::Error error)
@@ -130,7 +141,17 @@ void MediaPlayer::follow()
                 ++m_restarts;
                 qCDebug(lcMedia) << "ended early; again from the start";
                 m_round.start();
-                m_player->play();
+                // Not inside the backend's own signal.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, source = m_player->source()] {
+                        if (!m_unplayable && m_player->source() == source &&
+                            m_player->mediaStatus() == QMediaPlayer::EndOfMedia) {
+                            reopen();
+                            m_player->play();
+                        }
+                    },
+                    Qt::QueuedConnection);
                 return;
             }
             m_restarts = 0;

@@ -74,6 +74,7 @@ signals:
 
 private:
     void play();
+    void reopen();
     void onError(QMediaPlayer::Error error);
     void follow();
     void giveUp();
