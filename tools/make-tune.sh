@@ -9,12 +9,22 @@
 # back onto the start, so the last bar flows into the first when the player
 # loops the file.
 #
+#   tools/make-tune.sh                      assets/bg.mp3
+#   tools/make-tune.sh --seconds 3 t.mp3    a short test tune: the pad's first
+#                                           chord, sounding from end to end, so
+#                                           that any moment of it is heard
+#
 # Needs: sox with MP3 support (Debian: sox libsox-fmt-mp3), awk.
 set -euo pipefail
 export LC_ALL=C
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 OUT="$ROOT/assets/bg.mp3"
+SHORT=
+if [[ ${1:-} == --seconds ]]; then
+    SHORT=${2:?"usage: make-tune.sh [--seconds N OUT]"}
+    OUT=${3:?"usage: make-tune.sh [--seconds N OUT]"}
+fi
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/zhiwei-tune.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
@@ -29,6 +39,18 @@ FULL=$((LOOP + TAIL))
 # -R: fixed seeds (pluck noise, dither) so every run gives the same file.
 SOX=(sox -R -V1)
 F32=(-e floating-point -b 32)
+
+if [[ -n $SHORT ]]; then
+    # D major, as the first bar; short fades so that a loop does not click.
+    "${SOX[@]}" -n -r $RATE -c 1 "${F32[@]}" "$WORK/short.wav" \
+        synth "$SHORT" sine %-19 sine mix %-12 sine mix %-3 \
+        tremolo 0.5 18 gain -n -6 fade q 0.015 "$SHORT" 0.015
+    "${SOX[@]}" "$WORK/short.wav" --comment "" -r $RATE -c 2 -C 80 "$WORK/short.mp3"
+    mkdir -p "$(dirname "$OUT")"
+    mv -f "$WORK/short.mp3" "$OUT"
+    echo "wrote $OUT ($(wc -c <"$OUT") bytes)"
+    exit 0
+fi
 
 # Melody: start beat, length in beats, pitch in semitones from A4 (A4 = 0).
 # D4=-7 E4=-5 F#4=-3 A4=0 B4=2 D5=5 E5=7 F#5=9

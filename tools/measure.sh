@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures 知微阁 beside a minimal Qt Widgets program, in one run, on this
 # machine: start-up to the first window on screen, memory, and processor time
-# while idle and while a query waits on a silent server. Also runs the
-# benchmarks of the page cutting and of the memory after 1,000 queries.
+# while idle with the music heard through a sound server and with it off, and
+# while a query waits on a silent server. Also runs the benchmarks of the
+# page cutting and of the memory after 1,000 queries.
 #
 #   tools/measure.sh            a Release build in build-rel, 10 start-ups each
 #   RUNS=20 tools/measure.sh
@@ -30,6 +31,8 @@ cleanup() {
 }
 trap cleanup EXIT
 start_virtual_display pids
+# The music is heard, as on a desktop with sound: a PulseAudio of its own.
+start_sound_server pids "$build/sound-server"
 
 service() { # [options...]: (re)starts the offline service on the measuring port
     if [[ -n ${service_pid:-} ]]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
@@ -89,28 +92,33 @@ for sign in 0 1 2 3 4 5 6 7 8 9; do
 done
 echo "minimal Qt window: peak resident $(rss_kib "$minimal" VmHWM) KiB"
 echo "知微阁 after 10 queries: resident $(rss_kib "$app_pid" VmRSS) KiB, peak $(rss_kib "$app_pid" VmHWM) KiB"
-kill "$minimal"
 
 hz=$(getconf CLK_TCK)
-before=$(cpu_ticks "$app_pid")
-sleep 10
-after=$(cpu_ticks "$app_pid")
-echo "知微阁 idle for 10 s (music playing): $(awk "BEGIN {printf \"%.2f\", ($after - $before) / $hz}") s of processor, $(awk "BEGIN {printf \"%.2f\", 100 * ($after - $before) / $hz / 10}")% of one core"
+seconds_of() { awk "BEGIN {printf \"%.2f s, %.2f%% of one core\", $1 / $hz, 100 * $1 / $hz / 10}"; }
+cpu_over_10s() { # pid: processor ticks used in the next 10 s
+    local before after
+    before=$(cpu_ticks "$1")
+    sleep 10
+    after=$(cpu_ticks "$1")
+    echo $((after - before))
+}
+echo "minimal Qt window idle for 10 s: $(seconds_of "$(cpu_over_10s "$minimal")")"
+kill "$minimal"
+
+plays_sound "$app_pid" || { echo "知微阁's music is not heard: no uncorked stream" >&2; exit 1; }
+ticks=$(cpu_over_10s "$app_pid")
+plays_sound "$app_pid" || { echo "知微阁's music stopped while measured" >&2; exit 1; }
+echo "知微阁 idle for 10 s, music playing through the sound server: $(seconds_of "$ticks")"
 # Music off, to see the window's own share.
 click_in_window "$main" $((312 + 88 + 36)) $((352 + 16 + 20))
-sleep 1
-before=$(cpu_ticks "$app_pid")
-sleep 10
-after=$(cpu_ticks "$app_pid")
-echo "知微阁 idle for 10 s (music off): $(awk "BEGIN {printf \"%.2f\", ($after - $before) / $hz}") s, $(awk "BEGIN {printf \"%.2f\", 100 * ($after - $before) / $hz / 10}")% of one core"
+for _ in $(seq 100); do plays_sound "$app_pid" || break; sleep 0.05; done
+! plays_sound "$app_pid" || { echo "知微阁's music did not stop" >&2; exit 1; }
+echo "知微阁 idle for 10 s, music off: $(seconds_of "$(cpu_over_10s "$app_pid")")"
 
 service --delay-ms 60000 # answers nothing for a minute
 click_in_window "$main" $((16 + 104 + 36)) $((152 + 40 + 16))
 sleep 0.5
-before=$(cpu_ticks "$app_pid")
-sleep 10
-after=$(cpu_ticks "$app_pid")
-echo "知微阁 waiting 10 s on a silent server: $(awk "BEGIN {printf \"%.2f\", ($after - $before) / $hz}") s, $(awk "BEGIN {printf \"%.2f\", 100 * ($after - $before) / $hz / 10}")% of one core"
+echo "知微阁 waiting 10 s on a silent server: $(seconds_of "$(cpu_over_10s "$app_pid")")"
 kill "$app_pid"
 
 echo "== the wait on a silent server, in isolation (bench_fetchwait)"

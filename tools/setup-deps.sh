@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing 知微阁 needs on Debian 12.
-# Does nothing when everything is already there.
+# Installs what building, running and testing 知微阁 needs on Debian 12,
+# and generates the zh_CN.UTF-8 locale. Does nothing when everything is
+# already there.
 set -euo pipefail
 
 packages=(
     # build
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
     qt6-svg-dev libqt6svg6 libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
+    # the capture asks the X server where the window manager's frame is
+    libxcb1-dev
     # sound: Qt Multimedia plays through GStreamer; mp3 needs plugins-good
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # Chinese text
@@ -16,6 +19,10 @@ packages=(
     # running without a screen and driving the program from outside
     xvfb xauth xdotool xclip imagemagick x11-apps openbox xcompmgr
     pulseaudio sox libsox-fmt-mp3 procps curl
+    # a sound server of the tests' own, and what plays into it read back
+    pulseaudio-utils
+    # the end-to-end suite also runs the program in a Chinese locale
+    locales
     # the end-to-end suite: window properties, a session bus with the
     # accessibility tree read from Debian's python3, and xdg-open for the browser
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
@@ -34,15 +41,25 @@ for package in "${packages[@]}"; do
     fi
 done
 
-if ((${#missing[@]} == 0)); then
-    exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 sudo=()
 if [[ $(id -u) -ne 0 ]]; then
     sudo=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-"${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# zh_CN.UTF-8, as a Chinese desktop has it. Kept in locale.gen, so that a
+# later locale-gen keeps it too.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then
+    echo "Generating the zh_CN.UTF-8 locale"
+    [[ ! -f /etc/locale.gen ]] || "${sudo[@]}" sed -i 's/^# *\(zh_CN\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -qx 'zh_CN.UTF-8 UTF-8' /etc/locale.gen ||
+        echo 'zh_CN.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    # Another set-up may be generating at the same moment: one at a time.
+    "${sudo[@]}" flock /etc/locale.gen locale-gen >/dev/null
+fi

@@ -3,8 +3,12 @@
 
 # Starts Xvfb with a window manager and a compositor on a free display and
 # exports DISPLAY. Appends the started pids to the array named by $1.
+# With --no-compositor as $2, windows are drawn straight to the screen, as on
+# a desktop without one: what a window uncovers stays until it repaints.
 start_virtual_display() {
     local -n started=$1
+    local compositor=1
+    [[ ${2:-} == --no-compositor ]] && compositor=0
     local numberfile display=
     # Xvfb picks a free display number itself and writes it out once it
     # takes connections, so two scripts starting at once never share one.
@@ -23,15 +27,62 @@ start_virtual_display() {
     fi
     export DISPLAY=":$display"
     openbox --sm-disable >/dev/null 2>&1 &
-    started+=($!)
+    local wm=$!
+    started+=("$wm")
     # A window mapped while the window manager is still starting can be
-    # left unmapped for good: wait until it has announced itself.
-    for _ in $(seq 200); do
+    # left unmapped for good: wait until it has announced itself, however
+    # busy the machine, and say so when it never does.
+    local waited
+    for ((waited = 0; waited < 1200; waited++)); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+        if ! kill -0 "$wm" 2>/dev/null; then
+            echo "openbox ended as it started." >&2
+            return 1
+        fi
         sleep 0.05
     done
-    xcompmgr >/dev/null 2>&1 &
+    if ((waited == 1200)); then
+        echo "openbox did not start within a minute." >&2
+        return 1
+    fi
+    if ((compositor)); then
+        xcompmgr >/dev/null 2>&1 &
+        started+=($!)
+    fi
+}
+
+# Starts a PulseAudio server of its own with one null sink named "null", as
+# on a desktop with sound, keeping its socket, cookie and state in folder $2,
+# and exports PULSE_SERVER for the programs started after it. What they play
+# is read back with: parec -d null.monitor. Appends its pid to the array
+# named by $1.
+start_sound_server() {
+    local -n started=$1
+    local folder=$2
+    mkdir -p "$folder" && chmod 700 "$folder"
+    HOME=$folder XDG_RUNTIME_DIR=$folder XDG_CONFIG_HOME=$folder XDG_STATE_HOME=$folder \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-level=error \
+        --load="module-null-sink sink_name=null" \
+        --load="module-native-protocol-unix auth-anonymous=1 socket=$folder/native" \
+        >"$folder/server.log" 2>&1 &
     started+=($!)
+    export PULSE_SERVER=unix:$folder/native
+    for _ in $(seq 400); do
+        pactl info >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    echo "pulseaudio did not start: $(cat "$folder/server.log")" >&2
+    return 1
+}
+
+# Whether process $1 plays a stream into the sound server, uncorked.
+plays_sound() {
+    pactl list sink-inputs 2>/dev/null |
+        awk -v pid="$1" '/^Sink Input #/ { corked = ""; mine = 0 }
+            /Corked: no/ { corked = "no" }
+            $0 ~ "application.process.id = \"" pid "\"" { mine = 1 }
+            mine && corked == "no" { found = 1 }
+            END { exit !found }'
 }
 
 # Prints the id of the first visible window whose name matches, waiting up to

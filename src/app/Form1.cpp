@@ -523,8 +523,7 @@ void Form1::wz_Click()
 }
 void Form1::jt_Click()
 {
-    // Once the menu has gone from the screen, or it would be in the picture.
-    QTimer::singleShot(0, this, &Form1::Label15_Click);
+    Label15_Click();
 }
 void Form1::Label13_Click()
 {

@@ -12,26 +12,14 @@ namespace {
 // Shorter rounds than this are not looped (a click, a broken file that
 // "ends" at once): real music is longer, and a loop this fast only burns CPU.
 constexpr qint64 MinLoopRoundMs = 250;
+// How often one path may be started again after ending far too early.
+constexpr int MaxRestarts = 3;
 
 } // namespace
 
 void MediaPlayer::Controls::play()
 {
     m_player->play();
-}
-
-void MediaPlayer::Controls::stop()
-{
-    if (m_player->m_url.isEmpty() || m_player->m_unplayable)
-        return;
-    m_player->m_startWhenOpen = false;
-    m_player->m_player->stop();
-    m_player->report(Stopped);
-}
-
-double MediaPlayer::Controls::currentPosition() const
-{
-    return m_player->m_player->position() / 1000.0;
 }
 
 MediaPlayer::MediaPlayer(QObject *parent)
@@ -48,7 +36,6 @@ MediaPlayer::MediaPlayer(QObject *parent)
 
     connect(m_player, &QMediaPlayer::playbackStateChanged, this, &MediaPlayer::follow);
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &MediaPlayer::follow);
-    connect(m_player, &QMediaPlayer::durationChanged, this, &MediaPlayer::follow);
     connect(m_player, &QMediaPlayer::errorOccurred, this, &MediaPlayer::onError);
 }
 
@@ -64,9 +51,8 @@ void MediaPlayer::setURL(const QString &path)
     // A fresh source every time, so the same path again starts from the top.
     m_player->setSource(QUrl());
     m_url = path;
-    ++m_opened;
     m_unplayable = false;
-    m_startWhenOpen = false;
+    m_restarts = 0;
     if (path.isEmpty()) {
         report(Stopped);
         return;
@@ -77,13 +63,16 @@ void MediaPlayer::setURL(const QString &path)
         giveUp();
         return;
     }
-    m_startWhenOpen = m_settings.autoStart;
     m_player->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
+    // Now, not once the length is known: with a sound server the backend
+    // learns the length only from a stream that plays.
+    if (m_settings.autoStart)
+        m_player->play();
 }
 
 void MediaPlayer::play()
 {
-    if (m_url.isEmpty() || m_unplayable || m_startWhenOpen)
+    if (m_url.isEmpty() || m_unplayable)
         return;
     if (m_reporting) {
         // Asked from a state handler: start once every listener has heard the
@@ -92,20 +81,19 @@ void MediaPlayer::play()
         return;
     }
     if (m_player->mediaStatus() == QMediaPlayer::EndOfMedia)
-        m_player->setPosition(0);
+        reopen();
     m_player->play();
 }
 
-void MediaPlayer::startFromTheTop()
+void MediaPlayer::reopen()
 {
-    if (m_url.isEmpty() || m_unplayable)
-        return;
-    // While the file opens, the GStreamer backend seeks with the length still
-    // unknown, which leaves the stream ending at 0 s: the tune then "plays"
-    // in a few milliseconds. A seek now, with the length known, repairs
-    // that; a seek to where it stands is skipped, hence 1 ms.
-    m_player->setPosition(1);
-    m_player->play();
+    // From the start on a new stream rather than by seeking back: a
+    // PulseAudio stream that has seen the end is at times left writing far
+    // ahead of the server's clock, and the next round then plays into
+    // silence while the stream reads as playing.
+    const QUrl source = m_player->source();
+    m_player->setSource(QUrl());
+    m_player->setSource(source);
 }
 
 void MediaPlayer::onError(QMediaPlayer::Error error)
@@ -127,25 +115,6 @@ void MediaPlayer::follow()
         giveUp();
         return;
     }
-    if (m_startWhenOpen) {
-        // Open means loaded with a known length; a file whose length never
-        // becomes known cannot be played by this backend and stays silent.
-        if (m_player->duration() > 0 &&
-            (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)) {
-            m_startWhenOpen = false;
-            // Not from inside the backend's own signal; and not at all once
-            // another path has been set meanwhile.
-            QMetaObject::invokeMethod(
-                this,
-                [this, opened = m_opened] {
-                    if (opened == m_opened)
-                        startFromTheTop();
-                },
-                Qt::QueuedConnection);
-        }
-        return;
-    }
-
     switch (m_player->playbackState()) {
     case QMediaPlayer::PlayingState:
         // The backend says "playing" as soon as it is asked to, even while the
@@ -164,6 +133,28 @@ void MediaPlayer::follow()
         // way round; either order makes one "ended, stopped" pair. Stops we
         // asked for are reported where they are asked for.
         if (status == QMediaPlayer::EndOfMedia && (m_state == Playing || m_state == Paused)) {
+            // Started while the file was still being opened, the backend
+            // sometimes ends it at once at 0 s. Played again, now that the
+            // file is open, it plays whole; a few tries, then it counts as
+            // an end like any other.
+            if (m_round.elapsed() < m_player->duration() / 2 && m_restarts < MaxRestarts) {
+                ++m_restarts;
+                qCDebug(lcMedia) << "ended early; again from the start";
+                m_round.start();
+                // Not inside the backend's own signal.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, source = m_player->source()] {
+                        if (!m_unplayable && m_player->source() == source &&
+                            m_player->mediaStatus() == QMediaPlayer::EndOfMedia) {
+                            reopen();
+                            m_player->play();
+                        }
+                    },
+                    Qt::QueuedConnection);
+                return;
+            }
+            m_restarts = 0;
             report(MediaEnded);
             // A window that answers "stopped" with play() would spin on a
             // file that ends as soon as it starts; such a file plays once.
@@ -181,7 +172,6 @@ void MediaPlayer::giveUp()
     if (m_unplayable)
         return;
     m_unplayable = true;
-    m_startWhenOpen = false;
     m_player->stop();
     report(Ready);
 }

@@ -45,9 +45,6 @@ public:
         // Plays the current media from where it stands, from the start after
         // its end; does nothing without playable media.
         void play();
-        void stop();
-        // Seconds from the start of the media.
-        double currentPosition() const;
 
     private:
         friend class MediaPlayer;
@@ -67,8 +64,6 @@ public:
 
     Controls &controls() { return m_controls; }
     const Settings &settings() const { return m_settings; }
-    // The last state reported through PlayStateChange.
-    int playState() const { return m_state; }
 
     // The Qt objects underneath, for tests that read the settings back.
     QMediaPlayer *backend() const { return m_player; }
@@ -79,7 +74,7 @@ signals:
 
 private:
     void play();
-    void startFromTheTop();
+    void reopen();
     void onError(QMediaPlayer::Error error);
     void follow();
     void giveUp();
@@ -94,8 +89,7 @@ private:
     // Set when the current media failed to open or play, or ended as soon as
     // it started; cleared by the next path.
     bool m_unplayable = false;
-    quint64 m_opened = 0;         // counts setURL() calls
-    bool m_startWhenOpen = false; // autoStart, waiting for the file to open
-    bool m_reporting = false;     // inside a PlayStateChange emission
-    QElapsedTimer m_round;        // since the current pass started playing
+    int m_restarts = 0;       // of the current path, after ending far too early
+    bool m_reporting = false; // inside a PlayStateChange emission
+    QElapsedTimer m_round;    // since the current pass started playing
 };

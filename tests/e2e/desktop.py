@@ -238,3 +238,21 @@ def picture_difference(first, second):
     if done.returncode not in (0, 1) or not match:
         raise RuntimeError(f"compare failed: {done.stderr.decode(errors='replace')}")
     return float(match.group(1))
+
+
+def differing_pixels(first, second, rectangle):
+    """How many pixels differ between two pictures in rectangle (x, y, width,
+    height), with no tolerance."""
+    x, y, width, height = rectangle
+    crop = f"[{width}x{height}+{x}+{y}]"
+    done = subprocess.run(
+        ["compare", "-metric", "AE", first + crop, second + crop, "null:"],
+        env=_TOOL_ENV,
+        capture_output=True,
+        timeout=60,
+        check=False,
+    )
+    match = re.match(r"\s*([\d.e+-]+)", done.stderr.decode(errors="replace"))
+    if done.returncode not in (0, 1) or not match:
+        raise RuntimeError(f"compare failed: {done.stderr.decode(errors='replace')}")
+    return int(float(match.group(1)))

@@ -12,6 +12,7 @@ the paths in the environment:
 """
 
 import datetime
+import locale
 import os
 import shutil
 import signal
@@ -23,6 +24,7 @@ import unittest
 
 import desktop
 import fortune_oracle as oracle
+import sound
 from accessible import AccessibleProgram
 
 PROGRAM = os.environ["ZHIWEI_E2E_PROGRAM"]
@@ -30,6 +32,11 @@ SERVICE = os.environ["ZHIWEI_E2E_SERVICE"]
 PORT = int(os.environ["ZHIWEI_E2E_PORT"])
 SHOTS = os.environ["ZHIWEI_E2E_SHOTS"]
 LOGS = os.path.join(SHOTS, "logs")
+TUNE_SCRIPT = os.path.join(
+    os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+    "tools",
+    "make-tune.sh",
+)
 
 FORUM = f"http://127.0.0.1:{PORT}/bbs/"
 REPORT_FORUM = f"HTTP://127.0.0.1:{PORT}/bbs/"
@@ -163,7 +170,7 @@ class Program:
 
     runs = 0
 
-    def __init__(self, waiter):
+    def __init__(self, waiter, program=PROGRAM, locale="C", extra_env=None):
         Program.runs += 1
         self.waiter = waiter
         self.folder = tempfile.mkdtemp(prefix="zhiwei-e2e-run-")
@@ -180,18 +187,19 @@ class Program:
             and name not in ("LANG", "LANGUAGE", "DESKTOP_SESSION", "BROWSER")
         }
         env.update(
-            LC_ALL="C",
-            LANG="C",
+            LC_ALL=locale,
+            LANG=locale,
             QT_QPA_PLATFORM="xcb",
             # Read by Qt: expose the widgets on the accessibility bus.
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
             # No desktop is detected here, so xdg-open hands web addresses to this.
             BROWSER=browser,
         )
+        env.update(extra_env or {})
         self.log_path = os.path.join(LOGS, f"program-{Program.runs}.log")
         self._log = open(self.log_path, "w")
         self.process = subprocess.Popen(
-            [PROGRAM],
+            [program],
             cwd=self.folder,
             env=env,
             stdout=self._log,
@@ -387,15 +395,15 @@ class ProgramTestCase(unittest.TestCase):
         for program in self.programs:
             program.stop()
 
-    def start_program(self):
-        program = Program(self.waiter)
+    def start_program(self, **options):
+        program = Program(self.waiter, **options)
         self.programs.append(program)
         return program
 
-    def assertReportIs(self, report, sign, mode):
+    def assertReportIs(self, report, sign, mode, date_text=None):
         today = datetime.date.today()
         page = oracle.fetch_page(PORT, oracle.page_path(sign, mode, today))
-        expected = oracle.expected_report(sign, mode, page, today, REPORT_FORUM)
+        expected = oracle.expected_report(sign, mode, page, today, REPORT_FORUM, date_text)
         self.assertIsNotNone(report, "the clipboard holds no text")
         self.assertEqual(report.split("\r\n"), expected.split("\r\n"))
         self.assertEqual(report, expected, "the lines are joined with CR LF")
@@ -594,6 +602,7 @@ class FortuneTest(ProgramTestCase):
 
         menu = program.open_share_menu()
         save_screenshot("share-menu", main)
+        menu_x, menu_y, menu_width, menu_height = desktop.geometry(menu)
         program.choose_from_share_menu(menu, 1)
         shot_window = program.window(PICTURE_TITLE, "the screenshot window")
         self.assertEqual(desktop.geometry(shot_window)[2:], (482, 460))
@@ -609,6 +618,14 @@ class FortuneTest(ProgramTestCase):
         self.assertGreater(height, 484)
         difference = desktop.picture_difference(before, picture)
         self.assertLess(difference, 0.05, "the picture is what the screen showed")
+        # Where the menu was, the picture is exactly the window before it opened.
+        left, top = max(menu_x, frame[0]), max(menu_y, frame[1])
+        right = min(menu_x + menu_width, frame[0] + width)
+        bottom = min(menu_y + menu_height, frame[1] + height)
+        under_menu = (left - frame[0], top - frame[1], right - left, bottom - top)
+        self.assertEqual(
+            desktop.differing_pixels(before, picture, under_menu), 0, "nothing of the menu"
+        )
         save_screenshot("screenshot-window", shot_window)
 
         desktop.click(shot_window, *PICTURE_OK)
@@ -694,6 +711,109 @@ class ShellTest(ProgramTestCase):
                     self.assertEqual(program.browsed_addresses(), [FORUM])
                 else:
                     self.assertEqual(program.browsed_addresses(), [])
+
+
+class MusicTest(ProgramTestCase):
+    """The music as a person with a sound server hears it: the program copied
+    into a folder of its own with a short tune as its bg.mp3, playing into a
+    PulseAudio server of the suite's own."""
+
+    TUNE_SECONDS = 3
+    # Loud against the silence of a null sink, where nothing plays as 0.
+    HEARD = 1000
+    # Seconds of the sink's output to look at: to hear the tune, longer than
+    # the backend's pause between two rounds (a sixth of a second here, more
+    # under the sanitizers); for silence, a shorter look will do.
+    HEARING = 1.5
+    SILENCE = 0.5
+
+    def setUp(self):
+        super().setUp()
+        missing = sound.missing_tools()
+        if missing:
+            self.skipTest(f"needs {' '.join(missing)}; tools/setup-deps.sh installs them")
+        self.server = sound.SoundServer(_started).start(WINDOW_TIMEOUT)
+        self.addCleanup(self.server.stop)
+        folder = tempfile.mkdtemp(prefix="zhiwei-e2e-tune-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        self.program_copy = os.path.join(folder, os.path.basename(PROGRAM))
+        shutil.copy2(PROGRAM, self.program_copy)
+        desktop.run(
+            "bash", TUNE_SCRIPT, "--seconds", str(self.TUNE_SECONDS),
+            os.path.join(folder, "bg.mp3"), timeout=120,
+        )
+
+    def music_button_reads(self, program, caption):
+        node = program.main_node()
+        return node is not None and node.find("push button", caption) is not None
+
+    def test_tune_is_heard_round_and_round_until_switched_off(self):
+        server = self.server
+        program = self.start_program(
+            program=self.program_copy, extra_env=server.client_environment()
+        )
+        program.open_main_window()
+        self.waiter.until(
+            lambda: server.plays(program.pid), WINDOW_TIMEOUT, "the program's stream to play"
+        )
+        started = time.monotonic()
+        self.assertGreaterEqual(server.loudest_sample(self.HEARING), self.HEARD, "heard at once")
+
+        # Round and round: past two lengths of the tune it still plays. (Each
+        # round plays on a stream of its own, so between two rounds there may
+        # be none for an instant.)
+        self.waiter.until(
+            lambda: time.monotonic() - started > 2 * self.TUNE_SECONDS + 1,
+            2 * self.TUNE_SECONDS + WINDOW_TIMEOUT,
+            "two lengths of the tune to pass",
+        )
+        self.waiter.until(
+            lambda: server.plays(program.pid), WINDOW_TIMEOUT, "the stream to play on"
+        )
+        self.assertGreaterEqual(
+            server.loudest_sample(self.HEARING), self.HEARD, "heard in its third round"
+        )
+
+        program.click(MUSIC_BUTTON)  # 关闭音乐
+        self.waiter.until(
+            lambda: self.music_button_reads(program, "打开音乐"), WINDOW_TIMEOUT, "打开音乐"
+        )
+        self.waiter.until(
+            lambda: not server.plays(program.pid), WINDOW_TIMEOUT, "the stream to stop"
+        )
+        self.assertEqual(server.loudest_sample(self.SILENCE), 0, "silence after 关闭音乐")
+
+        program.click(MUSIC_BUTTON)  # 打开音乐
+        self.waiter.until(
+            lambda: server.plays(program.pid), WINDOW_TIMEOUT, "the stream to play again"
+        )
+        self.assertGreaterEqual(
+            server.loudest_sample(self.HEARING), self.HEARD, "heard again after 打开音乐"
+        )
+
+
+class ChineseLocaleTest(ProgramTestCase):
+    """The program as a person in a Chinese locale runs it."""
+
+    LOCALE = "zh_CN.UTF-8"
+
+    def test_report_carries_the_date_in_the_systems_short_form(self):
+        # The system's own short date, as glibc writes it for the locale.
+        try:
+            locale.setlocale(locale.LC_TIME, self.LOCALE)
+        except locale.Error:
+            self.skipTest(f"{self.LOCALE} is not generated; tools/setup-deps.sh does it")
+        try:
+            date_text = datetime.date.today().strftime("%x")
+        finally:
+            locale.setlocale(locale.LC_TIME, "C")
+
+        program = self.start_program(locale=self.LOCALE)
+        program.open_main_window()
+        sign = oracle.SIGNS[10][0]
+        program.query(10, oracle.TODAY)
+        report = program.copy_report(f"{sign}{oracle.TODAY}已复制!")
+        self.assertReportIs(report, sign, oracle.TODAY, date_text)
 
 
 if __name__ == "__main__":

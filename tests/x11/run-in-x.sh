@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Runs a Qt test binary on the xcb platform inside a fresh virtual display
 # (Xvfb, openbox, xcompmgr) and stops everything it started on the way out.
-# Usage: run-in-x.sh <path to xsession.sh> <test binary> [test arguments...]
+# Usage: run-in-x.sh [--no-compositor] <path to xsession.sh> <test binary> [test arguments...]
 set -u
 
+display_options=()
+if [[ ${1:-} == --no-compositor ]]; then
+    display_options+=(--no-compositor)
+    shift
+fi
 session=$1
 shift
 
@@ -30,7 +35,7 @@ mkdir -p "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 export XDG_RUNTIME_DIR
 
-start_virtual_display pids || exit 1
+start_virtual_display pids "${display_options[@]}" || exit 1
 
 # Windows shown before the window manager runs get their frame late; wait
 # until it has announced itself on the root window.
