@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Makes the README's pictures in docs/ from the screenshots the end-to-end
-# suite leaves in <build>/e2e-screenshots, each cut to its window.
+# suite's two halves leave in <build>/e2e-screenshots and
+# <build>/e2e_shell-screenshots, each cut to its window.
 #   tools/update-readme-pictures.sh [build folder, default ./build]
 # Run the suite first: ctest --test-dir <build> -L e2e
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build}
-shots=$build/e2e-screenshots
 docs=$root/docs
 
 if ! command -v convert >/dev/null 2>&1; then
@@ -17,13 +17,13 @@ fi
 
 # picture in docs/ : the screenshot it is cut from
 pictures=(
-    "main-window:fortune-today"
-    "splash:splash"
-    "share-menu:share-menu"
+    "main-window:e2e-screenshots/fortune-today"
+    "splash:e2e_shell-screenshots/splash"
+    "share-menu:e2e-screenshots/share-menu"
 )
 
 for shot in "${pictures[@]}"; do
-    source=$shots/${shot#*:}
+    source=$build/${shot#*:}
     if [[ ! -f $source.png || ! -f $source.geometry ]]; then
         echo "update-readme-pictures.sh: no $source.png with its .geometry;" \
             "run the end-to-end suite first: ctest --test-dir $build -L e2e" >&2
@@ -34,7 +34,7 @@ done
 mkdir -p "$docs"
 for shot in "${pictures[@]}"; do
     name=${shot%%:*}
-    source=$shots/${shot#*:}
+    source=$build/${shot#*:}
     # 256 colours keep them small; the pictures are flat but for the sign
     # artwork, which dithering keeps smooth.
     convert "$source.png" -crop "$(tr -d '\n' <"$source.geometry")" +repage \

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QDate>
-#include <QLocale>
 #include <QString>
 
 namespace LocalDate {
 
-// A date in the locale's short form; yyyy-MM-dd under the C/POSIX locale,
-// which has no form of its own worth showing.
-QString shortText(QDate day, const QLocale &locale = QLocale::system());
+// A date in the system's short form for the person's locale (LC_TIME), as
+// the C library writes it and `date +%x` prints it; yyyy-MM-dd under the
+// C/POSIX locale, whose form (12/27/13) names no century.
+QString shortText(QDate day);
 
 } // namespace LocalDate
