@@ -453,7 +453,7 @@ void Form1::connectControls()
     connect(Command13, &QPushButton::clicked, this, &Form1::Command13_Click);
     connect(Command14, &QPushButton::clicked, this, &Form1::Command14_Click);
     connect(Command15, &QPushButton::clicked, this, &Form1::Command15_Click);
-    connect(W1, &MediaPlayer::PlayStateChange, this, &Form1::W1_PlayStateChange);
+    connect(W1, &MediaPlayer::playStateChanged, this, &Form1::W1_PlayStateChange);
     connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
     m_updateCheck = new UpdateCheck(Inet1, this);
     // Its prompts wait for the person: not from inside the download's report.
@@ -477,7 +477,7 @@ void Form1::Form_Load()
         SkinH_AdjustHSV(-157, 0, 0);
     }
     if (!m_env.appDir.isEmpty())
-        W1->setURL(musicPath());
+        W1->setSource(musicPath());
     Timer3->start();
 }
 
@@ -566,10 +566,10 @@ void Form1::toggleMusic()
     const QString caption = Command16->text();
     if (caption == ShellTexts::MusicOnCaption) {
         Command16->setText(ShellTexts::MusicOffCaption.toString());
-        W1->setURL(QString());
+        W1->setSource(QString());
     } else if (caption == ShellTexts::MusicOffCaption) {
         Command16->setText(ShellTexts::MusicOnCaption.toString());
-        W1->setURL(musicPath());
+        W1->setSource(musicPath());
     }
 }
 
@@ -577,7 +577,7 @@ void Form1::keepMusicLooping(int newState)
 {
     // Round and round while the music is on.
     if (newState == MediaPlayer::Stopped)
-        W1->controls().play();
+        W1->play();
 }
 
 QString Form1::musicPath() const
@@ -649,7 +649,7 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     if (askToExit()) {
         m_flow->cancel();
-        W1->setURL(QString());
+        W1->setSource(QString());
         event->accept();
     } else {
         event->ignore();

@@ -17,11 +17,6 @@ constexpr int MaxRestarts = 3;
 
 } // namespace
 
-void MediaPlayer::Controls::play()
-{
-    m_player->play();
-}
-
 MediaPlayer::MediaPlayer(QObject *parent)
     : QObject(parent)
     , m_player(new QMediaPlayer(this))
@@ -45,12 +40,12 @@ MediaPlayer::~MediaPlayer()
     disconnect(m_player, nullptr, this, nullptr);
 }
 
-void MediaPlayer::setURL(const QString &path)
+void MediaPlayer::setSource(const QString &path)
 {
     m_player->stop();
     // A fresh source every time, so the same path again starts from the top.
     m_player->setSource(QUrl());
-    m_url = path;
+    m_source = path;
     m_unplayable = false;
     m_restarts = 0;
     if (path.isEmpty()) {
@@ -72,7 +67,7 @@ void MediaPlayer::setURL(const QString &path)
 
 void MediaPlayer::play()
 {
-    if (m_url.isEmpty() || m_unplayable)
+    if (m_source.isEmpty() || m_unplayable)
         return;
     if (m_reporting) {
         // Asked from a state handler: start once every listener has heard the
@@ -100,7 +95,7 @@ void MediaPlayer::onError(QMediaPlayer::Error error)
 {
     qCDebug(lcMedia) << "error" << error << m_player->errorString();
     // Errors are never shown; the media is simply left alone.
-    if (error != QMediaPlayer::NoError && !m_url.isEmpty())
+    if (error != QMediaPlayer::NoError && !m_source.isEmpty())
         giveUp();
 }
 
@@ -109,7 +104,7 @@ void MediaPlayer::follow()
     const QMediaPlayer::MediaStatus status = m_player->mediaStatus();
     qCDebug(lcMedia) << "backend" << m_player->playbackState() << status << "at"
                      << m_player->position() << "of" << m_player->duration() << "ms";
-    if (m_unplayable || m_url.isEmpty())
+    if (m_unplayable || m_source.isEmpty())
         return;
     if (status == QMediaPlayer::InvalidMedia) {
         giveUp();
@@ -184,7 +179,7 @@ void MediaPlayer::report(PlayState state)
     m_state = state;
     const bool outer = !m_reporting;
     m_reporting = true;
-    emit PlayStateChange(state);
+    emit playStateChanged(state);
     if (outer)
         m_reporting = false;
 }

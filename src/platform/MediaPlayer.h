@@ -38,31 +38,17 @@ public:
         bool enableErrorDialogs = false;
     };
 
-    // The transport buttons, as the window reaches them: W1->controls().play().
-    class Controls
-    {
-    public:
-        // Plays the current media from where it stands, from the start after
-        // its end; does nothing without playable media.
-        void play();
-
-    private:
-        friend class MediaPlayer;
-        explicit Controls(MediaPlayer *player)
-            : m_player(player)
-        {}
-        MediaPlayer *m_player;
-    };
-
     explicit MediaPlayer(QObject *parent = nullptr);
     ~MediaPlayer() override;
 
     // A path opens that file and plays it from the start; the empty string
     // closes the media and stops.
-    void setURL(const QString &path);
-    QString URL() const { return m_url; }
+    void setSource(const QString &path);
+    QString source() const { return m_source; }
+    // Plays the current media from where it stands, from the start after its
+    // end; does nothing without playable media.
+    void play();
 
-    Controls &controls() { return m_controls; }
     const Settings &settings() const { return m_settings; }
 
     // The Qt objects underneath, for tests that read the settings back.
@@ -70,10 +56,9 @@ public:
     QAudioOutput *audioOutput() const { return m_output; }
 
 signals:
-    void PlayStateChange(int newState);
+    void playStateChanged(int newState);
 
 private:
-    void play();
     void reopen();
     void onError(QMediaPlayer::Error error);
     void follow();
@@ -81,15 +66,14 @@ private:
     void report(PlayState state);
 
     Settings m_settings;
-    Controls m_controls{this};
     QMediaPlayer *m_player;
     QAudioOutput *m_output;
-    QString m_url;
+    QString m_source;
     int m_state = Ready;
     // Set when the current media failed to open or play, or ended as soon as
     // it started; cleared by the next path.
     bool m_unplayable = false;
     int m_restarts = 0;       // of the current path, after ending far too early
-    bool m_reporting = false; // inside a PlayStateChange emission
+    bool m_reporting = false; // inside a playStateChanged emission
     QElapsedTimer m_round;    // since the current pass started playing
 };

@@ -66,9 +66,9 @@ bool waitForState(QSignalSpy &spy, int state, int timeoutMs, qsizetype from = 0)
 // What the main window does: a stopped tune starts again.
 void loopOnStop(MediaPlayer &player)
 {
-    QObject::connect(&player, &MediaPlayer::PlayStateChange, &player, [&player](int state) {
+    QObject::connect(&player, &MediaPlayer::playStateChanged, &player, [&player](int state) {
         if (state == MediaPlayer::Stopped)
-            player.controls().play();
+            player.play();
     });
 }
 
@@ -92,7 +92,8 @@ public:
     QString start()
     {
         const QString pulseaudio = QStandardPaths::findExecutable(QStringLiteral("pulseaudio"));
-        if (pulseaudio.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty() ||
+        if (pulseaudio.isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("pactl")).isEmpty() ||
             QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
             return QStringLiteral("pulseaudio, pactl or parec is not installed");
         if (!m_dir.isValid())
@@ -104,12 +105,13 @@ public:
         m_server.setProcessEnvironment(environment);
         m_server.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.log")));
         m_server.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_server.start(pulseaudio,
-                       {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                        QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--log-level=error"),
-                        QStringLiteral("--load=module-null-sink sink_name=null"),
-                        QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
-                            socket});
+        m_server.start(
+            pulseaudio,
+            {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--log-level=error"),
+             QStringLiteral("--load=module-null-sink sink_name=null"),
+             QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") +
+                 socket});
         if (!m_server.waitForStarted(10'000))
             return QStringLiteral("pulseaudio did not start");
         // The player, pactl and parec all find it here.
@@ -132,7 +134,8 @@ public:
     {
         const QString pid = QString::number(QCoreApplication::applicationPid());
         const QString list = pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")});
-        for (const QString &stream : list.split(QStringLiteral("Sink Input #"), Qt::SkipEmptyParts)) {
+        for (const QString &stream :
+             list.split(QStringLiteral("Sink Input #"), Qt::SkipEmptyParts)) {
             if (stream.contains(QStringLiteral("application.process.id = \"%1\"").arg(pid)) &&
                 stream.contains(QStringLiteral("Corked: no")))
                 return true;
@@ -251,9 +254,9 @@ void tst_MediaPlayer::initTestCase()
 
     // A tune of a few seconds, as a person's music is, from the tune script.
     QProcess script;
-    script.start(QStringLiteral("bash"), {QFINDTESTDATA("../../tools/make-tune.sh"),
-                                         QStringLiteral("--seconds"), QStringLiteral("3"),
-                                         m_dir.filePath(QStringLiteral("short.mp3"))});
+    script.start(QStringLiteral("bash"),
+                 {QFINDTESTDATA("../../tools/make-tune.sh"), QStringLiteral("--seconds"),
+                  QStringLiteral("3"), m_dir.filePath(QStringLiteral("short.mp3"))});
     QVERIFY(script.waitForFinished(60'000));
     QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
 
@@ -265,9 +268,8 @@ void tst_MediaPlayer::initTestCase()
     probe.setAudioOutput(&output);
     probe.setSource(QUrl::fromLocalFile(m_tune));
     probe.play();
-    QTRY_VERIFY_WITH_TIMEOUT(probe.position() > 0 ||
-                                 probe.mediaStatus() == QMediaPlayer::InvalidMedia,
-                             StartWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        probe.position() > 0 || probe.mediaStatus() == QMediaPlayer::InvalidMedia, StartWaitMs);
     if (probe.mediaStatus() == QMediaPlayer::InvalidMedia)
         QSKIP("GStreamer cannot play MP3 on this machine (plugins missing?)");
     probe.stop();
@@ -297,18 +299,18 @@ void tst_MediaPlayer::playsToTheEndThenReportsEndedAndStopped()
     QFETCH(int, switches);
     MediaPlayer player;
     qint64 positionAtEnd = -1;
-    connect(&player, &MediaPlayer::PlayStateChange, this, [&](int state) {
+    connect(&player, &MediaPlayer::playStateChanged, this, [&](int state) {
         if (state == MediaPlayer::MediaEnded)
             positionAtEnd = player.backend()->position();
     });
-    player.setURL(m_tune);
+    player.setSource(m_tune);
     for (int i = 0; i < switches; ++i) {
         QCoreApplication::processEvents();
-        player.setURL(QString());
-        player.setURL(m_tune);
+        player.setSource(QString());
+        player.setSource(m_tune);
     }
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
-    QCOMPARE(player.URL(), m_tune);
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    QCOMPARE(player.source(), m_tune);
     QVERIFY(waitForState(states, MediaPlayer::Playing, StartWaitMs));
     QVERIFY(waitForState(states, MediaPlayer::Stopped, EndWaitMs));
 
@@ -325,12 +327,12 @@ void tst_MediaPlayer::answeringStoppedWithPlayLoopsTheTune()
     MediaPlayer player;
     loopOnStop(player);
     QList<qint64> positionsAtStart;
-    connect(&player, &MediaPlayer::PlayStateChange, this, [&](int state) {
+    connect(&player, &MediaPlayer::playStateChanged, this, [&](int state) {
         if (state == MediaPlayer::Playing)
             positionsAtStart << player.backend()->position();
     });
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
-    player.setURL(m_tune);
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    player.setSource(m_tune);
 
     for (int round = 1; round <= 2; ++round) {
         const qsizetype before = states.size();
@@ -350,19 +352,19 @@ void tst_MediaPlayer::answeringStoppedWithPlayLoopsTheTune()
     QVERIFY(positionsAtStart.size() >= 3);
     for (qint64 position : positionsAtStart)
         QVERIFY2(position < NearStartMs, qPrintable(QString::number(position)));
-    player.setURL(QString());
+    player.setSource(QString());
 }
 
 void tst_MediaPlayer::clearingTheUrlStopsForGood()
 {
     MediaPlayer player;
     loopOnStop(player);
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
-    player.setURL(m_tune);
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    player.setSource(m_tune);
     QVERIFY(waitForState(states, MediaPlayer::Playing, StartWaitMs));
 
-    player.setURL(QString());
-    QVERIFY(player.URL().isEmpty());
+    player.setSource(QString());
+    QVERIFY(player.source().isEmpty());
     states.clear();
     // Nothing may start again, looping handler or not: watch for a while.
     QTest::qWait(1500);
@@ -374,23 +376,23 @@ void tst_MediaPlayer::clearingTheUrlStopsForGood()
 void tst_MediaPlayer::settingThePathAgainStartsFromTheBeginning()
 {
     MediaPlayer player;
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
-    player.setURL(m_tune);
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    player.setSource(m_tune);
     QVERIFY(waitForState(states, MediaPlayer::Playing, StartWaitMs));
     QTRY_VERIFY_WITH_TIMEOUT(player.backend()->position() >= 500, EndWaitMs);
 
-    player.setURL(QString());
+    player.setSource(QString());
     qint64 positionAtStart = -1;
-    connect(&player, &MediaPlayer::PlayStateChange, this, [&](int state) {
+    connect(&player, &MediaPlayer::playStateChanged, this, [&](int state) {
         if (state == MediaPlayer::Playing)
             positionAtStart = player.backend()->position();
     });
     const qsizetype before = states.size();
-    player.setURL(m_tune);
+    player.setSource(m_tune);
     QVERIFY(waitForState(states, MediaPlayer::Playing, StartWaitMs, before));
     QVERIFY2(positionAtStart >= 0 && positionAtStart < NearStartMs,
              qPrintable(QString::number(positionAtStart)));
-    player.setURL(QString());
+    player.setSource(QString());
 }
 
 void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying_data()
@@ -413,9 +415,9 @@ void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying()
 
     MediaPlayer player;
     loopOnStop(player);
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
     const double cpuBefore = cpuSeconds();
-    player.setURL(path);
+    player.setSource(path);
     // The window in which a retry loop would show itself.
     QTest::qWait(2000);
     const double cpuUsed = cpuSeconds() - cpuBefore;
@@ -424,22 +426,22 @@ void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying()
     QVERIFY2(seen.size() <= 5, describe(seen).constData());
     QVERIFY2(seen.count(MediaPlayer::Playing) == (playsOnce ? 1 : 0), describe(seen).constData());
     QVERIFY2(cpuUsed < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpuUsed)));
-    QCOMPARE(player.URL(), path);
+    QCOMPARE(player.source(), path);
 
     // play() stays without effect until a new path is set...
-    player.controls().play();
+    player.play();
     QVERIFY(!states.wait(300));
     // ...and a good file afterwards plays as usual.
-    player.setURL(m_tune);
+    player.setSource(m_tune);
     QVERIFY(waitForState(states, MediaPlayer::Playing, StartWaitMs, seen.size()));
-    player.setURL(QString());
+    player.setSource(QString());
 }
 
 void tst_MediaPlayer::playWithoutMediaDoesNothing()
 {
     MediaPlayer player;
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
-    player.controls().play();
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    player.play();
     QVERIFY(!states.wait(500));
     QCOMPARE(player.backend()->playbackState(), QMediaPlayer::StoppedState);
 }
@@ -468,8 +470,8 @@ void tst_MediaPlayer::soundIsHeardUntilTheUrlIsCleared()
 
     MediaPlayer player;
     loopOnStop(player);
-    QSignalSpy states(&player, &MediaPlayer::PlayStateChange);
-    player.setURL(QDir(m_dir.path()).absoluteFilePath(file));
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    player.setSource(QDir(m_dir.path()).absoluteFilePath(file));
     QVERIFY(waitForState(states, MediaPlayer::Playing, StartWaitMs));
     for (int round = 1; round <= rounds; ++round) {
         QVERIFY2(waitForState(states, MediaPlayer::Stopped, StartWaitMs + EndWaitMs,
@@ -483,7 +485,7 @@ void tst_MediaPlayer::soundIsHeardUntilTheUrlIsCleared()
     const int loudest = m_sound->loudestSample(HearingMs);
     QVERIFY2(loudest >= Heard, qPrintable(QStringLiteral("loudest sample %1").arg(loudest)));
 
-    player.setURL(QString());
+    player.setSource(QString());
     QTRY_VERIFY_WITH_TIMEOUT(!m_sound->hearsUs(), StartWaitMs);
     QCOMPARE(m_sound->loudestSample(SilenceMs), 0);
 }

@@ -231,18 +231,18 @@ void TestShell::musicButton()
     control<QTimer>(form.get(), "Timer3")->stop();
     const QString tune = m_appDir.path() + u"/bg.mp3";
     QCOMPARE(control<MediaPlayer>(form.get(), "W1")->objectName(), QStringLiteral("W1"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), tune); // set by the load step
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), tune); // set by the load step
     QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("关闭音乐"));
     control<QPushButton>(form.get(), "Command16")->click();
     QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("打开音乐"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), QString());
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), QString());
     control<QPushButton>(form.get(), "Command16")->click();
     QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("关闭音乐"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), tune);
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), tune);
     // Any other caption: the button does nothing.
     control<QPushButton>(form.get(), "Command16")->setText(QStringLiteral("音乐"));
     control<QPushButton>(form.get(), "Command16")->click();
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->URL(), tune);
+    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), tune);
 }
 
 QTEST_MAIN(TestShell)
