@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr QStringView ChooseBirthday = u"请选择您的生日!";
-
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, QPoint place)
 {
     auto *label = new QLabel(parent);
@@ -99,7 +97,8 @@ void Form2::Command1_Click()
     if (!Combo1->currentText().isEmpty() && !Combo2->currentText().isEmpty())
         sign = SignFinder::signForBirthday(m_monthText.toInt(), m_day);
     if (!sign) {
-        Prompt::inform(this, ChooseBirthday.toString(), Prompt::MessageTitle.toString());
+        Prompt::inform(this, SignFinder::ChooseBirthday.toString(),
+                       Prompt::MessageTitle.toString());
         return;
     }
     Prompt::inform(this, SignFinder::birthdayMessage(m_monthText, m_day, *sign),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 
 struct SignInfo;
 
@@ -16,5 +17,8 @@ int daysInMonth(int month);
 
 // "您的生日为:11月23日,星座为射手座!"
 QString birthdayMessage(const QString &monthText, int day, const SignInfo &sign);
+
+// What the finder asks for when the birthday is not chosen whole.
+constexpr QStringView ChooseBirthday = u"请选择您的生日!";
 
 } // namespace SignFinder

@@ -1,5 +1,7 @@
 #include "Placement.h"
 
+#include "WindowFrame.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
@@ -7,13 +9,21 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <optional>
+
 namespace Placement {
 namespace {
 
-QMargins frameOf(const QWidget *window)
+// The size of the window's frame, once the window manager has framed it.
+std::optional<QSize> frameSize(QWidget *window)
 {
     const QWindow *handle = window->windowHandle();
-    return handle && handle->isVisible() ? handle->frameMargins() : QMargins();
+    if (!handle || !handle->isVisible())
+        return std::nullopt;
+    const std::optional<QRect> edge = WindowFrame::onScreen(window);
+    if (!edge || edge->size() == window->size())
+        return std::nullopt;
+    return edge->size();
 }
 
 void place(QWidget *window)
@@ -23,7 +33,7 @@ void place(QWidget *window)
         return;
     // For a window, move() places the frame's top-left corner.
     window->move(
-        centredFrame(screen->availableGeometry(), window->size().grownBy(frameOf(window))));
+        centredFrame(screen->availableGeometry(), frameSize(window).value_or(window->size())));
 }
 
 // Watches a window until the window manager has framed it, however long a
@@ -49,7 +59,7 @@ protected:
         case QEvent::Expose:
         case QEvent::UpdateRequest:
         case QEvent::Paint:
-            if (watched == m_window && !frameOf(m_window).isNull()) {
+            if (watched == m_window && frameSize(m_window)) {
                 m_window->removeEventFilter(this);
                 // Not from inside the window system's own report.
                 QMetaObject::invokeMethod(
@@ -84,7 +94,7 @@ QPoint centredFrame(const QRect &available, QSize frame)
 void centre(QWidget *window)
 {
     place(window);
-    if (frameOf(window).isNull())
+    if (!frameSize(window))
         new FrameWatcher(window);
 }
 

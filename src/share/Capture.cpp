@@ -1,5 +1,7 @@
 #include "Capture.h"
 
+#include "platform/WindowFrame.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,101 +13,12 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <QtGui/qguiapplication_platform.h>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
-#include <optional>
-
 namespace {
 
 // However the screen lags, the picture is taken after this long, as the
 // screen shows the window then.
 constexpr int SettleLimitMs = 3000;
 constexpr int SettlePollMs = 10;
-
-template<typename T>
-using XReply = std::unique_ptr<T, decltype(&std::free)>;
-
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    const XReply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(connection,
-                              xcb_intern_atom(connection, 1, uint16_t(qstrlen(name)), name),
-                              nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
-// Up to `count` 32-bit values of a window property; empty when it is not set.
-QList<quint32> property(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t name,
-                        xcb_atom_t type, uint32_t count)
-{
-    const XReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection,
-                               xcb_get_property(connection, 0, window, name, type, 0, count),
-                               nullptr),
-        &std::free);
-    QList<quint32> values;
-    if (!reply || reply->format != 32)
-        return values;
-    const auto *data = static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
-    for (int i = 0; i < xcb_get_property_value_length(reply.get()) / 4; ++i)
-        values << data[i];
-    return values;
-}
-
-// The outer edge of a top-level window on the screen, frame included, as the
-// X server has it now. Qt learns the frame late and sometimes not until the
-// window next moves; the server knows it as soon as the window manager has
-// drawn it. No value while a window manager runs that has not framed the
-// window yet.
-std::optional<QRect> frameOnX11(QWidget *window)
-{
-    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return window->frameGeometry();
-    xcb_connection_t *connection = x11->connection();
-    const auto id = xcb_window_t(window->winId());
-
-    const XReply<xcb_get_geometry_reply_t> geometry(
-        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr), &std::free);
-    if (!geometry)
-        return std::nullopt;
-    const XReply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(
-            connection, xcb_translate_coordinates(connection, id, geometry->root, 0, 0), nullptr),
-        &std::free);
-    if (!origin)
-        return std::nullopt;
-    QRect frame(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-
-    const bool managed = !property(connection, geometry->root,
-                                   atom(connection, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 1)
-                              .isEmpty();
-    if (managed) {
-        // Left, right, top, bottom; set when the window manager frames the window.
-        const QList<quint32> extents = property(
-            connection, id, atom(connection, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
-        if (extents.size() != 4)
-            return std::nullopt;
-        frame.adjust(-int(extents[0]), -int(extents[2]), int(extents[1]), int(extents[3]));
-    }
-    // The server counts device pixels, the window logical ones.
-    const qreal ratio = window->devicePixelRatioF();
-    return QRect((QPointF(frame.topLeft()) / ratio).toPoint(),
-                 (QSizeF(frame.size()) / ratio).toSize());
-}
-
-// The window's outer edge: the server's answer where there is one, else Qt's.
-QRect frameOf(QWidget *window)
-{
-    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible())
-        return window->frameGeometry();
-    return frameOnX11(window).value_or(window->frameGeometry());
-}
 
 // The window as the screen shows it, frame and all. Only X11 lets a program
 // read the screen; elsewhere, and for a window that is not on show, the
@@ -146,8 +59,7 @@ bool screenShowsWindow(QWidget *window)
 // limit has passed. False if the window went away meanwhile.
 bool waitUntilOnScreen(QWidget *window)
 {
-    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible() ||
-        window->isMinimized())
+    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible() || window->isMinimized())
         return true;
     const QPointer<QWidget> alive(window);
     QElapsedTimer waited;
@@ -156,7 +68,7 @@ bool waitUntilOnScreen(QWidget *window)
         // A popup still open would be part of the picture; one just closed
         // needs the window to repaint what it covered, and a compositor to
         // show that.
-        if (!QApplication::activePopupWidget() && frameOnX11(window) &&
+        if (!QApplication::activePopupWidget() && WindowFrame::onScreen(window) &&
             screenShowsWindow(window))
             return true;
         QEventLoop loop;
@@ -176,7 +88,7 @@ QImage drawWindow(QWidget *window, bool client)
     if (client)
         return contents;
 
-    const QRect frame = frameOf(window);
+    const QRect frame = WindowFrame::outerEdge(window);
     const QPoint offset = window->geometry().topLeft() - frame.topLeft();
     QImage image(frame.size().expandedTo(contents.deviceIndependentSize().toSize()),
                  QImage::Format_RGB32);
@@ -206,7 +118,7 @@ QPixmap CaptureForm(QWidget *form)
     // The size only counts once the frame is there.
     if (!form || !waitUntilOnScreen(form))
         return {};
-    const QSize size = frameOf(form).size();
+    const QSize size = WindowFrame::outerEdge(form).size();
     return CaptureWindow(form, false, 0, 0, size.width(), size.height());
 }
 
@@ -214,7 +126,8 @@ QPixmap CaptureWindow(QWidget *window, bool client, int left, int top, int width
 {
     if (!window || width <= 0 || height <= 0 || !waitUntilOnScreen(window))
         return {};
-    const QPoint origin = client ? window->mapToGlobal(QPoint(0, 0)) : frameOf(window).topLeft();
+    const QPoint origin =
+        client ? window->mapToGlobal(QPoint(0, 0)) : WindowFrame::outerEdge(window).topLeft();
     const QRect area(origin + QPoint(left, top), QSize(width, height));
 
     QImage bitmap = grabFromScreen(window, area);
