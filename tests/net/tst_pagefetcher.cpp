@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -75,6 +76,40 @@ QByteArray sixMegabytes()
         body += line;
     return body;
 }
+
+// A server on a thread of its own, as a remote one would be: the test's
+// thread is then the program's alone.
+class ServerThread
+{
+public:
+    explicit ServerThread(httpkit::Handler handler)
+    {
+        m_context.moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this, handler] {
+                m_server = new httpkit::Server(handler);
+                if (m_server->listen())
+                    m_url = m_server->baseUrl().resolved(QUrl(QStringLiteral("/today.html")));
+            },
+            Qt::BlockingQueuedConnection);
+    }
+    ~ServerThread()
+    {
+        QMetaObject::invokeMethod(
+            &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    QUrl url() const { return m_url; }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+    httpkit::Server *m_server = nullptr;
+    QUrl m_url;
+};
 
 struct Started
 {
@@ -363,13 +398,14 @@ void tst_PageFetcher::endlessAnswerHeadsEndAsFailures_data()
 // program's own thread keeps running meanwhile. Qt's HTTP stack reads such a
 // head to its end with no limit of its own, so the idle limit is what ends
 // it. ZHIWEI_FLOOD_FIGURES=1 runs it with the program's own limits and
-// prints the time and processor it took.
+// prints the time and the processor it took (client and server together).
 void tst_PageFetcher::endlessAnswerHeadsEndAsFailures()
 {
     QFETCH(Delivery, delivery);
-    Started s = serve([delivery](const httpkit::Request &) {
+    const ServerThread flood([delivery](const httpkit::Request &) {
         return withDelivery(Response::html(PageText.toUtf8()), delivery);
     });
+    QVERIFY(flood.url().isValid());
     const bool figures = qEnvironmentVariableIsSet("ZHIWEI_FLOOD_FIGURES");
     PageFetcher fetcher(&m_network);
     if (!figures)
@@ -383,7 +419,7 @@ void tst_PageFetcher::endlessAnswerHeadsEndAsFailures()
     wall.start();
     rusage before{};
     getrusage(RUSAGE_SELF, &before);
-    FetchReply *reply = fetcher.fetch(s.url);
+    FetchReply *reply = fetcher.fetch(flood.url());
     QSignalSpy finished(reply, &FetchReply::finished);
     QVERIFY(finished.wait(figures ? 40'000 : AnswerWaitMs));
     const qint64 elapsed = wall.elapsed();
@@ -396,8 +432,10 @@ void tst_PageFetcher::endlessAnswerHeadsEndAsFailures()
     const FetchResult result = finished.first().first().value<FetchResult>();
     QVERIFY(!result.ok());
     QVERIFY(result.text.isEmpty());
-    // The window's thread ran its timers all along.
-    QVERIFY2(ticks >= elapsed / 20 / 2,
+    // The window's thread ran its timers all along: it was never held for
+    // long, however busy the machine (a tick every 20 ms asked, one every
+    // 200 ms required).
+    QVERIFY2(ticks >= elapsed / 200,
              qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(elapsed)));
     qInfo("ended after %lld ms as error %d, %.2f s of processor", elapsed, int(result.error),
           processor);
