@@ -80,6 +80,60 @@ std::optional<QRect> onScreen(QWidget *window)
                  (QSizeF(frame.size()) / ratio).toSize());
 }
 
+std::optional<Contents> contents(QWidget *window)
+{
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection() || !window->testAttribute(Qt::WA_WState_Created))
+        return std::nullopt;
+    xcb_connection_t *connection = x11->connection();
+    const auto id = xcb_window_t(window->winId());
+
+    // Up to the child of the root: that is what the window manager framed.
+    xcb_window_t outer = id;
+    for (int depth = 0; depth < 8; ++depth) {
+        const XReply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(connection, xcb_query_tree(connection, outer), nullptr),
+            &std::free);
+        if (!tree)
+            return std::nullopt;
+        if (tree->parent == tree->root || tree->parent == XCB_WINDOW_NONE)
+            break;
+        outer = tree->parent;
+    }
+    const XReply<xcb_get_geometry_reply_t> geometry(
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, outer), nullptr),
+        &std::free);
+    const XReply<xcb_translate_coordinates_reply_t> offset(
+        xcb_translate_coordinates_reply(
+            connection, xcb_translate_coordinates(connection, id, outer, 0, 0), nullptr),
+        &std::free);
+    if (!geometry || !offset || geometry->width == 0 || geometry->height == 0)
+        return std::nullopt;
+    // Only the true-colour depths Qt draws in, 32 bits to the pixel.
+    if (geometry->depth != 24 && geometry->depth != 32)
+        return std::nullopt;
+
+    xcb_generic_error_t *error = nullptr;
+    const XReply<xcb_get_image_reply_t> reply(
+        xcb_get_image_reply(connection,
+                            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, outer, 0, 0,
+                                          geometry->width, geometry->height, ~0u),
+                            &error),
+        &std::free);
+    std::free(error);
+    const int width = geometry->width;
+    const int height = geometry->height;
+    if (!reply || xcb_get_image_data_length(reply.get()) < width * height * 4)
+        return std::nullopt;
+    // The frame's see-through corners count as opaque: what matters is colour.
+    const QImage image(xcb_get_image_data(reply.get()), width, height, width * 4,
+                       QImage::Format_RGB32);
+    Contents result{image.copy(), QRect()};
+    const QSize clientSize = (QSizeF(window->size()) * window->devicePixelRatioF()).toSize();
+    result.client = QRect(QPoint(offset->dst_x, offset->dst_y), clientSize);
+    return result;
+}
+
 QRect outerEdge(QWidget *window)
 {
     if (QGuiApplication::platformName() != u"xcb" || !window->isVisible())
