@@ -41,6 +41,21 @@ QList<quint32> property(xcb_connection_t *connection, xcb_window_t window, xcb_a
     return values;
 }
 
+// The window's ancestor just below the root: what the window manager framed
+// it in, or the window itself where it is not reparented.
+xcb_window_t outermost(xcb_connection_t *connection, xcb_window_t window)
+{
+    for (int depth = 0; depth < 8; ++depth) {
+        const XReply<xcb_query_tree_reply_t> tree(
+            xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr),
+            &std::free);
+        if (!tree || tree->parent == tree->root || tree->parent == XCB_WINDOW_NONE)
+            break;
+        window = tree->parent;
+    }
+    return window;
+}
+
 } // namespace
 
 std::optional<QRect> onScreen(QWidget *window)
@@ -70,9 +85,29 @@ std::optional<QRect> onScreen(QWidget *window)
         // Left, right, top, bottom; set when the window manager frames the window.
         const QList<quint32> extents =
             property(connection, id, atom(connection, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
-        if (extents.size() != 4)
-            return std::nullopt;
-        frame.adjust(-int(extents[0]), -int(extents[2]), int(extents[1]), int(extents[3]));
+        if (extents.size() == 4) {
+            frame.adjust(-int(extents[0]), -int(extents[2]), int(extents[1]), int(extents[3]));
+        } else {
+            // The window managers of XWayland under sway and weston never
+            // set the extents. Once the window manager has mapped the
+            // window, whatever holds it is its frame.
+            const XReply<xcb_get_window_attributes_reply_t> attributes(
+                xcb_get_window_attributes_reply(
+                    connection, xcb_get_window_attributes(connection, id), nullptr),
+                &std::free);
+            if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+                return std::nullopt;
+            const xcb_window_t holder = outermost(connection, id);
+            if (holder != id) {
+                const XReply<xcb_get_geometry_reply_t> outer(
+                    xcb_get_geometry_reply(connection, xcb_get_geometry(connection, holder),
+                                           nullptr),
+                    &std::free);
+                if (!outer)
+                    return std::nullopt;
+                frame = QRect(outer->x, outer->y, outer->width, outer->height);
+            }
+        }
     }
     // The server counts device pixels, the window logical ones.
     const qreal ratio = window->devicePixelRatioF();
@@ -88,18 +123,7 @@ std::optional<Contents> contents(QWidget *window)
     xcb_connection_t *connection = x11->connection();
     const auto id = xcb_window_t(window->winId());
 
-    // Up to the child of the root: that is what the window manager framed.
-    xcb_window_t outer = id;
-    for (int depth = 0; depth < 8; ++depth) {
-        const XReply<xcb_query_tree_reply_t> tree(
-            xcb_query_tree_reply(connection, xcb_query_tree(connection, outer), nullptr),
-            &std::free);
-        if (!tree)
-            return std::nullopt;
-        if (tree->parent == tree->root || tree->parent == XCB_WINDOW_NONE)
-            break;
-        outer = tree->parent;
-    }
+    const xcb_window_t outer = outermost(connection, id);
     const XReply<xcb_get_geometry_reply_t> geometry(
         xcb_get_geometry_reply(connection, xcb_get_geometry(connection, outer), nullptr),
         &std::free);
