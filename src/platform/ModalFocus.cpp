@@ -5,9 +5,26 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
+#include <QWindow>
+
+#include <qpa/qplatformwindow.h>
 
 namespace ModalFocus {
 namespace {
+
+// Wayland lets no program raise a window, and sway takes a request for
+// activation as a mere hint. A window shown anew, though, opens on top and
+// takes the focus: so the dialog's surface is shown again, the dialog itself
+// never hidden (that would end its modal loop).
+void showAgain(QWidget *dialog)
+{
+    QWindow *window = dialog->windowHandle();
+    QPlatformWindow *surface = window ? window->handle() : nullptr;
+    if (!surface)
+        return;
+    surface->setVisible(false);
+    surface->setVisible(true);
+}
 
 class Keeper : public QObject
 {
@@ -30,8 +47,9 @@ protected:
                         if (!dialog || !dialog->isVisible() ||
                             QApplication::activeModalWidget() != dialog)
                             return;
-                        // Wayland has no raise: activation brings it forward.
-                        if (!QGuiApplication::platformName().startsWith(u"wayland"))
+                        if (QGuiApplication::platformName().startsWith(u"wayland"))
+                            showAgain(dialog);
+                        else
                             dialog->raise();
                         dialog->activateWindow();
                     },
