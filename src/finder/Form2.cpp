@@ -15,14 +15,14 @@ Form2::Form2(QWidget *parent)
     setWindowIcon(QIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    for (QLabel *unit : {m_ui->Label2, m_ui->Label3})
-        unit->adjustSize();
-
     for (int month = 1; month <= 12; ++month)
         m_ui->Combo1->addItem(QString::number(month));
     // Filling an empty list selects its first row; the birthday starts unchosen.
     m_ui->Combo1->setCurrentIndex(-1);
     WindowFont::pin(this);
+    // Sized to their captions in the window's font.
+    for (QLabel *unit : {m_ui->Label2, m_ui->Label3})
+        unit->adjustSize();
 
     connect(m_ui->Combo1, &QComboBox::activated, this, &Form2::monthChosen);
     connect(m_ui->Combo2, &QComboBox::activated, this, &Form2::dayChosen);

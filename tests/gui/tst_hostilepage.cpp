@@ -181,6 +181,7 @@ void TestHostilePage::hugeValueIsCutToItsColumn()
                                                    colour->contentsRect().width()),
                   colour->parentWidget());
     elided.setTextFormat(Qt::PlainText);
+    elided.setFont(colour->font());
     elided.setGeometry(colour->geometry());
     QVERIFY(elided.text().endsWith(QStringLiteral(u"…")));
     QCOMPARE(colour->grab().toImage(), elided.grab().toImage());
