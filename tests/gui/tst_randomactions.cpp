@@ -62,15 +62,13 @@ void TestRandomActions::initTestCase()
         [this](const httpkit::Request &request) { return m_site.answer(request); });
     QVERIFY(m_server->listen());
 
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    Form1::Environment environment = testEnvironment(m_server->baseUrl());
     environment.appDir = m_appDir.path(); // no tune there: the music fails quietly
     environment.fetchLimits.idleTimeout = std::chrono::milliseconds(300);
     environment.fetchLimits.totalTimeout = std::chrono::milliseconds(500);
     environment.completionDelay = std::chrono::milliseconds(50);
-    m_form = new Form1(environment);
-    control<QTimer>("Timer3")->stop();
-    m_form->show();
+    m_form = openMainWindow(environment);
+    QVERIFY(m_form);
     connect(flowOf(*m_form), &QueryFlow::completed, this, [this] { checkPanel("on completion"); });
 }
 
@@ -160,18 +158,17 @@ void TestRandomActions::randomActions()
         } else if (pick < 66) {
             copy();
         } else if (pick < 68) {
-            whenModal<Form4>(this, [](Form4 *form4) { form4->Command1->click(); });
+            whenModal<Form4>(
+                this, [](Form4 *form4) { controlOf<QPushButton>(form4, "Command1")->click(); });
             control<QAction>("jt")->trigger();
             QTRY_VERIFY(!QApplication::activeModalWidget());
         } else if (pick < 70) {
             const int month = int(m_site.random().bounded(12));
             const int day = int(m_site.random().bounded(28));
             whenModal<Form2>(this, [month, day](Form2 *finder) {
-                finder->Combo1->setCurrentIndex(month);
-                emit finder->Combo1->activated(month);
-                finder->Combo2->setCurrentIndex(day);
-                emit finder->Combo2->activated(day);
-                finder->Command1->click();
+                pickRow(controlOf<QComboBox>(finder, "Combo1"), month);
+                pickRow(controlOf<QComboBox>(finder, "Combo2"), day);
+                controlOf<QPushButton>(finder, "Command1")->click();
             });
             control<QPushButton>("Command17")->click();
         } else if (pick < 74) {
