@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+    # the native interface of Qt's platforms, and the Wayland client library
+    qt6-base-private-dev libwayland-dev
     qt6-svg-dev libqt6svg6 libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
     # the capture asks the X server where the window manager's frame is
     libxcb1-dev
@@ -34,7 +36,7 @@ packages=(
     # pointer built from its protocol)
     mutter kwin-wayland sway xwayland qt6-wayland
     pipewire pipewire-bin pipewire-pulse wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
-    grim wtype wl-clipboard python3-dbus libwayland-dev wayland-protocols
+    grim wtype wl-clipboard python3-dbus wayland-protocols
     # the Debian package: cpack's dependency scan and the menu entry's check;
     # lintian, hardening-check (devscripts), the AppStream validator, and
     # systemd's unit checker and socket hand-over for the offline service
