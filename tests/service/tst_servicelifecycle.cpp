@@ -3,13 +3,11 @@
 // its own once idle, and how it tells who holds a port.
 
 #include "FortuneService.h"
+#include "HttpClient.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -30,12 +28,6 @@ constexpr quint16 ActivationPort = ZHIWEI_ACTIVATION_TEST_PORT;
 constexpr int WaitMs = 15000;
 
 enum class Holder { Nothing, Service, OtherHttpServer, HangsUpAtOnce };
-
-struct Answer
-{
-    int status = 0;
-    QByteArray body;
-};
 
 // Processes running `executable` whose command line holds `word`: a folder
 // of the test's own, so the service of another test never counts.
@@ -89,11 +81,11 @@ private:
     void start(QProcess &process, const QString &executable, const QStringList &arguments);
     // Waits until the process has said `line`.
     bool said(QProcess &process, const QByteArray &line, int timeoutMs = WaitMs);
-    Answer get(quint16 port, const QByteArray &path);
+    httpkit::Answer get(quint16 port, const QByteArray &path);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::list<QProcess> m_processes; // ended by cleanup() if a row did not
-    QNetworkAccessManager m_network;
+    httpkit::Client m_client{std::chrono::milliseconds(WaitMs)};
     quint16 m_port = 0;
     QMap<QProcess *, QByteArray> m_output;
 };
@@ -103,7 +95,6 @@ void ServiceLifecycleTest::init()
     QVERIFY(QFile::exists(Executable));
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_network.setProxy(QNetworkProxy::NoProxy);
     m_port = 0;
 }
 
@@ -150,19 +141,9 @@ bool ServiceLifecycleTest::said(QProcess &process, const QByteArray &line, int t
            hasSaid();
 }
 
-Answer ServiceLifecycleTest::get(quint16 port, const QByteArray &path)
+httpkit::Answer ServiceLifecycleTest::get(quint16 port, const QByteArray &path)
 {
-    QNetworkRequest request(
-        QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port) + QString::fromLatin1(path)));
-    request.setTransferTimeout(WaitMs);
-    std::unique_ptr<QNetworkReply> reply(m_network.get(request));
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    Answer answer;
-    if (!reply->isFinished() && !finished.wait(WaitMs))
-        return answer;
-    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    answer.body = reply->readAll();
-    return answer;
+    return m_client.get(httpkit::localUrl(port, path));
 }
 
 void ServiceLifecycleTest::servesTheSocketSystemdHandsOver()
@@ -186,7 +167,7 @@ void ServiceLifecycleTest::servesTheSocketSystemdHandsOver()
     QTRY_VERIFY_WITH_TIMEOUT((announced += process.readAllStandardError()).contains("Listening on"),
                              WaitMs);
 
-    const Answer notice = get(ActivationPort, "/kwgamejc/xz/jc.txt");
+    const httpkit::Answer notice = get(ActivationPort, "/kwgamejc/xz/jc.txt");
     QCOMPARE(notice.status, 200);
     QCOMPARE(notice.body, QByteArray("V2"));
     QVERIFY(said(process, "listening on http://127.0.0.1:" + QByteArray::number(ActivationPort)));

@@ -5,6 +5,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <sys/resource.h>
+
 namespace http {
 namespace {
 
@@ -21,11 +24,21 @@ Server::Server(Handler handler, QObject *parent)
 Server::Server(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
+    , m_maxConnections(defaultMaxConnections())
 {
     connect(m_server, &QTcpServer::newConnection, this, &Server::acceptConnections);
+    connect(m_server, &QTcpServer::acceptError, this, &Server::acceptFailed);
 }
 
 Server::~Server() = default;
+
+int Server::defaultMaxConnections()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 4096;
+    return int(std::clamp<rlim_t>(limit.rlim_cur / 2, 16, 4096));
+}
 
 bool Server::listen(const QHostAddress &address, quint16 port)
 {
@@ -59,25 +72,74 @@ void Server::setHandler(Handler handler)
 
 int Server::openConnections() const
 {
-    return int(findChildren<QTcpSocket *>().size());
+    return int(m_connections.size());
 }
 
 void Server::acceptConnections()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        // Full: the oldest connection still sending its head makes room, so
+        // whoever holds connections open cannot lock a newcomer out. With
+        // every place taken by answers on their way, the newcomer waits
+        // for none of them and is closed.
+        if (m_connections.size() >= m_maxConnections) {
+            if (m_unfinished.isEmpty()) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            close(m_unfinished.first());
+        }
         socket->setParent(this);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // Bytes beyond a head are never needed: once this much waits unread,
+        // the socket stops reading and the sender is held back by TCP itself.
+        socket->setReadBufferSize(MaxHeadBytes);
+        m_connections.insert(socket);
+        m_unfinished.append(socket);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            forget(socket);
+            socket->deleteLater();
+        });
+        connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
+        QTimer::singleShot(m_headDeadline, socket, [this, socket] {
+            if (m_unfinished.contains(socket))
+                close(socket);
+        });
+        if (socket->bytesAvailable() > 0)
+            readRequest(socket);
     }
+}
+
+// Out of descriptors (or another resource): a while without accepting, in
+// which connections end and free theirs, instead of failing again at once.
+void Server::acceptFailed()
+{
+    m_server->pauseAccepting();
+    QTimer::singleShot(AcceptPause, m_server, [server = m_server] { server->resumeAccepting(); });
+}
+
+void Server::close(QTcpSocket *socket)
+{
+    forget(socket);
+    disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    socket->deleteLater();
+}
+
+void Server::forget(QTcpSocket *socket)
+{
+    m_connections.remove(socket);
+    m_unfinished.removeOne(socket);
 }
 
 void Server::readRequest(QTcpSocket *socket)
 {
-    QByteArray pending = socket->property(PendingProperty).toByteArray() + socket->readAll();
-    const qsizetype end = pending.indexOf("\r\n\r\n");
-    if (end < 0) {
+    const QByteArray pending = socket->property(PendingProperty).toByteArray() + socket->readAll();
+    const Request::HeadScan scan = Request::scanHead(pending);
+    if (scan.state == Request::HeadState::Incomplete) {
         if (pending.size() > MaxHeadBytes)
-            socket->abort();
+            close(socket);
         else
             socket->setProperty(PendingProperty, pending);
         return;
@@ -85,15 +147,23 @@ void Server::readRequest(QTcpSocket *socket)
     // One request per connection: every answer says Connection: close.
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
     socket->setProperty(PendingProperty, QVariant());
+    m_unfinished.removeOne(socket);
 
-    const std::optional<Request> request = Request::fromHead(pending.left(end + 2));
+    const std::optional<Request> request = scan.state == Request::HeadState::Complete
+                                               ? Request::fromHead(pending.left(scan.headSize))
+                                               : std::nullopt;
     if (!request) {
-        socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
+        badRequest(socket);
         return;
     }
     emit requestReceived(*request);
     answer(socket, *request);
+}
+
+void Server::badRequest(QTcpSocket *socket)
+{
+    socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->disconnectFromHost();
 }
 
 void Server::answer(QTcpSocket *socket, const Request &request)

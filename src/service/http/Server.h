@@ -4,9 +4,12 @@
 #include "Response.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 
 class QTcpServer;
@@ -15,7 +18,11 @@ class QTcpSocket;
 namespace http {
 
 // A small HTTP/1.1 server: one request a connection, read up to a size
-// limit, answered whole, at once or after the answer's delay.
+// limit, answered whole, at once or after the answer's delay. Shared by
+// every user of the machine, so no client may keep it from the others: a
+// head must come whole within a deadline, open connections are capped (the
+// oldest unfinished one makes room for a newcomer), and an accept that
+// fails (no descriptor left) pauses accepting instead of retrying at once.
 class Server : public QObject
 {
     Q_OBJECT
@@ -35,8 +42,18 @@ public:
     void setHandler(Handler handler);
     int openConnections() const;
 
-    // A request head is cut off past this many bytes.
+    void setHeadDeadline(std::chrono::milliseconds deadline) { m_headDeadline = deadline; }
+    std::chrono::milliseconds headDeadline() const { return m_headDeadline; }
+    void setMaxConnections(int count) { m_maxConnections = std::max(1, count); }
+    int maxConnections() const { return m_maxConnections; }
+
+    // A request head is cut off past this many bytes; what a client sends
+    // after its head is kept to the same bound.
     static constexpr qsizetype MaxHeadBytes = 64 * 1024;
+    static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
+    static constexpr std::chrono::milliseconds AcceptPause{250};
+    // Half the process's descriptor limit, so the server never meets it.
+    static int defaultMaxConnections();
 
 signals:
     void requestReceived(const http::Request &request);
@@ -51,10 +68,18 @@ protected:
 
 private:
     void acceptConnections();
+    void acceptFailed();
     void readRequest(QTcpSocket *socket);
+    void badRequest(QTcpSocket *socket);
+    void close(QTcpSocket *socket);
+    void forget(QTcpSocket *socket);
 
     QTcpServer *m_server;
     Handler m_handler;
+    std::chrono::milliseconds m_headDeadline = DefaultHeadDeadline;
+    int m_maxConnections;
+    QSet<QTcpSocket *> m_connections;
+    QList<QTcpSocket *> m_unfinished; // head not yet whole, oldest first
 };
 
 } // namespace http
