@@ -18,8 +18,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <grp.h>
 #include <list>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +30,7 @@ const QString Executable = QStringLiteral(ZHIWEI_SERVICE_EXE);
 constexpr quint16 ActivationPort = ZHIWEI_ACTIVATION_TEST_PORT;
 constexpr int WaitMs = 15000;
 
-enum class Holder { Nothing, Service, OtherHttpServer, HangsUpAtOnce };
+enum class Holder { Nothing, Service, OtherHttpServer, HangsUpAtOnce, NeverAnswers, NobodysService };
 
 // Processes running `executable` whose command line holds `word`: a folder
 // of the test's own, so the service of another test never counts.
@@ -191,6 +194,13 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort_data()
         << Holder::OtherHttpServer << 2 << "another program holds it";
     QTest::newRow("a program that hangs up at once")
         << Holder::HangsUpAtOnce << 2 << "another program holds it";
+    // A flooded service looks the same: a busy port is not a foreign one.
+    QTest::newRow("a program that never answers")
+        << Holder::NeverAnswers << 3 << "no answer within 5 s";
+    // Its answers would be this service's own, header and all: the owner of
+    // the socket tells, and the port is not asked.
+    QTest::newRow("the service, run by another user")
+        << Holder::NobodysService << 4 << "held by another user, nobody (uid 65534)";
 }
 
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
@@ -202,6 +212,9 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     FortuneService service;
     QTcpServer other;
     quint16 port = 0;
+    const passwd *nobody = ::getpwnam("nobody");
+    if (holder == Holder::NobodysService && (::geteuid() != 0 || !nobody || nobody->pw_uid != 65534))
+        QSKIP("Starting a service as another user (nobody, uid 65534) needs root");
     switch (holder) {
     case Holder::Nothing: {
         QTcpServer taken;
@@ -213,13 +226,28 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
         QVERIFY(service.listen());
         port = service.port();
         break;
+    case Holder::NobodysService: {
+        QProcess &squatter = m_processes.emplace_back();
+        squatter.setChildProcessModifier([uid = nobody->pw_uid, gid = nobody->pw_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        });
+        start(squatter, Executable, {QStringLiteral("--port"), QStringLiteral("0")});
+        if (QTest::currentTestFailed())
+            return;
+        port = m_port;
+        break;
+    }
     case Holder::OtherHttpServer:
     case Holder::HangsUpAtOnce:
+    case Holder::NeverAnswers:
         QVERIFY(other.listen(QHostAddress::LocalHost));
         port = other.serverPort();
         connect(&other, &QTcpServer::newConnection, &other, [&other, holder] {
             QTcpSocket *socket = other.nextPendingConnection();
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (holder == Holder::NeverAnswers)
+                return;
             if (holder == Holder::OtherHttpServer)
                 socket->write("HTTP/1.1 200 OK\r\nServer: nginx\r\nContent-Length: 0\r\n"
                               "Connection: close\r\n\r\n");
