@@ -1,17 +1,23 @@
 #include "Server.h"
 
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace http {
 namespace {
 
 const char *const PendingProperty = "http.pending";
+// Accepted in one go before the event loop gets a turn again.
+constexpr int AcceptBatch = 64;
 
 } // namespace
 
@@ -25,10 +31,7 @@ Server::Server(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
     , m_maxConnections(defaultMaxConnections())
-{
-    connect(m_server, &QTcpServer::newConnection, this, &Server::acceptConnections);
-    connect(m_server, &QTcpServer::acceptError, this, &Server::acceptFailed);
-}
+{}
 
 Server::~Server() = default;
 
@@ -42,12 +45,26 @@ int Server::defaultMaxConnections()
 
 bool Server::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server->listen(address, port);
+    return startAccepting(m_server->listen(address, port));
 }
 
 bool Server::adopt(qintptr socketDescriptor)
 {
-    return m_server->setSocketDescriptor(socketDescriptor);
+    return startAccepting(m_server->setSocketDescriptor(socketDescriptor));
+}
+
+// Qt 6.4's QTcpServer, out of descriptors, fails to accept on every turn
+// of the event loop and never says so: it would spin a core. It keeps the
+// listening socket; the accepting is done here.
+bool Server::startAccepting(bool listening)
+{
+    if (!listening)
+        return false;
+    m_server->pauseAccepting();
+    delete m_acceptable;
+    m_acceptable = new QSocketNotifier(m_server->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_acceptable, &QSocketNotifier::activated, this, &Server::acceptConnections);
+    return true;
 }
 
 quint16 Server::port() const
@@ -77,20 +94,42 @@ int Server::openConnections() const
 
 void Server::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+    const int listener = int(m_server->socketDescriptor());
+    for (int i = 0; i < AcceptBatch; ++i) {
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // Out of descriptors (or another resource): the oldest
+            // unfinished connection gives its descriptor up, and the next
+            // one waiting is taken at once. With none to close, accepting
+            // waits a moment instead of failing again on every turn.
+            if (m_unfinished.isEmpty()) {
+                pauseAccepting();
+                return;
+            }
+            close(m_unfinished.first());
+            continue;
+        }
         // Full: the oldest connection still sending its head makes room, so
         // whoever holds connections open cannot lock a newcomer out. With
         // every place taken by answers on their way, the newcomer waits
         // for none of them and is closed.
         if (m_connections.size() >= m_maxConnections) {
             if (m_unfinished.isEmpty()) {
-                socket->abort();
-                socket->deleteLater();
+                ::close(fd);
                 continue;
             }
             close(m_unfinished.first());
         }
-        socket->setParent(this);
+        auto *socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete socket;
+            continue;
+        }
         // Bytes beyond a head are never needed: once this much waits unread,
         // the socket stops reading and the sender is held back by TCP itself.
         socket->setReadBufferSize(MaxHeadBytes);
@@ -106,17 +145,15 @@ void Server::acceptConnections()
             if (m_unfinished.contains(socket))
                 close(socket);
         });
-        if (socket->bytesAvailable() > 0)
-            readRequest(socket);
     }
 }
 
-// Out of descriptors (or another resource): a while without accepting, in
-// which connections end and free theirs, instead of failing again at once.
-void Server::acceptFailed()
+void Server::pauseAccepting()
 {
-    m_server->pauseAccepting();
-    QTimer::singleShot(AcceptPause, m_server, [server = m_server] { server->resumeAccepting(); });
+    m_acceptable->setEnabled(false);
+    QTimer::singleShot(AcceptPause, m_acceptable, [notifier = m_acceptable] {
+        notifier->setEnabled(true);
+    });
 }
 
 void Server::close(QTcpSocket *socket)

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
@@ -51,7 +52,7 @@ public:
     // after its head is kept to the same bound.
     static constexpr qsizetype MaxHeadBytes = 64 * 1024;
     static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
-    static constexpr std::chrono::milliseconds AcceptPause{250};
+    static constexpr std::chrono::milliseconds AcceptPause{100};
     // Half the process's descriptor limit, so the server never meets it.
     static int defaultMaxConnections();
 
@@ -67,14 +68,16 @@ protected:
     static void later(QTcpSocket *socket, int delayMs, std::function<void(QTcpSocket *)> deliver);
 
 private:
+    bool startAccepting(bool listening);
     void acceptConnections();
-    void acceptFailed();
+    void pauseAccepting();
     void readRequest(QTcpSocket *socket);
     void badRequest(QTcpSocket *socket);
     void close(QTcpSocket *socket);
     void forget(QTcpSocket *socket);
 
-    QTcpServer *m_server;
+    QTcpServer *m_server;          // listens; the accepting is ours
+    QSocketNotifier *m_acceptable = nullptr;
     Handler m_handler;
     std::chrono::milliseconds m_headDeadline = DefaultHeadDeadline;
     int m_maxConnections;
