@@ -141,7 +141,7 @@ void Server::acceptConnections()
         });
         connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
-        QTimer::singleShot(m_headDeadline, socket, [this, socket] {
+        QTimer::singleShot(HeadDeadline, socket, [this, socket] {
             if (m_unfinished.contains(socket))
                 close(socket);
         });

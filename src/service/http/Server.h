@@ -21,9 +21,10 @@ namespace http {
 // A small HTTP/1.1 server: one request a connection, read up to a size
 // limit, answered whole, at once or after the answer's delay. Shared by
 // every user of the machine, so no client may keep it from the others: a
-// head must come whole within a deadline, open connections are capped (the
-// oldest unfinished one makes room for a newcomer), and an accept that
-// fails (no descriptor left) pauses accepting instead of retrying at once.
+// head must come whole within a deadline, open connections are capped and
+// the oldest unfinished one makes room for a newcomer (also when accept()
+// finds no descriptor left), and with nothing to make room with accepting
+// pauses a moment instead of failing again at once.
 class Server : public QObject
 {
     Q_OBJECT
@@ -43,15 +44,10 @@ public:
     void setHandler(Handler handler);
     int openConnections() const;
 
-    void setHeadDeadline(std::chrono::milliseconds deadline) { m_headDeadline = deadline; }
-    std::chrono::milliseconds headDeadline() const { return m_headDeadline; }
-    void setMaxConnections(int count) { m_maxConnections = std::max(1, count); }
-    int maxConnections() const { return m_maxConnections; }
-
     // A request head is cut off past this many bytes; what a client sends
     // after its head is kept to the same bound.
     static constexpr qsizetype MaxHeadBytes = 64 * 1024;
-    static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
+    static constexpr std::chrono::milliseconds HeadDeadline{10000};
     static constexpr std::chrono::milliseconds AcceptPause{100};
     // Half the process's descriptor limit, so the server never meets it.
     static int defaultMaxConnections();
@@ -79,8 +75,7 @@ private:
     QTcpServer *m_server;          // listens; the accepting is ours
     QSocketNotifier *m_acceptable = nullptr;
     Handler m_handler;
-    std::chrono::milliseconds m_headDeadline = DefaultHeadDeadline;
-    int m_maxConnections;
+    const int m_maxConnections;
     QSet<QTcpSocket *> m_connections;
     QList<QTcpSocket *> m_unfinished; // head not yet whole, oldest first
 };
