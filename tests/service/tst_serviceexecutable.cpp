@@ -286,6 +286,12 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     QFETCH(int, held);
     const int Held = held;
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
+#ifdef __SANITIZE_ADDRESS__
+    // UndefinedBehaviorSanitizer checks an object's type through a pipe of
+    // its own: with no descriptor left it finds every object invalid.
+    if (descriptors < 64)
+        QSKIP("Under the sanitizers a process out of descriptors fails their own checks");
+#endif
     if (!raiseOwnDescriptorLimit(rlim_t(Held) + 256))
         QSKIP("This test cannot hold its connections: raise its hard descriptor limit");
     m_process->setChildProcessModifier([descriptors] {
