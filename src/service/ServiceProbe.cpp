@@ -56,17 +56,12 @@ QByteArray table(const char *path)
 
 } // namespace
 
-QList<uid_t> listenerOwners(quint16 port, const QByteArray &tcp, const QByteArray &tcp6)
-{
-    QList<uid_t> owners;
-    collect(port, tcp, owners);
-    collect(port, tcp6, owners);
-    return owners;
-}
-
 QList<uid_t> listenerOwners(quint16 port)
 {
-    return listenerOwners(port, table("/proc/net/tcp"), table("/proc/net/tcp6"));
+    QList<uid_t> owners;
+    collect(port, table("/proc/net/tcp"), owners);
+    collect(port, table("/proc/net/tcp6"), owners);
+    return owners;
 }
 
 bool trusted(uid_t owner)

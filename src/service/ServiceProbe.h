@@ -29,8 +29,7 @@ struct Verdict
 
 // The owners of the sockets listening where a connection to 127.0.0.1:port
 // arrives (127.0.0.1 or any address, IPv4 or IPv6), from /proc/net/tcp and
-// /proc/net/tcp6 or the given tables.
-QList<uid_t> listenerOwners(quint16 port, const QByteArray &tcp, const QByteArray &tcp6);
+// /proc/net/tcp6.
 QList<uid_t> listenerOwners(quint16 port);
 
 // Root (systemd's socket units), the service's own system user, and the
