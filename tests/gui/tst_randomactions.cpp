@@ -7,6 +7,7 @@
 
 #include "HttpServer.h"
 #include "RandomSite.h"
+#include "WaitUntil.h"
 #include "WindowKit.h"
 
 #include <QAction>
@@ -161,7 +162,7 @@ void TestRandomActions::randomActions()
             whenModal<Form4>(
                 this, [](Form4 *form4) { controlOf<QPushButton>(form4, "Command1")->click(); });
             control<QAction>("jt")->trigger();
-            QTRY_VERIFY(!QApplication::activeModalWidget());
+            QVERIFY(waitUntil([] { return !QApplication::activeModalWidget(); }, 5000));
         } else if (pick < 70) {
             const int month = int(m_site.random().bounded(12));
             const int day = int(m_site.random().bounded(28));
@@ -177,11 +178,13 @@ void TestRandomActions::randomActions()
             // Until the query under way has ended, however busy the machine.
             QueryFlow *flow = flowOf(*m_form);
             const auto timers = flow->findChildren<QTimer *>();
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !flow->isFetching() &&
-                    std::none_of(timers.begin(), timers.end(),
-                                 [](QTimer *timer) { return timer->isActive(); }),
-                10000);
+            QVERIFY(waitUntil(
+                [flow, &timers] {
+                    return !flow->isFetching() &&
+                           std::none_of(timers.begin(), timers.end(),
+                                        [](QTimer *timer) { return timer->isActive(); });
+                },
+                10000));
         } else {
             QTest::qWait(int(m_site.random().bounded(25)));
         }

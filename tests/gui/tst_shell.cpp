@@ -95,8 +95,7 @@ void TestShell::cleanup()
 
 Form1 *TestShell::makeForm()
 {
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    Form1::Environment environment = testEnvironment(m_server->baseUrl());
     environment.appDir = m_appDir.path();
     environment.completionDelay = std::chrono::milliseconds(0);
     environment.endProgram = [this] {
