@@ -28,6 +28,8 @@ packages=(
     # the end-to-end suite: window properties, a session bus with the
     # accessibility tree read from Debian's python3, and xdg-open for the browser
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
+    # the launcher tells the person on the desktop when another user holds the port
+    zenity
     # the desktop theme of GNOME-like desktops, whose font the layout must withstand
     qt6-gtk-platformtheme
     # the desktops people run: GNOME's, KDE's and sway's compositors headless,
