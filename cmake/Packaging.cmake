@@ -204,7 +204,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6svg6, gstreamer1.0-plugins-good, fonts-wqy-microhei | fonts-noto-cjk")
 # The Chinese buttons of the message boxes come from Qt's own translations.
-# The forum links open through xdg-open.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils")
+# The forum links open through xdg-open. The launcher tells the person on the
+# desktop, through zenity or kdialog, when another user holds the service's port.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils, zenity | kdialog")
+# In a Wayland session the program runs through XWayland, as Debian's GNOME
+# and Plasma run Qt programs: there mutter's own title bar is in the window
+# picture. With Qt's Wayland platform installed it runs natively, as well.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
 include(CPack)

@@ -5,6 +5,8 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
+#include <unistd.h>
+
 Q_LOGGING_CATEGORY(lcMedia, "zhiwei.media", QtWarningMsg)
 
 namespace {
@@ -53,8 +55,11 @@ void MediaPlayer::setSource(const QString &path)
         return;
     }
     report(Transitioning);
+    // Only a regular file of the running user's or root's: a named pipe
+    // would hold the player in open() for good, and in a folder others may
+    // write to, a file someone else left is theirs to choose.
     const QFileInfo file(path);
-    if (!file.isFile()) {
+    if (!file.isFile() || (file.ownerId() != ::geteuid() && file.ownerId() != 0)) {
         giveUp();
         return;
     }

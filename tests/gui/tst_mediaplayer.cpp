@@ -10,6 +10,9 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QTest>
 #include <QUrl>
 
@@ -180,6 +183,8 @@ private slots:
     void answeringStoppedWithPlayLoopsTheTune();
     void clearingTheUrlStopsForGood();
     void settingThePathAgainStartsFromTheBeginning();
+    void fileNotOursIsNeverOpened_data();
+    void fileNotOursIsNeverOpened();
     void unplayableFileStaysSilentWithoutRetrying_data();
     void unplayableFileStaysSilentWithoutRetrying();
     void playWithoutMediaDoesNothing();
@@ -221,6 +226,16 @@ void tst_MediaPlayer::initTestCase()
                         QStringLiteral("0.02"), QStringLiteral("sine"), QStringLiteral("440")});
     QVERIFY(process.waitForFinished(30'000));
     QCOMPARE(process.exitCode(), 0);
+
+    // A good tune, but someone else's: in a folder others may write to, not
+    // ours to play. Only root can give a file away; elsewhere it stays ours.
+    const QString others = m_dir.filePath(QStringLiteral("others.mp3"));
+    QVERIFY(QFile::copy(m_tune, others));
+    if (::geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(others).constData(), 65534, 65534), 0);
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("pipe.mp3"))).constData(),
+                      0600),
+             0);
 
     QFile noise(m_dir.filePath(QStringLiteral("noise.mp3")));
     QVERIFY(noise.open(QIODevice::WriteOnly));
@@ -375,6 +390,28 @@ void tst_MediaPlayer::settingThePathAgainStartsFromTheBeginning()
     QVERIFY2(positionAtStart >= 0 && positionAtStart < NearStartMs,
              qPrintable(QString::number(positionAtStart)));
     player.setSource(QString());
+}
+
+void tst_MediaPlayer::fileNotOursIsNeverOpened_data()
+{
+    QTest::addColumn<QString>("file");
+    // Opened, a pipe would hold the player for good.
+    QTest::newRow("a named pipe") << QStringLiteral("pipe.mp3");
+    if (::geteuid() == 0)
+        QTest::newRow("a tune another user left") << QStringLiteral("others.mp3");
+}
+
+void tst_MediaPlayer::fileNotOursIsNeverOpened()
+{
+    QFETCH(QString, file);
+    MediaPlayer player;
+    QSignalSpy states(&player, &MediaPlayer::playStateChanged);
+    player.setSource(m_dir.filePath(file));
+    // Refused before the backend sees it, and said at once, as for a missing file.
+    QVERIFY(player.backend()->source().isEmpty());
+    QCOMPARE(statesOf(states).constLast(), int(MediaPlayer::Ready));
+    player.play();
+    QCOMPARE(player.backend()->playbackState(), QMediaPlayer::StoppedState);
 }
 
 void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying_data()

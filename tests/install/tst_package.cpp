@@ -406,6 +406,9 @@ void TstPackage::controlField_data()
                                               << "\n.{20,}";
     QTest::newRow("recommends xdg-utils, which opens the forums") << "Recommends"
                                                                   << "(^|, )xdg-utils(,|$)";
+    QTest::newRow("recommends a dialog for the launcher's warning")
+        << "Recommends"
+        << "(^|, )zenity \\| kdialog(,|$)";
 }
 
 void TstPackage::controlField()
