@@ -1,0 +1,1036 @@
+"""知微阁 on the desktops people run: the built program under a real Wayland
+compositor (mutter, sway, KWin) that the test starts headless, on native
+Wayland or through XWayland, with PipeWire for the sound and the offline
+fortune service, all in a network namespace and runtime folder of the row's
+own. One row a run:
+
+  wayland_e2e.py ROW --program P --service S --port N --pointer VP --shots DIR
+
+The rows are data (ROWS); every row runs the same checks, each of which says
+what it saw; pictures of what failed go to DIR. Exits 77 when a tool it
+drives is missing.
+"""
+
+import argparse
+import datetime
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import pictures
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+
+WIDTH, HEIGHT = 1280, 800
+# sway refuses to run as root; its rows run as this user, which every Debian
+# system has.
+UNPRIVILEGED = "nobody"
+
+MAIN_TITLE = "澄川知微阁 V2"
+SPLASH_TITLE = "Form3"
+MESSAGE_TITLE = "Kw系列软件"
+FINDER_TITLE = "星座判断"
+PICTURE_TITLE = "截图窗口"
+CHOOSE_YOUR_SIGN = "请选择您的星座查看运势.."
+FINDER_PROMPT = "本辅助可帮助您在不知道星座的情况下进行星座判断!"
+EXIT_PROMPT = "是否退出并到论坛可以下载更多阿澈的原创免费软件?"
+
+MAIN_SIZE = (747, 484)
+SPLASH_SIZE = (599, 392)
+# In the main window's client area (as the e2e suite places them).
+FIRST_SIGN = (16 + 16 + 36, 152 + 40 + 16)
+SHARE_LABEL = (312 + 216 + 12, 16 + 168 + 6)
+SHARE_MENU_AT = (501, 200)
+FINDER_BUTTON = (312 + 8 + 36, 352 + 16 + 20)
+MUSIC_BUTTON = (312 + 88 + 36, 352 + 16 + 20)
+EXIT_BUTTON = (312 + 336 + 36, 352 + 16 + 20)
+# Of the main window, away from every control and from where a centred
+# dialog lies.
+BARE_SPOT = (8, 470)
+
+TIMEOUT = 30
+
+
+class Row:
+    def __init__(self, compositor, platform, user=None):
+        self.compositor, self.platform, self.user = compositor, platform, user
+
+
+ROWS = {
+    "mutter_native": Row("mutter", "wayland"),
+    "mutter_xwayland": Row("mutter", "xcb"),
+    "sway_native": Row("sway", "wayland", UNPRIVILEGED),
+    "sway_xwayland": Row("sway", "xcb", UNPRIVILEGED),
+    "kwin_xwayland": Row("kwin", "xcb"),
+}
+
+COMMON_TOOLS = ["unshare", "setpriv", "ip", "mount", "dbus-run-session", "pipewire",
+                "wireplumber", "pipewire-pulse", "pactl", "parec", "Xwayland"]
+TOOLS = {
+    "mutter": ["mutter", "gst-launch-1.0"],
+    "sway": ["sway", "swaymsg", "grim", "wtype", "wl-paste"],
+    "kwin": ["kwin_wayland"],
+    "xcb": ["xdotool", "xwininfo", "xprop", "xclip", "xwd"],
+    "wayland": [],
+}
+PYTHON_MODULES = {"dbus": "python3-dbus", "gi": "python3-gi"}
+
+_started = []
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def until(probe, timeout, what):
+    deadline = time.monotonic() + timeout
+    pause = 0.05
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"gave up after {timeout} s waiting for {what}")
+        time.sleep(pause)
+        pause = min(pause * 1.5, 0.3)
+
+
+class Failure(Exception):
+    pass
+
+
+def start(args, env, logfile, **options):
+    process = subprocess.Popen(args, env=env, stdout=logfile, stderr=subprocess.STDOUT,
+                               start_new_session=True, **options)
+    _started.append(process)
+    return process
+
+
+def run(args, env, timeout=30, stdin=None):
+    done = subprocess.run(args, env=env, capture_output=True, timeout=timeout, input=stdin,
+                          check=False)
+    if done.returncode != 0:
+        raise Failure(f"{' '.join(args)} exited {done.returncode}: "
+                      f"{done.stderr.decode(errors='replace')[-400:]}")
+    return done.stdout
+
+
+def stop_all():
+    for process in reversed(_started):
+        if process.poll() is None:
+            try:
+                os.killpg(process.pid, signal.SIGTERM)
+            except (ProcessLookupError, PermissionError):
+                pass
+    for process in reversed(_started):
+        try:
+            process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except (ProcessLookupError, PermissionError):
+                pass
+            process.wait()
+
+
+def overlap(one, two):
+    """The share of rectangle one that lies inside rectangle two."""
+    left, top = max(one[0], two[0]), max(one[1], two[1])
+    right = min(one[0] + one[2], two[0] + two[2])
+    bottom = min(one[1] + one[3], two[1] + two[3])
+    if right <= left or bottom <= top:
+        return 0.0
+    return (right - left) * (bottom - top) / (one[2] * one[3])
+
+
+# ------------------------------------------------------------ the session
+
+
+class Session:
+    """What every row has: its runtime folder, the session bus it runs in,
+    PipeWire with a null sink, and the environment the program gets."""
+
+    def __init__(self, folder, shots):
+        self.folder, self.shots = folder, shots
+        self.logs = open(os.path.join(shots, "session.log"), "w")
+        self.env = {
+            name: value for name, value in os.environ.items()
+            if not name.startswith(("LC_", "XDG_", "KDE_", "GNOME_", "QT_", "WAYLAND_", "WLR_",
+                                    "SWAY", "PULSE_", "PIPEWIRE_"))
+            and name not in ("DISPLAY", "XAUTHORITY", "LANG", "LANGUAGE", "DESKTOP_SESSION")
+        }
+        self.env.update(HOME=folder, XDG_RUNTIME_DIR=folder, LC_ALL="C.UTF-8",
+                        LANG="C.UTF-8")
+
+    def start_sound(self):
+        for name in ("pipewire", "wireplumber", "pipewire-pulse"):
+            start([name], self.env, self.logs)
+        self.pulse = f"unix:{self.folder}/pulse/native"
+        until(lambda: self.pactl("info"), TIMEOUT, "pipewire-pulse")
+        # A sink with nothing behind it, whose monitor gives back what played.
+        if self.pactl("load-module", "module-null-sink", "sink_name=null") is None:
+            raise Failure("pipewire-pulse made no null sink")
+        self.pactl("set-default-sink", "null")
+
+    def pactl(self, *args):
+        done = subprocess.run(["pactl", "--server", self.pulse, *args], env=self.env,
+                              capture_output=True, timeout=30, check=False)
+        return done.stdout.decode(errors="replace") if done.returncode == 0 else None
+
+    def plays(self, pid):
+        listing = self.pactl("list", "sink-inputs") or ""
+        return any(f'application.process.id = "{pid}"' in stream and "Corked: no" in stream
+                   for stream in listing.split("Sink Input #")[1:])
+
+    def loudest_sample(self, seconds, rate=44100):
+        wanted = int(seconds * rate) * 4
+        recorder = subprocess.Popen(
+            ["parec", "--server", self.pulse, "-d", "null.monitor", "--raw", "--format=s16le",
+             f"--rate={rate}", "--channels=2", "--latency-msec=20"],
+            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        samples = b""
+        deadline = time.monotonic() + seconds + 30
+        try:
+            while len(samples) < wanted and time.monotonic() < deadline:
+                chunk = recorder.stdout.read1(wanted - len(samples))
+                if not chunk:
+                    break
+                samples += chunk
+        finally:
+            recorder.kill()
+            recorder.wait()
+            recorder.stdout.close()
+        if len(samples) < wanted:
+            raise Failure(f"parec gave {len(samples)} of {wanted} bytes")
+        return max(abs(value) for value in memoryview(samples).cast("h"))
+
+
+# ------------------------------------------------------------ compositors
+
+
+class Compositor:
+    """One compositor: started headless; pictures of its screen."""
+
+    def __init__(self, session):
+        self.session = session
+        self.env = dict(session.env)
+        self.x_env = None
+
+    def find_xwayland(self, display=None):
+        def probe():
+            sockets = sorted(glob.glob("/tmp/.X11-unix/X*"))
+            return display or (sockets and ":" + sockets[0].rpartition("X")[2])
+
+        name = until(probe, TIMEOUT, "Xwayland's socket")
+        env = dict(self.env, DISPLAY=name)
+        env.pop("WAYLAND_DISPLAY", None)
+        for pattern in (".mutter-Xwaylandauth.*", "xauth_*"):
+            found = glob.glob(os.path.join(self.session.folder, pattern))
+            if found:
+                env["XAUTHORITY"] = found[0]
+        until(lambda: subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env,
+                                     capture_output=True, check=False).returncode == 0,
+              TIMEOUT, f"the X display {name}")
+        self.x_env = env
+
+    def record(self, seconds):
+        """Pictures of the screen, as many as it can take, for seconds."""
+        frames, end = [], time.monotonic() + seconds
+        while time.monotonic() < end:
+            frames.append(self.grab())
+        return frames
+
+
+class Sway(Compositor):
+    name = "sway"
+
+    def start(self):
+        config = os.path.join(self.session.folder, "sway.conf")
+        with open(config, "w") as out:
+            out.write(f"output HEADLESS-1 resolution {WIDTH}x{HEIGHT}\nxwayland force\n")
+        env = dict(self.env, WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1",
+                   WLR_RENDERER="pixman")
+        self.process = start(["sway", "-c", config], env, self.session.logs)
+        socket = until(lambda: glob.glob(os.path.join(self.session.folder, "sway-ipc.*.sock")),
+                       TIMEOUT, "sway's IPC socket")[0]
+        display = until(lambda: [os.path.basename(p) for p in glob.glob(
+            os.path.join(self.session.folder, "wayland-*")) if not p.endswith(".lock")],
+            TIMEOUT, "sway's Wayland socket")[0]
+        self.env.update(SWAYSOCK=socket, WAYLAND_DISPLAY=display)
+        self.find_xwayland()
+
+    def grab(self):
+        return pictures.from_ppm(run(["grim", "-t", "ppm", "-"], self.env))
+
+    # On native Wayland: sway's own windows, input and clipboard.
+    def start_input(self, pointer):
+        self.pointer = subprocess.Popen([pointer, str(WIDTH), str(HEIGHT)], env=self.env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=self.session.logs, text=True)
+        _started.append(self.pointer)
+        if self.pointer.stdout.readline().strip() != "ok":
+            raise Failure("the virtual pointer did not start; see session.log")
+
+    def _pointer(self, command):
+        self.pointer.stdin.write(command + "\n")
+        self.pointer.stdin.flush()
+        if self.pointer.stdout.readline().strip() != "ok":
+            raise Failure(f"the virtual pointer failed on {command!r}")
+
+    def click(self, x, y):
+        self._pointer(f"move {x} {y}")
+        self._pointer("click")
+
+    def key(self, name):
+        run(["wtype", "-k", name], self.env)
+
+    def windows(self):
+        import json
+
+        tree = json.loads(run(["swaymsg", "-t", "get_tree", "--raw"], self.env))
+        found = []
+
+        def walk(node):
+            if node.get("pid"):
+                rect, inner = node["rect"], node["window_rect"]
+                found.append((node.get("name"), (rect["x"] + inner["x"], rect["y"] + inner["y"],
+                                                 inner["width"], inner["height"])))
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                walk(child)
+
+        walk(tree)
+        return found
+
+    def rect(self, title, size=None, before=None):
+        for name, rect in self.windows():
+            if name == title:
+                return rect
+        return None
+
+    def clipboard(self, kind):
+        done = subprocess.run(["wl-paste", "--no-newline", "--type", kind], env=self.env,
+                              capture_output=True, timeout=30, check=False)
+        return done.stdout if done.returncode == 0 and done.stdout else None
+
+
+class Mutter(Compositor):
+    name = "mutter"
+
+    def start(self):
+        import dbus
+        from dbus.mainloop.glib import DBusGMainLoop
+
+        DBusGMainLoop(set_as_default=True)
+        self.process = start(["mutter", "--headless", "--wayland", "--virtual-monitor",
+                              f"{WIDTH}x{HEIGHT}", "--wayland-display", "wayland-row"],
+                             self.env, self.session.logs)
+        self.env["WAYLAND_DISPLAY"] = "wayland-row"
+        bus = dbus.SessionBus()
+
+        def remote_desktop():
+            try:
+                return bus.get_object("org.gnome.Mutter.RemoteDesktop",
+                                      "/org/gnome/Mutter/RemoteDesktop")
+            except dbus.DBusException:
+                return None
+
+        manager = until(remote_desktop, TIMEOUT, "mutter's RemoteDesktop on the bus")
+        path = manager.CreateSession(dbus_interface="org.gnome.Mutter.RemoteDesktop")
+        self.desktop = dbus.Interface(bus.get_object("org.gnome.Mutter.RemoteDesktop", path),
+                                      "org.gnome.Mutter.RemoteDesktop.Session")
+        session_id = self.desktop.get_dbus_method("Get", "org.freedesktop.DBus.Properties")(
+            "org.gnome.Mutter.RemoteDesktop.Session", "SessionId")
+        cast = bus.get_object("org.gnome.Mutter.ScreenCast", "/org/gnome/Mutter/ScreenCast")
+        path = cast.CreateSession({"remote-desktop-session-id": session_id},
+                                  dbus_interface="org.gnome.Mutter.ScreenCast")
+        cast_session = bus.get_object("org.gnome.Mutter.ScreenCast", path)
+        self.stream = cast_session.RecordMonitor("", {},
+                                                 dbus_interface="org.gnome.Mutter.ScreenCast.Session")
+        nodes = []
+        bus.add_signal_receiver(nodes.append, "PipeWireStreamAdded",
+                                "org.gnome.Mutter.ScreenCast.Stream", path=self.stream)
+        self.desktop.Start()
+        from gi.repository import GLib
+
+        context = GLib.MainContext.default()
+        deadline = time.monotonic() + TIMEOUT
+        while not nodes and time.monotonic() < deadline:
+            context.iteration(False) or time.sleep(0.02)
+        if not nodes:
+            raise Failure("mutter's screen cast gave no PipeWire stream")
+        self.node = int(nodes[0])
+        # No client can own the clipboard before the seat has a keyboard,
+        # which comes with the first key.
+        self.key("Shift_L")
+        with open(os.path.join(self.session.shots, "session.log")) as text:
+            for line in text:
+                if "Using public X11 display" in line:
+                    self.find_xwayland(line.split("display ")[1].split(",")[0])
+                    break
+            else:
+                self.find_xwayland()
+
+    def _gst(self, *tail, frames=1):
+        return ["gst-launch-1.0", "-q", "pipewiresrc", f"path={self.node}",
+                f"num-buffers={frames}", "!", "videoconvert", "!",
+                "video/x-raw,format=RGB", *tail]
+
+    def grab(self):
+        data = run(self._gst("!", "fdsink", "fd=1"), self.env, timeout=60)
+        return pictures.Picture(WIDTH, HEIGHT, data[-WIDTH * HEIGHT * 3:])
+
+    def record(self, seconds):
+        # Too slow to start one pipeline a picture: one stream, cut up after.
+        folder = tempfile.mkdtemp(dir=self.session.folder)
+        recorder = subprocess.Popen(
+            self._gst("!", "multifilesink", f"location={folder}/%05d.rgb", frames=-1),
+            env=self.env, stdout=subprocess.DEVNULL, stderr=self.session.logs)
+        time.sleep(seconds)
+        recorder.terminate()
+        recorder.wait()
+        frames = []
+        for path in sorted(glob.glob(os.path.join(folder, "*.rgb"))):
+            with open(path, "rb") as frame:
+                data = frame.read()
+            if len(data) == WIDTH * HEIGHT * 3:
+                frames.append(pictures.Picture(WIDTH, HEIGHT, data))
+        shutil.rmtree(folder, ignore_errors=True)
+        return frames
+
+    # On native Wayland: input through RemoteDesktop; windows found on the
+    # screen, since mutter alone tells no one where they are.
+    def start_input(self, pointer):
+        pass
+
+    def click(self, x, y):
+        import dbus
+
+        self.desktop.NotifyPointerMotionAbsolute(self.stream, float(x), float(y))
+        time.sleep(0.05)
+        for pressed in (True, False):
+            self.desktop.NotifyPointerButton(dbus.Int32(0x110), pressed)
+            time.sleep(0.05)
+
+    KEYSYMS = {"Return": 0xFF0D, "Escape": 0xFF1B, "Shift_L": 0xFFE1}
+
+    def key(self, name):
+        import dbus
+
+        for pressed in (True, False):
+            self.desktop.NotifyKeyboardKeysym(dbus.UInt32(self.KEYSYMS[name]), pressed)
+        time.sleep(0.05)
+
+    def rect(self, title, size=None, before=None):
+        if size is None or before is None:
+            return None
+        places = pictures.densest(before, self.grab(), size)
+        if places is None:
+            return None
+        # Qt draws a title bar above and an even border round the rest.
+        x0, y0, x1, y1 = places
+        border = (x1 - x0) // 2
+        return (x0 + border, max(y0, y1 - border), size[0], size[1])
+
+    def clipboard(self, kind):
+        # mutter hands the Wayland clipboard on to X.
+        return XSession(self.x_env).clipboard(kind)
+
+
+class KWin(Compositor):
+    name = "kwin"
+
+    def start(self):
+        # Debian's binary carries a file capability that a container may not
+        # grant; a copy without it runs, if it keeps its name.
+        folder = os.path.join(self.session.folder, "kwin")
+        os.makedirs(folder)
+        binary = os.path.join(folder, "kwin_wayland")
+        shutil.copyfile(shutil.which("kwin_wayland"), binary)
+        os.chmod(binary, 0o755)
+        env = dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1",
+                   KWIN_SCREENSHOT_NO_PERMISSION_CHECKS="1")
+        self.process = start([binary, "--virtual", "--width", str(WIDTH), "--height",
+                              str(HEIGHT), "--xwayland", "--socket", "wayland-row"],
+                             env, self.session.logs)
+        self.env["WAYLAND_DISPLAY"] = "wayland-row"
+        import dbus
+
+        bus = dbus.SessionBus()
+
+        def screenshot():
+            try:
+                return dbus.Interface(bus.get_object("org.kde.KWin", "/org/kde/KWin/ScreenShot2"),
+                                      "org.kde.KWin.ScreenShot2")
+            except dbus.DBusException:
+                return None
+
+        self.shooter = until(screenshot, TIMEOUT, "KWin's ScreenShot2 on the bus")
+        self.find_xwayland()
+
+    def grab(self):
+        import dbus
+
+        reader, writer = os.pipe()
+        chunks = []
+        thread = threading.Thread(target=lambda: chunks.append(_read_all(reader)))
+        thread.start()
+        try:
+            meta = self.shooter.CaptureArea(0, 0, dbus.UInt32(WIDTH), dbus.UInt32(HEIGHT),
+                                            {"native-resolution": True}, dbus.types.UnixFd(writer))
+        finally:
+            os.close(writer)
+            thread.join(30)
+        width, height, stride = int(meta["width"]), int(meta["height"]), int(meta["stride"])
+        return pictures.from_bgrx(width, height, stride, chunks[0])
+
+
+def _read_all(fd):
+    with os.fdopen(fd, "rb") as pipe:
+        return pipe.read()
+
+
+COMPOSITORS = {"mutter": Mutter, "sway": Sway, "kwin": KWin}
+
+
+class XSession:
+    """Windows, input and the clipboard through X, on the compositor's
+    Xwayland, for the program on XWayland."""
+
+    def __init__(self, env):
+        self.env = env
+
+    def start_input(self, pointer):
+        pass
+
+    def _x(self, *args, ok=(0,)):
+        done = subprocess.run(args, env=self.env, capture_output=True, timeout=30, check=False)
+        if done.returncode not in ok:
+            raise Failure(f"{' '.join(args)} exited {done.returncode}: "
+                          f"{done.stderr.decode(errors='replace')[-300:]}")
+        return done.stdout.decode(errors="replace")
+
+    def click(self, x, y):
+        self._x("xdotool", "mousemove", str(x), str(y), "sleep", "0.05", "click", "1")
+
+    def key(self, name):
+        self._x("xdotool", "key", name)
+
+    def window(self, title):
+        for window in self._x("xdotool", "search", "--onlyvisible", "--name", f"^{title}$",
+                              ok=(0, 1)).split():
+            return int(window)
+        return None
+
+    def rect(self, title, size=None, before=None):
+        window = self.window(title)
+        if window is None:
+            return None
+        out = self._x("xwininfo", "-id", str(window), ok=(0, 1))
+        values = {}
+        for line in out.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        try:
+            return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+                    int(values["Width"]), int(values["Height"]))
+        except (KeyError, ValueError):
+            return None
+
+    def clipboard(self, kind):
+        done = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", kind],
+                              env=self.env, capture_output=True, timeout=30, check=False)
+        return done.stdout if done.returncode == 0 and done.stdout else None
+
+    def own_pixels(self, title):
+        """What the X server gives back of the window itself (xwd): the
+        question whether a program can read its own window there."""
+        window = self.window(title)
+        data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=self.env,
+                              capture_output=True, timeout=30, check=False).stdout
+        return _xwd_picture(data)
+
+
+def _xwd_picture(data):
+    import struct
+
+    if len(data) < 100:
+        return None
+    header = struct.unpack(">25I", data[:100])
+    size, width, height = header[0], header[4], header[5]
+    bits_per_pixel, bytes_per_line, colours = header[11], header[12], header[19]
+    byte_order = header[7]
+    if bits_per_pixel != 32:
+        return None
+    pixels = data[size + colours * 12:]
+    if byte_order != 0:  # most significant byte first: x r g b
+        rows = [bytes(b for i in range(width) for b in pixels[r * bytes_per_line + i * 4 + 1:
+                                                             r * bytes_per_line + i * 4 + 4])
+                for r in range(height)]
+        return pictures.Picture(width, height, b"".join(rows))
+    return pictures.from_bgrx(width, height, bytes_per_line, pixels)
+
+
+# ------------------------------------------------------------ the checks
+
+
+class Checks:
+    def __init__(self, name, row, session, desk, ui, args):
+        self.name, self.row, self.session, self.desk, self.ui = name, row, session, desk, ui
+        self.args = args
+        self.results = []
+        self.main = None
+        self.program = None
+
+    def record(self, letter, passed, text):
+        self.results.append((letter, passed, text))
+        log(f"  {letter}. {'PASS' if passed else 'FAIL'}: {text}")
+
+    def evidence(self, picture, name):
+        path = os.path.join(self.session.shots, name + ".png")
+        picture.save_png(path)
+        return path
+
+    def shot(self, name):
+        try:
+            return self.evidence(self.desk.grab(), name)
+        except Exception as error:  # the screen may be gone with the compositor
+            return f"(no picture: {error})"
+
+    # --------------------------------------------------------- program
+
+    def start_program(self):
+        from accessible import AccessibleProgram
+
+        folder = os.path.join(self.session.folder, "program")
+        os.makedirs(folder)
+        program = os.path.join(folder, "zhiweige")
+        shutil.copy2(self.args.program, program)
+        shutil.copy2(os.path.join(os.path.dirname(self.args.program), "bg.mp3"), folder)
+        env = dict(self.ui.env if isinstance(self.ui, XSession) else self.desk.env)
+        env.update(QT_QPA_PLATFORM=self.row.platform, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   BROWSER="true")
+        self.program_log = os.path.join(self.session.shots, "program.log")
+        self.program = start([program], env, open(self.program_log, "w"), cwd=folder)
+        self.accessible = AccessibleProgram(self.program.pid)
+
+    def node(self, title):
+        return self.accessible.window(title)
+
+    def shows(self, title, text):
+        window = self.node(title)
+        return window is not None and any(
+            text in node.name or text in node.description for node in window.walk()
+            if node.showing)
+
+    def wait_shows(self, title, text, what, timeout=TIMEOUT):
+        def probe():
+            if self.program.poll() is not None:
+                raise Failure(f"the program ended (exit {self.program.returncode}) waiting "
+                              f"for {what}; see {self.program_log}")
+            return self.shows(title, text)
+
+        until(probe, timeout, what)
+
+    def click_main(self, point):
+        self.ui.click(self.main[0] + point[0], self.main[1] + point[1])
+
+    def dialog_rect(self, title, before):
+        node = self.node(title)
+        size = None
+        if node is not None:
+            from gi.repository import Atspi
+
+            extents = node._accessible.get_extents(Atspi.CoordType.SCREEN)
+            size = (extents.width, extents.height)
+        return until(lambda: self.ui.rect(title, size, before), 10, f'where "{title}" is')
+
+    def check_placed(self, title, before, what):
+        """e: the dialog opened over the main window."""
+        try:
+            rect = self.dialog_rect(title, before)
+        except Failure as error:
+            self.record("e", False, f"{what}: {error}; screen: {self.shot('placed-' + title)}")
+            return None
+        share = overlap(rect, self.main)
+        if share >= 0.5:
+            self.record("e", True, f"{what} at {rect}, {share:.0%} of it over the main window")
+        else:
+            self.record("e", False, f"{what} at {rect}, away from the main window {self.main} "
+                        f"({share:.0%} over it); screen: {self.shot('placed-' + title)}")
+        return rect
+
+    # ----------------------------------------------------------- a to g
+
+    def splash_fades(self, empty):
+        """a: pictures of the screen from the start; one mid-fade differs
+        from the full-strength one."""
+        self.start_program()
+        frames = self.desk.record(3.0)
+        splash = None
+        if frames:
+            box = pictures.changed_box(empty, frames[-1])
+            if box:
+                # Away from the rounded corners and any frame.
+                splash = (box[0] + box[2] // 4, box[1] + box[3] // 4, box[2] // 2, box[3] // 2)
+        if splash is None:
+            self.record("a", False, f"no splash on the screen in {len(frames)} pictures over 3 s; "
+                        f"screen: {self.shot('splash-missing')}")
+            return
+        full = frames[-1]
+        reach = pictures.difference(empty, full, splash)
+        shares = [1 - pictures.difference(frame, full, splash) / reach for frame in frames]
+        middle = [i for i, share in enumerate(shares) if 0.1 < share < 0.9]
+        seen = runs(f"{share:.2f}" for share in shares)
+        if middle:
+            self.evidence(frames[middle[0]], "splash-mid-fade")
+            self.record("a", True, f"mid-fade pictures at strength {seen}")
+        else:
+            for i in sorted({0, len(frames) // 2, len(frames) - 1}):
+                self.evidence(frames[i], f"splash-{i:03d}")
+            self.record("a", False, f"no picture between 10% and 90% of full strength in "
+                        f"{len(frames)} pictures: {seen} (pictures splash-NN.png)")
+
+    def main_window_opens(self, empty):
+        """b: a click on the splash opens the main window."""
+        splash = self.ui.rect(SPLASH_TITLE, SPLASH_SIZE, empty)
+        if splash is None:
+            splash = ((WIDTH - SPLASH_SIZE[0]) // 2, (HEIGHT - SPLASH_SIZE[1]) // 2) + SPLASH_SIZE
+        self.ui.click(splash[0] + 300, splash[1] + 200)
+        self.wait_shows(MAIN_TITLE, CHOOSE_YOUR_SIGN, "the main window and its version check")
+        until(lambda: self.node(SPLASH_TITLE) is None, TIMEOUT, "the splash to go")
+        time.sleep(0.5)
+        self.main = self.dialog_rect(MAIN_TITLE, empty)
+        self.record("b", True, f"the main window opened at {self.main}")
+        self.evidence(self.desk.grab(), "main-window")
+
+    def music(self):
+        """g: the tune is heard on the null sink, and no more after 关闭音乐."""
+        pid = self.program.pid
+        try:
+            until(lambda: self.session.plays(pid), TIMEOUT, "the program's stream to play")
+            loud = self.session.loudest_sample(1.5)
+            self.click_main(MUSIC_BUTTON)
+            self.wait_shows(MAIN_TITLE, "打开音乐", "the music button to read 打开音乐")
+            until(lambda: not self.session.plays(pid), TIMEOUT, "the stream to stop")
+            quiet = self.session.loudest_sample(0.5)
+        except Failure as error:
+            self.record("g", False, str(error))
+            return
+        self.record("g", loud >= 1000 and quiet == 0,
+                    f"loudest sample {loud} while playing, {quiet} after 关闭音乐")
+
+    def fortune(self):
+        """c: one sign fills the panel; its report reaches the clipboard."""
+        import fortune_oracle as oracle
+
+        sign, mode = oracle.SIGNS[0][0], oracle.TODAY
+        self.click_main(FIRST_SIGN)
+        self.wait_shows(MAIN_TITLE, f"{sign}{mode}获取完毕...", f"{sign}'s fortune")
+        before = self.desk.grab()
+        self.choose_share_item(0)
+        self.wait_shows(MESSAGE_TITLE, f"{sign}{mode}已复制!", "the copy message")
+        self.check_placed(MESSAGE_TITLE, before, "the copy message box")
+        report = self.ui.clipboard("text/plain;charset=utf-8") or self.ui.clipboard("UTF8_STRING")
+        report = report.decode("utf-8") if report else None
+        today = datetime.date.today()
+        page = oracle.fetch_page(self.args.port, oracle.page_path(sign, mode, today))
+        forum = f"HTTP://127.0.0.1:{self.args.port}/bbs/"
+        expected = oracle.expected_report(sign, mode, page, today, forum)
+        if report == expected:
+            self.record("c", True, f"{sign} filled the panel; its {len(report)}-character "
+                        "report is on the clipboard")
+        else:
+            self.record("c", False, f"the clipboard holds {report!r}, not {expected!r}")
+        self.ui.key("Return")
+        until(lambda: self.node(MESSAGE_TITLE) is None, TIMEOUT, "the copy message to close")
+
+    def choose_share_item(self, item):
+        self.click_main(SHARE_LABEL)
+        time.sleep(1.0)
+        # Two items with a separator between them.
+        x = self.main[0] + SHARE_MENU_AT[0] + 40
+        y = self.main[1] + SHARE_MENU_AT[1] + (12 if item == 0 else 40)
+        self.ui.click(x, y)
+
+    def capture(self):
+        """d: the window picture holds the window's client pixels."""
+        screen = self.desk.grab()
+        self.choose_share_item(1)
+        started = time.monotonic()
+        self.wait_shows(PICTURE_TITLE, "确定", "the picture window")
+        took = time.monotonic() - started
+        self.check_placed(PICTURE_TITLE, screen, "the picture window")
+        data = until(lambda: self.ui.clipboard("image/png"), 10, "a picture on the clipboard")
+        picture = pictures.from_png(data)
+        self.evidence(picture, "clipboard-picture")
+        window = screen.crop(self.main)
+        self.evidence(window, "screen-under-window")
+        if isinstance(self.ui, XSession):
+            self.report_own_pixels(window)
+        verdict, text = judge_picture(picture, window)
+        self.record("d", verdict, f"{text}; {picture.width}x{picture.height} picture after "
+                    f"{took:.1f} s (clipboard-picture.png, screen-under-window.png)")
+        self.ui.key("Return")
+        until(lambda: self.node(PICTURE_TITLE) is None, TIMEOUT, "the picture window to close")
+
+    def report_own_pixels(self, window):
+        """Not a check: whether X gives back the program's own window."""
+        try:
+            own = self.ui.own_pixels(MAIN_TITLE)
+        except Exception as error:
+            log(f"  (xwd of the main window failed: {error})")
+            return
+        if own is None:
+            log("  (xwd of the main window gave nothing)")
+            return
+        self.evidence(own, "xwd-main-window")
+        colours = len(own.colours())
+        same = (own.width, own.height) == (window.width, window.height)
+        diff = pictures.difference(own, window) if same else None
+        log(f"  (xwd of the main window: {own.width}x{own.height}, {colours} colours sampled"
+            + (f", differs from the screen by {diff:.1f} of 255" if diff is not None else "")
+            + ")")
+
+    def finder(self):
+        """e and f: the finder and its prompt open over the main window; a
+        click on the main window leaves the finder on top."""
+        before = self.desk.grab()
+        self.click_main(FINDER_BUTTON)
+        self.wait_shows(MESSAGE_TITLE, FINDER_PROMPT, "the finder's prompt")
+        self.check_placed(MESSAGE_TITLE, before, "the finder's prompt")
+        before = self.desk.grab()
+        self.ui.key("Return")
+        until(lambda: self.node(FINDER_TITLE), TIMEOUT, "the finder dialog")
+        time.sleep(0.5)
+        rect = self.check_placed(FINDER_TITLE, before, "the finder dialog")
+        if rect is not None:
+            finder = self.desk.grab()
+            self.click_main(BARE_SPOT)
+            clicked = time.monotonic()
+            time.sleep(1.0)
+            after = self.desk.grab()
+            late = time.monotonic() - clicked
+            change = pictures.difference(finder, after, rect)
+            if change < 8:
+                self.record("f", True, f"the finder still on top {late:.1f} s after a click on "
+                            f"the main window (its place changed by {change:.1f} of 255)")
+            else:
+                self.record("f", False, f"{late:.1f} s after a click on the main window the finder's "
+                            f"place changed by {change:.1f} of 255: it went under; screen: "
+                            f"{self.evidence(after, 'finder-after-click')}")
+        self.ui.key("Escape")
+        try:
+            until(lambda: self.node(FINDER_TITLE) is None, 5, "the finder to close")
+        except Failure:
+            log("  (Escape did not close the finder: a click on the finder first)")
+            if rect is not None:
+                self.ui.click(rect[0] + rect[2] // 2, rect[1] + 10)
+            self.ui.key("Escape")
+            until(lambda: self.node(FINDER_TITLE) is None, TIMEOUT, "the finder to close")
+
+    def exit_prompt(self):
+        """e: the exit prompt opens over the main window; Escape keeps it."""
+        before = self.desk.grab()
+        self.click_main(EXIT_BUTTON)
+        self.wait_shows(MESSAGE_TITLE, EXIT_PROMPT, "the exit prompt")
+        self.check_placed(MESSAGE_TITLE, before, "the exit prompt")
+        self.ui.key("Escape")
+        until(lambda: self.node(MESSAGE_TITLE) is None, TIMEOUT, "the exit prompt to close")
+
+    def run_all(self, empty):
+        steps = [
+            ("a", lambda: self.splash_fades(empty)),
+            ("b", lambda: self.main_window_opens(empty)),
+            ("g", self.music),
+            ("c", self.fortune),
+            ("d", self.capture),
+            ("e", self.finder),
+            ("e", self.exit_prompt),
+        ]
+        for letter, step in steps:
+            try:
+                step()
+            except Exception as error:
+                self.record(letter, False, f"{type(error).__name__}: {error}; screen: "
+                            f"{self.shot('failed-' + step.__name__ if hasattr(step, '__name__') else 'failed')}")
+                if self.main is None or self.program.poll() is not None:
+                    break
+                # Whatever is open in front: away with it, and on.
+                for key in ("Escape", "Escape"):
+                    try:
+                        self.ui.key(key)
+                    except Exception:
+                        pass
+                time.sleep(0.5)
+
+
+def runs(values):
+    """1 1 1 2 as 1×3 2."""
+    out = []
+    for value in values:
+        if out and out[-1][0] == value:
+            out[-1][1] += 1
+        else:
+            out.append([value, 1])
+    return " ".join(value if count == 1 else f"{value}×{count}" for value, count in out)
+
+
+def judge_picture(picture, window):
+    """Whether the picture holds the window's client pixels, somewhere in it
+    (it may hold the frame too), and is not one colour."""
+    colours = picture.colours(step=5)
+    if len(colours) <= 2:
+        return False, f"the picture is {'all black' if colours == {bytes(3)} else 'one colour'}"
+    if picture.width < window.width or picture.height < window.height:
+        return False, (f"the picture ({picture.width}x{picture.height}) is smaller than the "
+                       f"window's client area ({window.width}x{window.height})")
+    # The client area's place in the picture: left of centre by the frame's
+    # side, above the bottom by the same.
+    side = (picture.width - window.width) // 2
+    guess = (side, picture.height - window.height - side)
+    best = None
+    for dx in range(-side, side + 1) if side < 8 else (-side, 0, side, guess[0] - side):
+        for top in sorted({0, guess[1], picture.height - window.height}):
+            x = guess[0] + dx if side < 8 else max(0, min(picture.width - window.width, guess[0] + dx))
+            y = top
+            if x < 0 or x + window.width > picture.width:
+                continue
+            diff = pictures.difference(picture, window, ((x, y, window.width, window.height),
+                                                         (0, 0, window.width, window.height)),
+                                       step=6)
+            if best is None or diff < best[0]:
+                best = (diff, x, y)
+    diff, x, y = best
+    if diff < 6:
+        return True, f"the client area sits at ({x},{y}) in the picture, {diff:.1f} of 255 off the screen"
+    return False, (f"nowhere in the picture is the window's client area as the screen shows it "
+                   f"(closest at ({x},{y}), {diff:.1f} of 255 off)")
+
+
+# ------------------------------------------------------------ the run
+
+
+def inside(args):
+    """In the row's namespace and session bus: everything, then the checks."""
+    row = ROWS[args.row]
+    session = Session(args.folder, args.shots)
+    signal.signal(signal.SIGTERM, lambda *_: (stop_all(), os._exit(143)))
+    started = time.monotonic()
+    try:
+        session.start_sound()
+        desk = COMPOSITORS[row.compositor](session)
+        desk.start()
+        ui = XSession(desk.x_env) if row.platform == "xcb" else desk
+        ui.start_input(args.pointer)
+        port_file = os.path.join(args.folder, "port")
+        service = start([args.service, "--port", str(args.port), "--port-file", port_file],
+                        session.env, open(os.path.join(args.shots, "service.log"), "w"))
+        until(lambda: os.path.exists(port_file) or service.poll() is not None, TIMEOUT,
+              "the fortune service")
+        if service.poll() is not None:
+            raise Failure(f"the fortune service ended; see {args.shots}/service.log")
+        time.sleep(0.5)
+        empty = desk.grab()
+        log(f"{args.row}: {desk.name} up, program on {row.platform} "
+            f"(after {time.monotonic() - started:.1f} s)")
+        checks = Checks(args.row, row, session, desk, ui, args)
+        checks.run_all(empty)
+    except Failure as error:
+        log(f"{args.row}: could not set the desktop up: {error}")
+        return 1
+    finally:
+        stop_all()
+    failed = [r for r in checks.results if not r[1]]
+    letters = {r[0] for r in checks.results}
+    missing = sorted(set("abcdefg") - letters)
+    log(f"{args.row}: {len(checks.results) - len(failed)} of {len(checks.results)} checks passed"
+        + (f", never reached: {' '.join(missing)}" if missing else "")
+        + f", {time.monotonic() - started:.0f} s; pictures and logs in {args.shots}")
+    return 0 if not failed and not missing else 1
+
+
+def missing_tools(row):
+    missing = [tool for tool in COMMON_TOOLS + TOOLS[row.compositor] + TOOLS[row.platform]
+               if shutil.which(tool) is None]
+    for module, package in PYTHON_MODULES.items():
+        try:
+            __import__(module)
+        except ImportError:
+            missing.append(package)
+    try:
+        import gi
+
+        gi.require_version("Atspi", "2.0")
+    except (ImportError, ValueError):
+        missing.append("gir1.2-atspi-2.0")
+    if row.platform == "wayland" and row.compositor == "sway" and not os.access(
+            row_pointer_path(), os.X_OK):
+        missing.append("the virtual pointer (libwayland-dev, wayland-scanner at build time)")
+    if os.geteuid() != 0:
+        missing.append("root (for the row's network namespace)")
+    return missing
+
+
+def row_pointer_path():
+    return _args.pointer if _args else ""
+
+
+_args = None
+
+
+def main():
+    global _args
+    parser = argparse.ArgumentParser()
+    parser.add_argument("row", choices=sorted(ROWS))
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--service", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--pointer", default="")
+    parser.add_argument("--shots", required=True)
+    parser.add_argument("--folder", help=argparse.SUPPRESS)
+    args = _args = parser.parse_args()
+    if args.folder:
+        return inside(args)
+
+    row = ROWS[args.row]
+    missing = missing_tools(row)
+    if missing:
+        log(f"SKIPPED: the {args.row} row needs {', '.join(missing)}; "
+            "tools/setup-deps.sh installs them.")
+        return 77
+    shutil.rmtree(args.shots, ignore_errors=True)
+    os.makedirs(args.shots)
+    folder = tempfile.mkdtemp(prefix=f"zhiwei-{args.row}-")
+    os.chmod(folder, 0o700)
+    drop = []
+    if row.user:
+        import pwd
+
+        user = pwd.getpwnam(row.user)
+        for path in (folder, args.shots):
+            os.chown(path, user.pw_uid, user.pw_gid)
+        drop = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
+    # A network of its own (the service on 127.0.0.1 meets no other), and
+    # X sockets of its own (Xwayland's display number is free to take).
+    command = drop + ["dbus-run-session", "--", sys.executable, "-u", os.path.abspath(__file__),
+                      *sys.argv[1:], "--folder", folder]
+    script = ("ip link set lo up && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix && "
+              'exec "$@"')
+    process = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private", "--",
+                                "sh", "-c", script, "sh", *command],
+                               stderr=open(os.path.join(args.shots, "bus.log"), "w"))
+    signal.signal(signal.SIGTERM, lambda *_: process.terminate())
+    status = process.wait()
+    shutil.rmtree(folder, ignore_errors=True)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
