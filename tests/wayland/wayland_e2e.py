@@ -56,6 +56,9 @@ EXIT_BUTTON = (312 + 336 + 36, 352 + 16 + 20)
 BARE_SPOT = (8, 470)
 
 TIMEOUT = 30
+# The splash fades in over 0.9 s: part-way pictures for less than this are
+# a compositor's animation of a new window, not the fade.
+FADE_SPAN = 0.4
 
 
 class Row:
@@ -242,9 +245,9 @@ class Compositor:
 
     def record(self, seconds):
         """Pictures of the screen, as many as it can take, for seconds."""
-        frames, end = [], time.monotonic() + seconds
-        while time.monotonic() < end:
-            frames.append(self.grab())
+        frames, start = [], time.monotonic()
+        while time.monotonic() < start + seconds:
+            frames.append((time.monotonic() - start, self.grab()))
         return frames
 
 
@@ -407,7 +410,8 @@ class Mutter(Compositor):
             with open(path, "rb") as frame:
                 data = frame.read()
             if len(data) == WIDTH * HEIGHT * 3:
-                frames.append(pictures.Picture(WIDTH, HEIGHT, data))
+                # Written as it came: the file's time is the picture's.
+                frames.append((os.stat(path).st_mtime, pictures.Picture(WIDTH, HEIGHT, data)))
         shutil.rmtree(folder, ignore_errors=True)
         return frames
 
@@ -555,13 +559,26 @@ class XSession:
                               env=self.env, capture_output=True, timeout=30, check=False)
         return done.stdout if done.returncode == 0 and done.stdout else None
 
-    def own_pixels(self, title):
-        """What the X server gives back of the window itself (xwd): the
-        question whether a program can read its own window there."""
+    def frame(self, window):
+        for line in self._x("xwininfo", "-children", "-id", str(window)).splitlines():
+            if "Parent window id:" in line:
+                return int(line.split(":")[1].split()[0], 16)
+        return None
+
+    def own_pixels(self, title, frame=False):
+        """What the X server gives back of the window itself, or of the
+        window manager's frame round it (xwd): whether a program can read
+        its own window there."""
         window = self.window(title)
-        data = subprocess.run(["xwd", "-silent", "-id", str(window)], env=self.env,
-                              capture_output=True, timeout=30, check=False).stdout
-        return _xwd_picture(data)
+        if frame:
+            window = self.frame(window)
+        done = subprocess.run(["xwd", "-silent", "-id", str(window)], env=self.env,
+                              capture_output=True, timeout=30, check=False)
+        picture = _xwd_picture(done.stdout)
+        if picture is None:
+            raise Failure(f"xwd -id {window} gave {len(done.stdout)} bytes: "
+                          f"{done.stderr.decode(errors='replace')[-200:]}")
+        return picture
 
 
 def _xwd_picture(data):
@@ -645,12 +662,15 @@ class Checks:
 
         until(probe, timeout, what)
 
-    def dismiss(self, title, key, what):
+    def dismiss(self, title, key, what, rect=None):
         """A key to the window in front until the window goes: on sway the
         first key that a newly focused Qt window gets can be lost."""
         for attempt in range(3):
+            # It may have lost the focus, or gone under another window.
             if attempt and hasattr(self.ui, "focus"):
-                self.ui.focus(title)  # it may have gone under another window
+                self.ui.focus(title)
+            elif attempt and rect is not None:
+                self.ui.click(rect[0] + rect[2] // 2, rect[1] + 4)
             self.ui.key(key)
             try:
                 return until(lambda: self.node(title) is None, 3, what)
@@ -692,7 +712,8 @@ class Checks:
         """a: pictures of the screen from the start; one mid-fade differs
         from the full-strength one."""
         self.start_program()
-        frames = self.desk.record(3.0)
+        timed = self.desk.record(3.0)
+        times, frames = [t for t, _ in timed], [f for _, f in timed]
         splash = None
         if frames:
             box = pictures.changed_box(empty, frames[-1])
@@ -708,14 +729,20 @@ class Checks:
         shares = [1 - pictures.difference(frame, full, splash) / reach for frame in frames]
         middle = [i for i, share in enumerate(shares) if 0.1 < share < 0.9]
         seen = runs(f"{share:.2f}" for share in shares)
+        # A compositor's own animation of a new window takes a quarter of a
+        # second; the splash's fade about a second.
+        span = times[middle[-1]] - times[middle[0]] if middle else 0.0
         if middle:
-            self.evidence(frames[middle[0]], "splash-mid-fade")
-            self.record("a", True, f"mid-fade pictures at strength {seen}")
+            self.evidence(frames[middle[len(middle) // 2]], "splash-mid-fade")
+        if span >= FADE_SPAN:
+            self.record("a", True, f"pictures between 10% and 90% of full strength over "
+                        f"{span:.2f} s: {seen}")
         else:
             for i in sorted({0, len(frames) // 2, len(frames) - 1}):
                 self.evidence(frames[i], f"splash-{i:03d}")
-            self.record("a", False, f"no picture between 10% and 90% of full strength in "
-                        f"{len(frames)} pictures: {seen} (pictures splash-NN.png)")
+            self.record("a", False, f"pictures between 10% and 90% of full strength over only "
+                        f"{span:.2f} s (a fade takes about 0.9 s) in {len(frames)} pictures "
+                        f"over 3 s: {seen} (splash-*.png)")
 
     def main_window_opens(self, empty):
         """b: a click on the splash opens the main window."""
@@ -800,21 +827,15 @@ class Checks:
 
     def report_own_pixels(self, window):
         """Not a check: whether X gives back the program's own window."""
-        try:
-            own = self.ui.own_pixels(MAIN_TITLE)
-        except Exception as error:
-            log(f"  (xwd of the main window failed: {error})")
-            return
-        if own is None:
-            log("  (xwd of the main window gave nothing)")
-            return
-        self.evidence(own, "xwd-main-window")
-        colours = len(own.colours())
-        same = (own.width, own.height) == (window.width, window.height)
-        diff = pictures.difference(own, window) if same else None
-        log(f"  (xwd of the main window: {own.width}x{own.height}, {colours} colours sampled"
-            + (f", differs from the screen by {diff:.1f} of 255" if diff is not None else "")
-            + ")")
+        for frame, what in ((False, "window"), (True, "frame")):
+            try:
+                own = self.ui.own_pixels(MAIN_TITLE, frame)
+            except Exception as error:
+                log(f"  (xwd of the main window's {what} failed: {error})")
+                continue
+            self.evidence(own, f"xwd-main-{what}")
+            verdict, text = judge_picture(own, window)
+            log(f"  (xwd of the main window's {what}: {own.width}x{own.height}, {text})")
 
     def finder(self):
         """e and f: the finder and its prompt open over the main window; a
@@ -843,7 +864,7 @@ class Checks:
                 self.record("f", False, f"{late:.1f} s after a click on the main window the finder's "
                             f"place changed by {change:.1f} of 255: it went under; screen: "
                             f"{self.evidence(after, 'finder-after-click')}")
-        self.dismiss(FINDER_TITLE, "Escape", "the finder to close")
+        self.dismiss(FINDER_TITLE, "Escape", "the finder to close", rect)
 
     def exit_prompt(self):
         """e: the exit prompt opens over the main window; Escape keeps it."""
