@@ -28,6 +28,13 @@ packages=(
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
     # the desktop theme of GNOME-like desktops, whose font the layout must withstand
     qt6-gtk-platformtheme
+    # the desktops people run: GNOME's, KDE's and sway's compositors headless,
+    # with XWayland, Qt's Wayland platform, PipeWire for the sound, and what
+    # the tests drive them with (screenshots, keys, the clipboard, a virtual
+    # pointer built from its protocol)
+    mutter kwin-wayland sway xwayland qt6-wayland
+    pipewire pipewire-bin pipewire-pulse wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
+    grim wtype wl-clipboard python3-dbus libwayland-dev wayland-protocols
     # the Debian package: cpack's dependency scan and the menu entry's check;
     # lintian, hardening-check (devscripts), the AppStream validator, and
     # systemd's unit checker and socket hand-over for the offline service

@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cmath>
+
 Form3::Form3(const QString &appDir, std::function<void()> openMainWindow, QWidget *parent)
     : QWidget(parent)
     , m_appDir(appDir)
@@ -29,17 +31,27 @@ void Form3::Form_Load()
     // Its corners are cut round, so a frame would only show as stray edges.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     // The picture is one column and three rows larger: the edges are cropped.
     setFixedSize(ClientWidth, ClientHeight);
     m_picture = Pictures::load(QStringLiteral("splash.png"));
 
+    m_fade = WindowOpacity::method();
+    if (m_fade.pixelAlpha) {
+        // A compositor blends the window by its pixels' alpha: the fade and
+        // the round corners are drawn, where a mask would only cut input.
+        setAttribute(Qt::WA_TranslucentBackground);
+        m_roundedPicture = roundedPicture();
+    } else {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     applyShape();
     // Clear until the first tick, so it never flashes up at full strength.
-    setWindowOpacity(0.0);
+    if (m_fade.windowOpacity)
+        setWindowOpacity(0.0);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -59,6 +71,22 @@ QRegion Form3::shape(QSize size)
     return QRegion(path.toFillPolygon().toPolygon());
 }
 
+QImage Form3::roundedPicture() const
+{
+    const qreal ratio = m_picture.devicePixelRatio();
+    QImage image(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.drawPixmap(0, 0, m_picture);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    painter.drawRoundedRect(QRectF(rect()), CornerEllipse / 2.0, CornerEllipse / 2.0);
+    return image;
+}
+
 void Form3::applyShape()
 {
     setMask(shape(size()));
@@ -66,7 +94,17 @@ void Form3::applyShape()
 
 void Form3::applyOpacity(quint8 value)
 {
-    WindowOpacity::set(this, value / 255.0);
+    const double level = value / 255.0;
+    // Where the compositor may honour either, each carries the square root:
+    // one alone still fades all the way, both together multiply to the level.
+    const double share =
+        m_fade.windowOpacity && m_fade.pixelAlpha ? std::sqrt(level) : level;
+    if (m_fade.windowOpacity)
+        WindowOpacity::set(this, share);
+    if (m_fade.pixelAlpha) {
+        m_pixelAlpha = share;
+        repaint();
+    }
     emit opacityApplied(value);
 }
 
@@ -110,7 +148,15 @@ void Form3::Form_Click()
 void Form3::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_picture);
+    if (!m_fade.pixelAlpha) {
+        painter.drawPixmap(0, 0, m_picture);
+        return;
+    }
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect(), Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setOpacity(m_pixelAlpha);
+    painter.drawImage(0, 0, m_roundedPicture);
 }
 
 void Form3::mousePressEvent(QMouseEvent *event)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/WindowOpacity.h"
+
+#include <QImage>
 #include <QPixmap>
 #include <QWidget>
 
@@ -52,10 +55,16 @@ private:
     void Timer2_Timer();
     void applyOpacity(quint8 value);
     void applyShape();
+    QImage roundedPicture() const;
 
     QString m_appDir;
     std::function<void()> m_openMainWindow;
     QPixmap m_picture;
+    // Where the fade is drawn in the pixels' alpha: the picture with its
+    // corners cut round and smooth, and the strength it is drawn at.
+    WindowOpacity::Method m_fade;
+    QImage m_roundedPicture;
+    qreal m_pixelAlpha = 0.0;
     // Byte-sized, as the layered-window alpha they feed: 0 to 255 in steps of 15.
     quint8 m_fadeIn = 0;
     quint8 m_fadeOut = 255;

@@ -1,5 +1,7 @@
 #include "app/Form1.h"
 #include "app/Form3.h"
+#include "platform/ModalFocus.h"
+#include "platform/WaylandDialogs.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -14,6 +16,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("zhiweige"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
+    ModalFocus::keepInFront(&app);
+    WaylandDialogs::install(&app);
 
     // Every text of the program is Chinese; so are the buttons of its
     // message boxes (是, 否, 取消), where Qt's translations are installed.

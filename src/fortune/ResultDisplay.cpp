@@ -1,5 +1,6 @@
 #include "ResultDisplay.h"
 
+#include <QAccessible>
 #include <QLabel>
 
 namespace {
@@ -47,6 +48,10 @@ void ResultDisplay::show(const SignInfo &sign, const FortuneReport &fortune)
         label->adjustSize();
     }
     m_controls.description->setText(fortune.description);
+    // The label is named "运势描述"; what a screen reader should hear is the
+    // text, which changed under the same name.
+    QAccessibleEvent changed(m_controls.description, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
 
     m_controls.name->setText(sign.name.toString());
     m_controls.name->adjustSize();

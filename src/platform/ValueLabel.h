@@ -17,6 +17,11 @@ public:
     // much it looks like markup.
     static QString plainToolTip(const QString &text);
 
+    // Every label of text in the program, this kind and Qt's own, reads out
+    // its whole text to screen readers, also where it has a name of its own.
+    // Once is enough; every ValueLabel makes sure of it.
+    static void installAccessibility();
+
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QRect>
 
 #include <optional>
@@ -17,5 +18,17 @@ std::optional<QRect> onScreen(QWidget *window);
 
 // The server's answer where there is one, else Qt's.
 QRect outerEdge(QWidget *window);
+
+// The pixels of the outermost window that holds this one (the window
+// manager's frame, or the window itself where it is not reparented), read
+// from the X server, which keeps them even where it cannot show the screen
+// (rootless XWayland). `client` is where the window's own area lies in the
+// picture, in device pixels. No value off X11 or when they cannot be read.
+struct Contents
+{
+    QImage image;
+    QRect client;
+};
+std::optional<Contents> contents(QWidget *window);
 
 } // namespace WindowFrame

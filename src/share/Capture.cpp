@@ -7,133 +7,179 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 namespace {
 
-// However the screen lags, the picture is taken after this long, as the
-// screen shows the window then.
-constexpr int SettleLimitMs = 3000;
+// However the screen lags, the picture is taken within a second.
+constexpr int SettleLimitMs = 1000;
 constexpr int SettlePollMs = 10;
 
-// The window as the screen shows it, frame and all. Only X11 lets a program
-// read the screen; elsewhere, and for a window that is not on show, the
-// result is null.
-QImage grabFromScreen(QWidget *window, const QRect &area)
+// A picture of the window, and where its client area lies in it (device
+// pixels, the picture's own).
+struct Shot
 {
-    if (QGuiApplication::platformName() != u"xcb")
-        return {};
-    if (!window->isVisible() || window->isMinimized())
-        return {};
-    QScreen *screen = window->screen();
-    if (!screen)
-        return {};
-    // The frame belongs to the window manager, so neither QWidget::grab() nor
-    // grabbing the window's own id can see it: read the root window instead.
-    const QRect onScreen = area.translated(-screen->geometry().topLeft());
-    const QPixmap shot =
-        screen->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height());
-    if (shot.isNull() || shot.size().isEmpty())
-        return {};
-    return shot.toImage();
+    QImage image;
+    QRect client;
+};
+
+// The client area as the window draws itself now: the one picture that can
+// always be had, and the measure every other one is checked against.
+QImage ownDrawing(QWidget *window)
+{
+    return window->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-// True once the screen shows the client area as the window draws it now:
-// nothing of a menu that has just closed over it, nothing left unpainted.
-bool screenShowsWindow(QWidget *window)
+Shot ownShot(QWidget *window)
 {
-    const QImage own = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage shown =
-        grabFromScreen(window, QRect(window->mapToGlobal(QPoint(0, 0)), window->size()))
-            .convertToFormat(QImage::Format_RGB32);
-    // A screen scaled unlike the window cannot be compared; take it as it is.
-    return shown.isNull() || shown.size() != own.size() || shown == own;
+    QImage own = ownDrawing(window);
+    return {own, own.rect()};
 }
 
-// Lets the event loop run, the window staying live, until the window manager
-// has framed the window and the screen shows it as it draws itself, or the
-// limit has passed. False if the window went away meanwhile.
-bool waitUntilOnScreen(QWidget *window)
+// True when the picture holds the window's own pixels, all of them, where
+// its client area lies: nothing of a menu over it, nothing left unpainted,
+// and not the black of a screen that cannot be read.
+bool holdsWindow(const Shot &shot, const QImage &own)
 {
-    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible() || window->isMinimized())
-        return true;
-    const QPointer<QWidget> alive(window);
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < SettleLimitMs) {
-        // A popup still open would be part of the picture; one just closed
-        // needs the window to repaint what it covered, and a compositor to
-        // show that.
-        if (!QApplication::activePopupWidget() && WindowFrame::onScreen(window) &&
-            screenShowsWindow(window))
-            return true;
-        QEventLoop loop;
-        QTimer::singleShot(SettlePollMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        if (!alive)
-            return false;
+    if (shot.client.size() != own.size() || !shot.image.rect().contains(shot.client))
+        return false;
+    return shot.image.copy(shot.client).convertToFormat(QImage::Format_RGB32) == own;
+}
+
+// One colour all over, leaving out `except`: what a screen or a frame
+// that holds no pixels gives.
+bool blank(const QImage &image, const QRect &except = {})
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    std::optional<QRgb> first;
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if (except.contains(x, y))
+                continue;
+            if (!first)
+                first = line[x];
+            else if (line[x] != *first)
+                return false;
+        }
     }
     return true;
 }
 
-// The window drawn by itself, for where the screen cannot be read: its own
-// contents inside a plain frame and title bar of the real frame's size.
-QImage drawWindow(QWidget *window, bool client)
+// The frame and the window as the screen shows them, read from the root
+// window: with a compositor this is also what the compositor drew.
+std::optional<Shot> fromScreen(QWidget *window, const QRect &frame)
 {
-    const QImage contents = window->grab().toImage();
-    if (client)
-        return contents;
+    QScreen *screen = window->screen();
+    if (!screen)
+        return std::nullopt;
+    const QRect onScreen = frame.translated(-screen->geometry().topLeft());
+    const QImage image =
+        screen->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
+            .toImage();
+    if (image.isNull())
+        return std::nullopt;
+    const qreal ratio = image.devicePixelRatio();
+    const QPoint client = window->geometry().topLeft() - frame.topLeft();
+    return Shot{image, QRect((QPointF(client) * ratio).toPoint(),
+                             (QSizeF(window->size()) * ratio).toSize())};
+}
 
-    const QRect frame = WindowFrame::outerEdge(window);
-    const QPoint offset = window->geometry().topLeft() - frame.topLeft();
-    QImage image(frame.size().expandedTo(contents.deviceIndependentSize().toSize()),
-                 QImage::Format_RGB32);
-    const QPalette palette = window->palette();
-    image.fill(palette.color(QPalette::Active, QPalette::Dark));
+// The frame and the window as the X server holds them: where the root is
+// black (rootless XWayland), the frame window still has its pixels.
+std::optional<Shot> fromFrameWindow(QWidget *window)
+{
+    std::optional<WindowFrame::Contents> read = WindowFrame::contents(window);
+    if (!read)
+        return std::nullopt;
+    read->image.setDevicePixelRatio(window->devicePixelRatioF());
+    // A frame the window manager leaves to its compositor to draw is empty
+    // in the X server: that frame is not what the person sees, the client
+    // area alone is.
+    if (read->client != read->image.rect() && blank(read->image, read->client))
+        return Shot{read->image.copy(read->client), QRect(QPoint(), read->client.size())};
+    return Shot{read->image, read->client};
+}
 
-    QPainter painter(&image);
-    const QRect titleBar(0, 0, image.width(), offset.y());
-    if (!titleBar.isEmpty()) {
-        painter.fillRect(titleBar.adjusted(offset.x(), offset.x(), -offset.x(), 0),
-                         palette.color(QPalette::Active, QPalette::Highlight));
-        painter.setPen(palette.color(QPalette::Active, QPalette::HighlightedText));
-        painter.setFont(window->font());
-        const QRect textArea = titleBar.adjusted(offset.x() + 6, 0, -offset.x() - 6, 0);
-        painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         painter.fontMetrics().elidedText(window->windowTitle(), Qt::ElideRight,
-                                                          textArea.width()));
+// The window as the person sees it, read from the window system where it can
+// be read and the client area there is the window's own, else the window's
+// own drawing. Meanwhile the event loop runs and the window stays live: a
+// menu just closed over it needs it to repaint, and a compositor to show
+// that. Null if the window went away.
+std::optional<Shot> takeShot(QWidget *window)
+{
+    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible() ||
+        window->isMinimized())
+        return ownShot(window);
+    const QPointer<QWidget> alive(window);
+    bool screenReadable = true;
+    bool serverReadable = true;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < SettleLimitMs) {
+        // The size only counts once the window manager has framed the window.
+        const std::optional<QRect> frame = WindowFrame::onScreen(window);
+        if (!QApplication::activePopupWidget() && frame) {
+            const QImage own = ownDrawing(window);
+            if (screenReadable) {
+                const std::optional<Shot> shot = fromScreen(window, *frame);
+                if (shot && holdsWindow(*shot, own))
+                    return shot;
+                screenReadable = shot && !blank(shot->image);
+            }
+            if (serverReadable) {
+                const std::optional<Shot> shot = fromFrameWindow(window);
+                if (shot && holdsWindow(*shot, own))
+                    return shot;
+                serverReadable = shot && !blank(shot->image);
+            }
+            if (!screenReadable && !serverReadable)
+                return ownShot(window);
+        }
+        QEventLoop loop;
+        QTimer::singleShot(SettlePollMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (!alive)
+            return std::nullopt;
     }
-    painter.drawImage(offset, contents);
-    return image;
+    return ownShot(window);
 }
 
 } // namespace
 
 QPixmap CaptureForm(QWidget *form)
 {
-    // The size only counts once the frame is there.
-    if (!form || !waitUntilOnScreen(form))
+    if (!form)
         return {};
-    const QSize size = WindowFrame::outerEdge(form).size();
-    return CaptureWindow(form, false, 0, 0, size.width(), size.height());
+    const std::optional<Shot> shot = takeShot(form);
+    if (!shot || shot->image.isNull())
+        return {};
+    return CreateBitmapPicture(shot->image);
 }
 
 QPixmap CaptureWindow(QWidget *window, bool client, int left, int top, int width, int height)
 {
-    if (!window || width <= 0 || height <= 0 || !waitUntilOnScreen(window))
+    if (!window || width <= 0 || height <= 0)
         return {};
-    const QPoint origin =
-        client ? window->mapToGlobal(QPoint(0, 0)) : WindowFrame::outerEdge(window).topLeft();
-    const QRect area(origin + QPoint(left, top), QSize(width, height));
-
-    QImage bitmap = grabFromScreen(window, area);
-    if (bitmap.isNull())
-        bitmap = drawWindow(window, client).copy(QRect(left, top, width, height));
-    return CreateBitmapPicture(bitmap);
+    const std::optional<Shot> shot = takeShot(window);
+    if (!shot || shot->image.isNull())
+        return {};
+    const qreal ratio = shot->image.devicePixelRatio();
+    const QPoint origin = client ? shot->client.topLeft() : QPoint();
+    // Never past the picture's edge: what lies there was not seen.
+    const QRect area = QRect(origin + (QPointF(left, top) * ratio).toPoint(),
+                             (QSizeF(width, height) * ratio).toSize())
+                           .intersected(client ? shot->client : shot->image.rect());
+    if (area.isEmpty())
+        return {};
+    QImage part = shot->image.copy(area);
+    part.setDevicePixelRatio(ratio);
+    return CreateBitmapPicture(part);
 }
 
 QPixmap CreateBitmapPicture(const QImage &bitmap)

@@ -23,6 +23,7 @@ constexpr QStringView CopiedTail = u"已复制!"; // after the sign and the day
 constexpr QStringView NoSignOnShow = u"请先选择您要查询的星座,再进行复制!";
 constexpr QStringView ClipboardRefused = u"复制失败!剪贴板正被其他程序占用,请稍后再试!";
 constexpr QStringView PictureCopied = u"恭喜!运势已截图到剪贴板!直接粘贴到有需要的地方即可!";
+constexpr QStringView CaptureFailed = u"截图失败!无法取得窗口画面,请稍后再试!";
 
 // The screenshot window.
 constexpr QStringView ScreenshotCaption = u"截图窗口";

@@ -12,6 +12,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -29,6 +30,7 @@ private slots:
     void cleanup();
 
     void everyControlHasAName();
+    void everyShownTextIsReadable();
     void shareLabelIsAPressableLink();
     void tabWalksInReadingOrder();
     void enterAndSpacePressButtons();
@@ -95,6 +97,61 @@ void TestAccessibility::everyControlHasAName()
     // The values read as they show.
     QCOMPARE(accessible(control("Label5"))->text(QAccessible::Name),
              QStringLiteral("健康指数:100%"));
+}
+
+// What a screen reader can read of one node: its name, description, value
+// and, where it has one, its whole text.
+static QString readable(QAccessibleInterface *face)
+{
+    QString all = face->text(QAccessible::Name) + u'\n' + face->text(QAccessible::Description) +
+                  u'\n' + face->text(QAccessible::Value);
+    if (QAccessibleTextInterface *text = face->textInterface())
+        all += u'\n' + text->text(0, text->characterCount());
+    return all;
+}
+
+void TestAccessibility::everyShownTextIsReadable()
+{
+    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    QTest::mouseClick(control("Command3"), Qt::LeftButton);
+    QVERIFY(shown.wait(5000));
+
+    // Walk the tree as a screen reader does, from the window down.
+    QHash<QObject *, QString> heard;
+    QList<QAccessibleInterface *> pending = {accessible(m_form)};
+    while (!pending.isEmpty()) {
+        QAccessibleInterface *face = pending.takeLast();
+        heard[face->object()] += readable(face);
+        for (int i = 0; i < face->childCount(); ++i)
+            pending << face->child(i);
+    }
+
+    // Every text drawn for a sighted person is in what its own node reads.
+    int texts = 0;
+    for (QWidget *widget : m_form->findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(m_form))
+            continue;
+        QString drawn;
+        if (auto *label = qobject_cast<QLabel *>(widget); label && label->pixmap().isNull())
+            drawn = label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            drawn = button->text();
+        else if (auto *box = qobject_cast<QGroupBox *>(widget))
+            drawn = box->title();
+        if (drawn.isEmpty())
+            continue;
+        ++texts;
+        QVERIFY2(heard.contains(widget), qPrintable(widget->objectName() + u" is not in the tree"));
+        QVERIFY2(heard.value(widget).contains(drawn),
+                 qPrintable(widget->objectName() + u": " + drawn + u" not in " + heard.value(widget)));
+    }
+    QVERIFY(texts > 30);
+    // The day's description reads as text, not only as its name.
+    QAccessibleTextInterface *description = accessible(control("Label10"))->textInterface();
+    QVERIFY(description);
+    QVERIFY(description->characterCount() > 0);
+    QCOMPARE(description->text(0, description->characterCount()),
+             control<QLabel>("Label10")->text());
 }
 
 void TestAccessibility::shareLabelIsAPressableLink()

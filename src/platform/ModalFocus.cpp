@@ -1,0 +1,70 @@
+#include "ModalFocus.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
+
+#include <qpa/qplatformwindow.h>
+
+namespace ModalFocus {
+namespace {
+
+// Wayland lets no program raise a window, and sway takes a request for
+// activation as a mere hint. A window shown anew, though, opens on top and
+// takes the focus: so the dialog's surface is shown again, the dialog itself
+// never hidden (that would end its modal loop).
+void showAgain(QWidget *dialog)
+{
+    QWindow *window = dialog->windowHandle();
+    QPlatformWindow *surface = window ? window->handle() : nullptr;
+    if (!surface)
+        return;
+    surface->setVisible(false);
+    surface->setVisible(true);
+}
+
+class Keeper : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowActivate && watched->isWidgetType()) {
+            auto *window = static_cast<QWidget *>(watched);
+            QWidget *modal = QApplication::activeModalWidget();
+            // A window the dialog owns (a message box of its own) is not blocked.
+            if (window->isWindow() && modal && modal != window && !modal->isAncestorOf(window)) {
+                // Not from inside the activation itself.
+                const QPointer<QWidget> dialog(modal);
+                QMetaObject::invokeMethod(
+                    this,
+                    [dialog] {
+                        if (!dialog || !dialog->isVisible() ||
+                            QApplication::activeModalWidget() != dialog)
+                            return;
+                        if (QGuiApplication::platformName().startsWith(u"wayland"))
+                            showAgain(dialog);
+                        else
+                            dialog->raise();
+                        dialog->activateWindow();
+                    },
+                    Qt::QueuedConnection);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+void keepInFront(QApplication *app)
+{
+    app->installEventFilter(new Keeper(app));
+}
+
+} // namespace ModalFocus
