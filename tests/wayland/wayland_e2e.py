@@ -14,9 +14,11 @@ drives is missing.
 import argparse
 import datetime
 import glob
+import json
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -27,6 +29,7 @@ import pictures
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+import sound  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800
 # sway refuses to run as root; its rows run as this user, which every Debian
@@ -172,47 +175,24 @@ class Session:
         self.env.update(HOME=folder, XDG_RUNTIME_DIR=folder, LC_ALL="C.UTF-8",
                         LANG="C.UTF-8")
 
-    def start_sound(self):
+
+class PipeWire(sound.SoundServer):
+    """The e2e suite's sound server, as PipeWire with its PulseAudio face:
+    the null sink is made through that face, so what it plays is read back
+    in the same way."""
+
+    def start(self, session):
         for name in ("pipewire", "wireplumber", "pipewire-pulse"):
-            start([name], self.env, self.logs)
-        self.pulse = f"unix:{self.folder}/pulse/native"
-        until(lambda: self.pactl("info"), TIMEOUT, "pipewire-pulse")
-        # A sink with nothing behind it, whose monitor gives back what played.
-        if self.pactl("load-module", "module-null-sink", "sink_name=null") is None:
+            start([name], session.env, session.logs)
+        self.address = f"unix:{session.folder}/pulse/native"
+        until(lambda: self._pactl("info"), TIMEOUT, "pipewire-pulse")
+        if self._pactl("load-module", "module-null-sink", "sink_name=null") is None:
             raise Failure("pipewire-pulse made no null sink")
-        self.pactl("set-default-sink", "null")
+        self._pactl("set-default-sink", "null")
+        return self
 
-    def pactl(self, *args):
-        done = subprocess.run(["pactl", "--server", self.pulse, *args], env=self.env,
-                              capture_output=True, timeout=30, check=False)
-        return done.stdout.decode(errors="replace") if done.returncode == 0 else None
-
-    def plays(self, pid):
-        listing = self.pactl("list", "sink-inputs") or ""
-        return any(f'application.process.id = "{pid}"' in stream and "Corked: no" in stream
-                   for stream in listing.split("Sink Input #")[1:])
-
-    def loudest_sample(self, seconds, rate=44100):
-        wanted = int(seconds * rate) * 4
-        recorder = subprocess.Popen(
-            ["parec", "--server", self.pulse, "-d", "null.monitor", "--raw", "--format=s16le",
-             f"--rate={rate}", "--channels=2", "--latency-msec=20"],
-            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        samples = b""
-        deadline = time.monotonic() + seconds + 30
-        try:
-            while len(samples) < wanted and time.monotonic() < deadline:
-                chunk = recorder.stdout.read1(wanted - len(samples))
-                if not chunk:
-                    break
-                samples += chunk
-        finally:
-            recorder.kill()
-            recorder.wait()
-            recorder.stdout.close()
-        if len(samples) < wanted:
-            raise Failure(f"parec gave {len(samples)} of {wanted} bytes")
-        return max(abs(value) for value in memoryview(samples).cast("h"))
+    def stop(self):
+        pass  # with the rest of the session
 
 
 # ------------------------------------------------------------ compositors
@@ -298,8 +278,6 @@ class Sway(Compositor):
         run(["wtype", "-k", "Shift_L", "-k", name], self.env)
 
     def windows(self):
-        import json
-
         tree = json.loads(run(["swaymsg", "-t", "get_tree", "--raw"], self.env))
         found = []
 
@@ -379,13 +357,15 @@ class Mutter(Compositor):
         # No client can own the clipboard before the seat has a keyboard,
         # which comes with the first key.
         self.key("Shift_L")
-        with open(os.path.join(self.session.shots, "session.log")) as text:
-            for line in text:
-                if "Using public X11 display" in line:
-                    self.find_xwayland(line.split("display ")[1].split(",")[0])
-                    break
-            else:
-                self.find_xwayland()
+        # mutter runs two X displays: the one for clients it names in its log.
+        def public_display():
+            with open(os.path.join(self.session.shots, "session.log")) as text:
+                for line in text:
+                    if "Using public X11 display" in line:
+                        return line.split("display ")[1].split(",")[0]
+            return None
+
+        self.find_xwayland(until(public_display, TIMEOUT, "mutter's Xwayland"))
 
     def _gst(self, *tail, frames=1):
         return ["gst-launch-1.0", "-q", "pipewiresrc", f"path={self.node}",
@@ -582,8 +562,6 @@ class XSession:
 
 
 def _xwd_picture(data):
-    import struct
-
     if len(data) < 100:
         return None
     header = struct.unpack(">25I", data[:100])
@@ -761,12 +739,12 @@ class Checks:
         """g: the tune is heard on the null sink, and no more after 关闭音乐."""
         pid = self.program.pid
         try:
-            until(lambda: self.session.plays(pid), TIMEOUT, "the program's stream to play")
-            loud = self.session.loudest_sample(1.5)
+            until(lambda: self.session.sound.plays(pid), TIMEOUT, "the program's stream to play")
+            loud = self.session.sound.loudest_sample(1.5)
             self.click_main(MUSIC_BUTTON)
             self.wait_shows(MAIN_TITLE, "打开音乐", "the music button to read 打开音乐")
-            until(lambda: not self.session.plays(pid), TIMEOUT, "the stream to stop")
-            quiet = self.session.loudest_sample(0.5)
+            until(lambda: not self.session.sound.plays(pid), TIMEOUT, "the stream to stop")
+            quiet = self.session.sound.loudest_sample(0.5)
         except Failure as error:
             self.record("g", False, str(error))
             return
@@ -876,20 +854,20 @@ class Checks:
 
     def run_all(self, empty):
         steps = [
-            ("a", lambda: self.splash_fades(empty)),
-            ("b", lambda: self.main_window_opens(empty)),
-            ("g", self.music),
-            ("c", self.fortune),
-            ("d", self.capture),
-            ("e", self.finder),
-            ("e", self.exit_prompt),
+            ("a", "splash", lambda: self.splash_fades(empty)),
+            ("b", "main-window", lambda: self.main_window_opens(empty)),
+            ("g", "music", self.music),
+            ("c", "fortune", self.fortune),
+            ("d", "capture", self.capture),
+            ("e", "finder", self.finder),
+            ("e", "exit-prompt", self.exit_prompt),
         ]
-        for letter, step in steps:
+        for letter, name, step in steps:
             try:
                 step()
             except Exception as error:
                 self.record(letter, False, f"{type(error).__name__}: {error}; screen: "
-                            f"{self.shot('failed-' + step.__name__ if hasattr(step, '__name__') else 'failed')}")
+                            f"{self.shot('failed-' + name)}")
                 if self.main is None or self.program.poll() is not None:
                     break
                 # Whatever is open in front: away with it, and on.
@@ -921,22 +899,21 @@ def judge_picture(picture, window):
     if picture.width < window.width or picture.height < window.height:
         return False, (f"the picture ({picture.width}x{picture.height}) is smaller than the "
                        f"window's client area ({window.width}x{window.height})")
-    # The client area's place in the picture: left of centre by the frame's
-    # side, above the bottom by the same.
+    # Where the client area may sit: flush with the picture, or inside a
+    # frame that is even at the sides and the bottom; a few pixels either way.
     side = (picture.width - window.width) // 2
-    guess = (side, picture.height - window.height - side)
-    best = None
-    for dx in range(-side, side + 1) if side < 8 else (-side, 0, side, guess[0] - side):
-        for top in sorted({0, guess[1], picture.height - window.height}):
-            x = guess[0] + dx if side < 8 else max(0, min(picture.width - window.width, guess[0] + dx))
-            y = top
-            if x < 0 or x + window.width > picture.width:
-                continue
-            diff = pictures.difference(picture, window, ((x, y, window.width, window.height),
-                                                         (0, 0, window.width, window.height)),
-                                       step=6)
-            if best is None or diff < best[0]:
-                best = (diff, x, y)
+    xs = {0, side, picture.width - window.width}
+    ys = {0, picture.height - window.height - side, picture.height - window.height}
+    places = {(x + dx, y + dy) for x in xs for y in ys for dx in range(-3, 4) for dy in range(-3, 4)
+              if 0 <= x + dx <= picture.width - window.width
+              and 0 <= y + dy <= picture.height - window.height}
+    size = (window.width, window.height)
+
+    def off(place, step):
+        return pictures.difference(picture, window, (place + size, (0, 0) + size), step=step)
+
+    x, y = min(places, key=lambda place: off(place, 16))
+    best = (off((x, y), 3), x, y)
     diff, x, y = best
     if diff < 6:
         return True, f"the client area sits at ({x},{y}) in the picture, {diff:.1f} of 255 off the screen"
@@ -950,11 +927,12 @@ def judge_picture(picture, window):
 def inside(args):
     """In the row's namespace and session bus: everything, then the checks."""
     row = ROWS[args.row]
+    os.environ.update(HOME=args.folder, XDG_RUNTIME_DIR=args.folder)
     session = Session(args.folder, args.shots)
     signal.signal(signal.SIGTERM, lambda *_: (stop_all(), os._exit(143)))
     started = time.monotonic()
     try:
-        session.start_sound()
+        session.sound = PipeWire(_started).start(session)
         desk = COMPOSITORS[row.compositor](session)
         desk.start()
         ui = XSession(desk.x_env) if row.platform == "xcb" else desk
@@ -986,7 +964,7 @@ def inside(args):
     return 0 if not failed and not missing else 1
 
 
-def missing_tools(row):
+def missing_tools(row, pointer):
     missing = [tool for tool in COMMON_TOOLS + TOOLS[row.compositor] + TOOLS[row.platform]
                if shutil.which(tool) is None]
     for module, package in PYTHON_MODULES.items():
@@ -1001,22 +979,14 @@ def missing_tools(row):
     except (ImportError, ValueError):
         missing.append("gir1.2-atspi-2.0")
     if row.platform == "wayland" and row.compositor == "sway" and not os.access(
-            row_pointer_path(), os.X_OK):
+            pointer, os.X_OK):
         missing.append("the virtual pointer (libwayland-dev, wayland-scanner at build time)")
     if os.geteuid() != 0:
         missing.append("root (for the row's network namespace)")
     return missing
 
 
-def row_pointer_path():
-    return _args.pointer if _args else ""
-
-
-_args = None
-
-
 def main():
-    global _args
     parser = argparse.ArgumentParser()
     parser.add_argument("row", choices=sorted(ROWS))
     parser.add_argument("--program", required=True)
@@ -1025,12 +995,12 @@ def main():
     parser.add_argument("--pointer", default="")
     parser.add_argument("--shots", required=True)
     parser.add_argument("--folder", help=argparse.SUPPRESS)
-    args = _args = parser.parse_args()
+    args = parser.parse_args()
     if args.folder:
         return inside(args)
 
     row = ROWS[args.row]
-    missing = missing_tools(row)
+    missing = missing_tools(row, args.pointer)
     if missing:
         log(f"SKIPPED: the {args.row} row needs {', '.join(missing)}; "
             "tools/setup-deps.sh installs them.")
