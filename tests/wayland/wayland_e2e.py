@@ -223,8 +223,10 @@ class Compositor:
               TIMEOUT, f"the X display {name}")
         self.x_env = env
 
-    def record(self, seconds):
-        """Pictures of the screen, as many as it can take, for seconds."""
+    def record(self, seconds, action):
+        """Pictures of the screen, as many as it can take, for seconds from
+        the action on, each with its time after the action."""
+        action()
         frames, start = [], time.monotonic()
         while time.monotonic() < start + seconds:
             frames.append((time.monotonic() - start, self.grab()))
@@ -376,12 +378,16 @@ class Mutter(Compositor):
         data = run(self._gst("!", "fdsink", "fd=1"), self.env, timeout=60)
         return pictures.Picture(WIDTH, HEIGHT, data[-WIDTH * HEIGHT * 3:])
 
-    def record(self, seconds):
+    def record(self, seconds, action):
         # Too slow to start one pipeline a picture: one stream, cut up after.
         folder = tempfile.mkdtemp(dir=self.session.folder)
         recorder = subprocess.Popen(
             self._gst("!", "multifilesink", f"location={folder}/%05d.rgb", frames=-1),
             env=self.env, stdout=subprocess.DEVNULL, stderr=self.session.logs)
+        # The stream starts with the screen as it is.
+        until(lambda: glob.glob(os.path.join(folder, "*.rgb")), TIMEOUT, "the screen cast")
+        start = time.time()
+        action()
         time.sleep(seconds)
         recorder.terminate()
         recorder.wait()
@@ -391,7 +397,8 @@ class Mutter(Compositor):
                 data = frame.read()
             if len(data) == WIDTH * HEIGHT * 3:
                 # Written as it came: the file's time is the picture's.
-                frames.append((os.stat(path).st_mtime, pictures.Picture(WIDTH, HEIGHT, data)))
+                frames.append((os.stat(path).st_mtime - start,
+                               pictures.Picture(WIDTH, HEIGHT, data)))
         shutil.rmtree(folder, ignore_errors=True)
         return frames
 
@@ -556,26 +563,25 @@ class XSession:
                               capture_output=True, timeout=30, check=False)
         picture = _xwd_picture(done.stdout)
         if picture is None:
-            raise Failure(f"xwd -id {window} gave {len(done.stdout)} bytes: "
-                          f"{done.stderr.decode(errors='replace')[-200:]}")
+            header = struct.unpack(">25I", done.stdout[:100]) if len(done.stdout) >= 100 else ()
+            error = done.stderr.decode(errors="replace").strip().splitlines()
+            raise Failure(f"xwd -id {window} gave {len(done.stdout)} bytes"
+                          + (f", header {header[:13]}" if header else "")
+                          + (f": {error[0]}" if error else ""))
         return picture
 
 
 def _xwd_picture(data):
+    """An xwd dump of four bytes a pixel, least significant first: what
+    Xwayland gives."""
     if len(data) < 100:
         return None
     header = struct.unpack(">25I", data[:100])
-    size, width, height = header[0], header[4], header[5]
-    bits_per_pixel, bytes_per_line, colours = header[11], header[12], header[19]
-    byte_order = header[7]
-    if bits_per_pixel != 32:
-        return None
+    size, width, height, byte_order = header[0], header[4], header[5], header[7]
+    bytes_per_line, colours = header[12], header[19]
     pixels = data[size + colours * 12:]
-    if byte_order != 0:  # most significant byte first: x r g b
-        rows = [bytes(b for i in range(width) for b in pixels[r * bytes_per_line + i * 4 + 1:
-                                                             r * bytes_per_line + i * 4 + 4])
-                for r in range(height)]
-        return pictures.Picture(width, height, b"".join(rows))
+    if byte_order != 0 or bytes_per_line < width * 4 or len(pixels) < bytes_per_line * height:
+        return None
     return pictures.from_bgrx(width, height, bytes_per_line, pixels)
 
 
@@ -689,8 +695,7 @@ class Checks:
     def splash_fades(self, empty):
         """a: pictures of the screen from the start; one mid-fade differs
         from the full-strength one."""
-        self.start_program()
-        timed = self.desk.record(3.0)
+        timed = self.desk.record(3.0, self.start_program)
         times, frames = [t for t, _ in timed], [f for _, f in timed]
         splash = None
         if frames:
@@ -828,21 +833,32 @@ class Checks:
         time.sleep(0.5)
         rect = self.check_placed(FINDER_TITLE, before, "the finder dialog")
         if rect is not None:
-            finder = self.desk.grab()
-            self.click_main(BARE_SPOT)
-            clicked = time.monotonic()
-            time.sleep(1.0)
-            after = self.desk.grab()
-            late = time.monotonic() - clicked
-            change = pictures.difference(finder, after, rect)
-            if change < 8:
-                self.record("f", True, f"the finder still on top {late:.1f} s after a click on "
-                            f"the main window (its place changed by {change:.1f} of 255)")
-            else:
-                self.record("f", False, f"{late:.1f} s after a click on the main window the finder's "
-                            f"place changed by {change:.1f} of 255: it went under; screen: "
-                            f"{self.evidence(after, 'finder-after-click')}")
+            self.finder_stays_on_top(rect, before)
         self.dismiss(FINDER_TITLE, "Escape", "the finder to close", rect)
+
+    def finder_stays_on_top(self, rect, before):
+        """f: pictures of the screen for 1.5 s after a click on the main
+        window; from 1 s on, the finder shows where it is."""
+        finder = self.desk.grab()
+        timed = self.desk.record(1.5, lambda: self.click_main(BARE_SPOT))
+        after = timed[-1][1]
+        size = rect[2:]
+        moved = self.ui.rect(FINDER_TITLE, size, before) or rect
+        changes = [(when, pictures.difference(finder, frame, (rect, moved)))
+                   for when, frame in timed]
+        early = [change for when, change in changes if when < 1.0] or [0.0]
+        late = [change for when, change in changes if when >= 1.0] or [changes[-1][1]]
+        seen = (f"at most {max(early):.1f} in the first second, {max(late):.1f} after "
+                f"({len(changes)} pictures)")
+        where = f" (it moved from {rect[:2]} to {moved[:2]})" if moved[:2] != rect[:2] else ""
+        if max(late) < 8:
+            self.record("f", True, f"the finder on top from 1 s after a click on the main "
+                        f"window{where}; its pixels changed by {seen}, of 255")
+        else:
+            self.evidence(finder, "finder-before-click")
+            self.record("f", False, f"after a click on the main window the finder's pixels "
+                        f"changed by {seen}, of 255{where}: it is not on top after 1 s; "
+                        f"finder-before-click.png, {self.evidence(after, 'finder-after-click')}")
 
     def exit_prompt(self):
         """e: the exit prompt opens over the main window; Escape keeps it."""
