@@ -8,7 +8,8 @@ own. One row a run:
 
 The rows are data (ROWS); every row runs the same checks, each of which says
 what it saw; pictures of what failed go to DIR. Exits 77 when a tool it
-drives is missing.
+drives is missing. Run as root (the namespaces); sway's rows drop to
+nobody, as sway will not run as root. CTest runs the rows: ctest -L wayland.
 """
 
 import argparse
