@@ -479,14 +479,19 @@ class KWin(Compositor):
         import dbus
 
         reader, writer = os.pipe()
+        # The bus holds a copy of the pipe's end until told to let go: the
+        # picture is read to its end only when every copy is closed.
+        end = dbus.types.UnixFd(writer)
+        os.close(writer)
         chunks = []
         thread = threading.Thread(target=lambda: chunks.append(_read_all(reader)))
         thread.start()
         try:
-            meta = self.shooter.CaptureArea(0, 0, dbus.UInt32(WIDTH), dbus.UInt32(HEIGHT),
-                                            {"native-resolution": True}, dbus.types.UnixFd(writer))
+            meta = self.shooter.CaptureArea(
+                0, 0, dbus.UInt32(WIDTH), dbus.UInt32(HEIGHT),
+                dbus.Dictionary({"native-resolution": True}, signature="sv"), end)
         finally:
-            os.close(writer)
+            os.close(end.take())
             thread.join(30)
         width, height, stride = int(meta["width"]), int(meta["height"]), int(meta["stride"])
         return pictures.from_bgrx(width, height, stride, chunks[0])
@@ -619,16 +624,13 @@ class Checks:
     def start_program(self):
         from accessible import AccessibleProgram
 
-        folder = os.path.join(self.session.folder, "program")
-        os.makedirs(folder)
-        program = os.path.join(folder, "zhiweige")
-        shutil.copy2(self.args.program, program)
-        shutil.copy2(os.path.join(os.path.dirname(self.args.program), "bg.mp3"), folder)
+        program = self.args.program
         env = dict(self.ui.env if isinstance(self.ui, XSession) else self.desk.env)
         env.update(QT_QPA_PLATFORM=self.row.platform, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    BROWSER="true")
         self.program_log = os.path.join(self.session.shots, "program.log")
-        self.program = start([program], env, open(self.program_log, "w"), cwd=folder)
+        self.program = start([program], env, open(self.program_log, "w"),
+                             cwd=os.path.dirname(program))
         self.accessible = AccessibleProgram(self.program.pid)
 
     def node(self, title):
@@ -683,7 +685,11 @@ class Checks:
         try:
             rect = self.dialog_rect(title, before)
         except Failure as error:
-            self.record("e", False, f"{what}: {error}; screen: {self.shot('placed-' + title)}")
+            known = ""
+            if hasattr(self.ui, "windows"):
+                known = f"; {self.desk.name} knows the windows {[w[0] for w in self.ui.windows()]}"
+            self.record("e", False, f"{what}: {error}{known}; screen: "
+                        f"{self.shot('placed-' + title)}")
             return None
         share = overlap(rect, self.main)
         if share >= 0.5:
@@ -1045,26 +1051,56 @@ def main():
     os.makedirs(args.shots)
     folder = tempfile.mkdtemp(prefix=f"zhiwei-{args.row}-")
     os.chmod(folder, 0o700)
+    try:
+        return outside(args, row, folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def outside(args, row, folder):
+    """Everything the row runs, copied into its folder (where its user can
+    read it, wherever the build is), then the row in its namespaces."""
+    here = os.path.join(folder, "code", "wayland")
+    os.makedirs(here)
+    for name in ("wayland_e2e.py", "pictures.py"):
+        shutil.copy(os.path.join(HERE, name), here)
+    shutil.copytree(os.path.join(os.path.dirname(HERE), "e2e"), os.path.join(folder, "code", "e2e"),
+                    ignore=shutil.ignore_patterns("__pycache__", "build"))
+    os.makedirs(os.path.join(folder, "program"))
+    os.makedirs(os.path.join(folder, "bin"))
+    program = shutil.copy2(args.program, os.path.join(folder, "program"))
+    shutil.copy2(os.path.join(os.path.dirname(args.program), "bg.mp3"),
+                 os.path.join(folder, "program"))
+    service = shutil.copy2(args.service, os.path.join(folder, "bin"))
+    pointer = shutil.copy2(args.pointer, os.path.join(folder, "bin")) if args.pointer else ""
+    shots = os.path.join(folder, "shots")
+    os.makedirs(shots)
     drop = []
     if row.user:
         import pwd
 
         user = pwd.getpwnam(row.user)
-        for path in (folder, args.shots):
-            os.chown(path, user.pw_uid, user.pw_gid)
+        for root, dirs, files in os.walk(folder):
+            for name in [root] + [os.path.join(root, entry) for entry in dirs + files]:
+                os.chown(name, user.pw_uid, user.pw_gid)
         drop = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
     # A network of its own (the service on 127.0.0.1 meets no other), and
     # X sockets of its own (Xwayland's display number is free to take).
-    command = drop + ["dbus-run-session", "--", sys.executable, "-u", os.path.abspath(__file__),
-                      *sys.argv[1:], "--folder", folder]
+    command = drop + [
+        "dbus-run-session", "--", sys.executable, "-u", os.path.join(here, "wayland_e2e.py"),
+        args.row, "--program", program, "--service", service, "--port", str(args.port),
+        "--pointer", pointer, "--shots", shots, "--folder", folder]
     script = ("ip link set lo up && mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix && "
               'exec "$@"')
-    process = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private", "--",
-                                "sh", "-c", script, "sh", *command],
-                               stderr=open(os.path.join(args.shots, "bus.log"), "w"))
-    signal.signal(signal.SIGTERM, lambda *_: process.terminate())
-    status = process.wait()
-    shutil.rmtree(folder, ignore_errors=True)
+    with open(os.path.join(args.shots, "bus.log"), "w") as bus_log:
+        process = subprocess.Popen(["unshare", "--net", "--mount", "--propagation", "private",
+                                    "--", "sh", "-c", script, "sh", *command],
+                                   stdout=subprocess.PIPE, stderr=bus_log, text=True)
+        signal.signal(signal.SIGTERM, lambda *_: process.terminate())
+        for line in process.stdout:
+            log(line.rstrip("\n").replace(shots, args.shots))
+        status = process.wait()
+    shutil.copytree(shots, args.shots, dirs_exist_ok=True)
     return status
 
 
