@@ -660,9 +660,11 @@ class Checks:
                 self.ui.focus(title)
             elif attempt and rect is not None:
                 self.ui.click(rect[0] + rect[2] // 2, rect[1] + 4)
+            if attempt:
+                log(f"  ({key} again: {what} after {attempt * 5} s)")
             self.ui.key(key)
             try:
-                return until(lambda: self.node(title) is None, 3, what)
+                return until(lambda: self.node(title) is None, 5, what)
             except Failure:
                 pass
         until(lambda: self.node(title) is None, TIMEOUT, what)
