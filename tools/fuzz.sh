@@ -25,7 +25,8 @@ if ! grep -q '^CMAKE_CXX_COMPILER:.*clang++' "$build/CMakeCache.txt"; then
     echo "fuzz.sh: $build was configured with another compiler than clang++; remove it" >&2
     exit 1
 fi
-cmake --build "$build" --parallel "$(nproc)" --target fuzz_pageparser fuzz_charset
+cmake --build "$build" --parallel "$(nproc)" --target fuzz_pageparser fuzz_charset \
+    fuzz_request fuzz_skinfile
 
 cd "$build"
 status=0

@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+    # the native interface of Qt's platforms, and the Wayland client library
+    qt6-base-private-dev libwayland-dev
     qt6-svg-dev libqt6svg6 libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
     # the capture asks the X server where the window manager's frame is
     libxcb1-dev
@@ -26,6 +28,8 @@ packages=(
     # the end-to-end suite: window properties, a session bus with the
     # accessibility tree read from Debian's python3, and xdg-open for the browser
     x11-utils dbus at-spi2-core python3-gi gir1.2-atspi-2.0 xdg-utils
+    # the launcher tells the person on the desktop when another user holds the port
+    zenity
     # the desktop theme of GNOME-like desktops, whose font the layout must withstand
     qt6-gtk-platformtheme
     # the desktops people run: GNOME's, KDE's and sway's compositors headless,
@@ -34,7 +38,7 @@ packages=(
     # pointer built from its protocol)
     mutter kwin-wayland sway xwayland qt6-wayland
     pipewire pipewire-bin pipewire-pulse wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
-    grim wtype wl-clipboard python3-dbus libwayland-dev wayland-protocols
+    grim wtype wl-clipboard python3-dbus wayland-protocols
     # the Debian package: cpack's dependency scan and the menu entry's check;
     # lintian, hardening-check (devscripts), the AppStream validator, and
     # systemd's unit checker and socket hand-over for the offline service

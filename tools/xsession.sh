@@ -1,6 +1,8 @@
 # Helpers for driving the program in a virtual X display, as a person would.
 # Source this file; it defines functions and starts nothing by itself.
 
+ZHIWEI_SOUND_SERVER_HELPER=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/support" && pwd)/sound-server.sh
+
 # Starts Xvfb with a window manager and a compositor on a free display and
 # exports DISPLAY. Appends the started pids to the array named by $1.
 # With --no-compositor as $2, windows are drawn straight to the screen, as on
@@ -58,21 +60,15 @@ start_virtual_display() {
 # named by $1.
 start_sound_server() {
     local -n started=$1
-    local folder=$2
-    mkdir -p "$folder" && chmod 700 "$folder"
-    HOME=$folder XDG_RUNTIME_DIR=$folder XDG_CONFIG_HOME=$folder XDG_STATE_HOME=$folder \
-        pulseaudio -n --daemonize=no --exit-idle-time=-1 --log-level=error \
-        --load="module-null-sink sink_name=null" \
-        --load="module-native-protocol-unix auth-anonymous=1 socket=$folder/native" \
-        >"$folder/server.log" 2>&1 &
-    started+=($!)
+    local folder=$2 answer=
+    coproc SOUND_SERVER { exec bash "$ZHIWEI_SOUND_SERVER_HELPER" "$folder"; }
+    started+=("$SOUND_SERVER_PID")
+    read -r -t 30 answer <&"${SOUND_SERVER[0]}"
+    if [[ $answer != ready ]]; then
+        echo "pulseaudio did not start." >&2
+        return 1
+    fi
     export PULSE_SERVER=unix:$folder/native
-    for _ in $(seq 400); do
-        pactl info >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    echo "pulseaudio did not start: $(cat "$folder/server.log")" >&2
-    return 1
 }
 
 # Whether process $1 plays a stream into the sound server, uncorked.

@@ -5,7 +5,6 @@
 #include "FortuneTexts.h"
 #include "PageFetcher.h"
 #include "PageParser.h"
-#include "platform/TextBox.h"
 
 #include <QTimer>
 
@@ -16,19 +15,18 @@ QueryFlow::QueryFlow(PageFetcher *fetcher, QUrl fortuneBase, std::function<QDate
     , m_fortuneBase(std::move(fortuneBase))
     , m_clock(clock ? std::move(clock) : &QDateTime::currentDateTime)
     , m_loadDate(m_clock().date())
-    , Text1(new TextBox(this))
-    , Timer1(new QTimer(this))
-    , Timer4(new QTimer(this))
+    , m_todayCompletion(new QTimer(this))
+    , m_tomorrowCompletion(new QTimer(this))
 {
     setObjectName(QStringLiteral("QueryFlow"));
-    Text1->setObjectName(QStringLiteral("Text1"));
-    connect(Text1, &TextBox::changed, this, &QueryFlow::Text1_Change);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer4->setObjectName(QStringLiteral("Timer4"));
-    for (QTimer *timer : {Timer1, Timer4})
-        timer->setInterval(CompletionDelay);
-    connect(Timer1, &QTimer::timeout, this, &QueryFlow::Timer1_Timer);
-    connect(Timer4, &QTimer::timeout, this, &QueryFlow::Timer4_Timer);
+    // Named as the description knows them.
+    m_todayCompletion->setObjectName(QStringLiteral("Timer1"));
+    m_tomorrowCompletion->setObjectName(QStringLiteral("Timer4"));
+    setCompletionDelay(CompletionDelay);
+    connect(m_todayCompletion, &QTimer::timeout, this,
+            [this] { completionTick(m_todayCompletion, DayMode::Today); });
+    connect(m_tomorrowCompletion, &QTimer::timeout, this,
+            [this] { completionTick(m_tomorrowCompletion, DayMode::Tomorrow); });
 }
 
 QueryFlow::~QueryFlow()
@@ -38,8 +36,8 @@ QueryFlow::~QueryFlow()
 
 void QueryFlow::setCompletionDelay(std::chrono::milliseconds delay)
 {
-    Timer1->setInterval(delay);
-    Timer4->setInterval(delay);
+    m_todayCompletion->setInterval(delay);
+    m_tomorrowCompletion->setInterval(delay);
 }
 
 void QueryFlow::switchMode()
@@ -59,19 +57,9 @@ bool QueryFlow::pendingFlag(const SignInfo &sign) const
     return m_pending[SignTable::position(sign)];
 }
 
-QString QueryFlow::page() const
-{
-    return Text1->text();
-}
-
-void QueryFlow::csh()
+void QueryFlow::clearReports()
 {
     m_reports.fill(FortuneReport{});
-}
-
-FetchReply *QueryFlow::GetBody(const QUrl &url)
-{
-    return m_fetcher->fetch(url);
 }
 
 void QueryFlow::query(const SignInfo &sign)
@@ -81,13 +69,13 @@ void QueryFlow::query(const SignInfo &sign)
     // is never shown, so the panel always shows one sign with its own page.
     cancel();
     m_started = true;
-    csh();
+    clearReports();
     // The tomorrow of the moment of the click, not of the start: a window left
     // open past midnight still asks for the right day.
     const QUrl address = DateRules::pageAddress(m_fortuneBase, sign, mode, m_clock().date());
     emit statusChanged(SignTable::fetchingText(sign, mode));
 
-    FetchReply *reply = GetBody(address);
+    FetchReply *reply = m_fetcher->fetch(address);
     m_fetch = reply;
     connect(reply, &FetchReply::finished, this,
             [this, &sign, mode](const FetchResult &result) { pageArrived(sign, mode, result); });
@@ -109,11 +97,8 @@ void QueryFlow::pageArrived(const SignInfo &sign, DayMode mode, const FetchResul
 void QueryFlow::storePage(const SignInfo &sign, DayMode mode, const QString &page)
 {
     m_storedMode = mode;
-    const bool unchanged = Text1->text() == page;
-    Text1->setText(page);
-    // The same page again raises no change, yet it must complete all the same.
-    if (unchanged)
-        Text1_Change();
+    m_page = page;
+    startCompletion();
     m_pending[SignTable::position(sign)] = true;
     emit pageStored(sign);
 }
@@ -124,30 +109,16 @@ void QueryFlow::cancel()
         m_fetch->abort();
     m_fetch = nullptr;
     m_pending.fill(false);
-    Timer1->stop();
-    Timer4->stop();
+    m_todayCompletion->stop();
+    m_tomorrowCompletion->stop();
 }
 
-void QueryFlow::Text1_Change()
+void QueryFlow::startCompletion()
 {
     // The completion belongs to the day the stored page was asked for.
-    if (m_storedMode == DayMode::Today) {
-        Timer4->stop();
-        Timer1->start();
-    } else {
-        Timer1->stop();
-        Timer4->start();
-    }
-}
-
-void QueryFlow::Timer1_Timer()
-{
-    completionTick(Timer1, DayMode::Today);
-}
-
-void QueryFlow::Timer4_Timer()
-{
-    completionTick(Timer4, DayMode::Tomorrow);
+    const bool today = m_storedMode == DayMode::Today;
+    (today ? m_tomorrowCompletion : m_todayCompletion)->stop();
+    (today ? m_todayCompletion : m_tomorrowCompletion)->start();
 }
 
 void QueryFlow::completionTick(QTimer *timer, DayMode mode)
@@ -161,7 +132,7 @@ void QueryFlow::completionTick(QTimer *timer, DayMode mode)
         pending = false;
         FortuneReport &fortune = m_reports[SignTable::position(*sign)];
         // Cut once, cleaned once: what is parsed is what is shown and copied.
-        fortune = DownloadedText::cleaned(PageParser::parse(Text1->text()));
+        fortune = DownloadedText::cleaned(PageParser::parse(m_page));
         m_onShow = {sign, mode, fortune};
         emit completed(*sign, mode, fortune);
         emit statusChanged(SignTable::doneText(*sign, mode));

@@ -16,25 +16,25 @@
 class FetchReply;
 class PageFetcher;
 class QTimer;
-class TextBox;
 struct FetchResult;
 
 // How a click on a sign becomes the fortune on show, with no widget in it.
 //
-// Who owns what: the flow owns the day mode, the page store Text1 (the last
-// page stored), the twelve FortuneReports, the pending flags, the download
-// under way, the two completion timers (Timer1 for a today query, Timer4 for
-// a tomorrow one) and the snapshot of the fortune on show. The window owns
-// none of it: it forwards its buttons here and shows what the flow emits.
+// Who owns what: the flow owns the day mode, the last page stored, the
+// twelve FortuneReports, the pending flags, the download under way, the two
+// completion timers (one for a today query, one for a tomorrow one) and the
+// snapshot of the fortune on show. The window owns none of it: it forwards
+// its buttons here and shows what the flow emits.
 //
 // One click: query() drops the query under way (the latest click wins),
-// clears the parse state of all twelve signs (csh), says "<fetchName>今日运势
-// 获取中..." and downloads the page for the query's day. A page (a whole 2xx
-// answer holding at least one "<h4>") is stored in Text1 and its sign is
-// flagged pending; storing starts the completion timer of the query's own
-// day. That timer's tick parses the stored page for the first pending sign
-// in check order, keeps it as the fortune on show, emits completed() and
-// says "<name>今日运势获取完毕...". A failed download stores nothing and says
+// clears the parse state of all twelve signs, says "<fetchName>今日运势获取
+// 中..." (明日 for a tomorrow query, as in every text below) and downloads
+// the page for the query's day. A page (a whole 2xx answer holding at least
+// one "<h4>") is stored and its sign is flagged pending; storing starts the
+// completion timer of the query's own day, the same page again as well.
+// That timer's tick parses the stored page for the first pending sign in
+// check order, keeps it as the fortune on show, emits completed() and says
+// "<name>今日运势获取完毕...". A failed download stores nothing and says
 // "<name>今日运势获取失败..."; the fortune on show stays.
 class QueryFlow : public QObject
 {
@@ -70,7 +70,7 @@ public:
     // Drops the query under way: no page of it is stored or shown.
     void cancel();
     // Clears the parse state of all twelve signs.
-    void csh();
+    void clearReports();
 
     bool isFetching() const { return !m_fetch.isNull(); }
     // Whether any query has been started since the flow was made.
@@ -80,7 +80,7 @@ public:
     const FortuneReport &report(const SignInfo &sign) const;
     bool pendingFlag(const SignInfo &sign) const;
     // The last page stored.
-    QString page() const;
+    const QString &page() const { return m_page; }
     const OnShow &onShow() const { return m_onShow; }
 
 signals:
@@ -95,12 +95,9 @@ signals:
     void completed(const SignInfo &sign, DayMode mode, const FortuneReport &fortune);
 
 private:
-    FetchReply *GetBody(const QUrl &url);
     void pageArrived(const SignInfo &sign, DayMode mode, const FetchResult &result);
     void storePage(const SignInfo &sign, DayMode mode, const QString &page);
-    void Text1_Change();
-    void Timer1_Timer();
-    void Timer4_Timer();
+    void startCompletion();
     void completionTick(QTimer *timer, DayMode mode);
 
     PageFetcher *m_fetcher;
@@ -110,10 +107,10 @@ private:
     DayMode m_mode = DayMode::Today;
     bool m_started = false;
 
-    TextBox *Text1;
-    DayMode m_storedMode = DayMode::Today; // the day of the page in Text1
-    QTimer *Timer1;                        // completes a today query
-    QTimer *Timer4;                        // completes a tomorrow query
+    QString m_page;                        // the last page stored
+    DayMode m_storedMode = DayMode::Today; // the day m_page was asked for
+    QTimer *m_todayCompletion;
+    QTimer *m_tomorrowCompletion;
     QPointer<FetchReply> m_fetch;
     std::array<FortuneReport, SignTable::SignCount> m_reports{};
     std::array<bool, SignTable::SignCount> m_pending{};

@@ -4,10 +4,11 @@
 #include <QByteArrayView>
 #include <QString>
 
-// Turns the bytes of a downloaded page into text. The charset comes from the
-// Content-Type header, else from a <meta> charset in the page, else UTF-8 when
-// the bytes are valid UTF-8, else GB18030. GB2312 and GBK are read as GB18030,
-// their superset.
+// Turns the bytes of a downloaded page into text. A byte-order mark (UTF-8,
+// UTF-16LE, UTF-16BE) wins over everything and is not part of the text; else
+// the charset comes from the Content-Type header, else from a <meta> charset
+// in the page, else UTF-8 when the bytes are valid UTF-8, else GB18030.
+// GB2312 and GBK are read as GB18030, their superset.
 namespace Charset {
 
 // The canonical name of the charset the page will be decoded with

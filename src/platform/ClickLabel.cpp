@@ -42,7 +42,7 @@ QAccessibleInterface *clickLabelAccessible(const QString &className, QObject *ob
 
 } // namespace
 
-ClickLabel::ClickLabel(const QString &text, QWidget *parent)
+ClickLabel::ClickLabel(QWidget *parent)
     : QLabel(parent)
 {
     static const bool factoryInstalled = [] {
@@ -51,7 +51,6 @@ ClickLabel::ClickLabel(const QString &text, QWidget *parent)
     }();
     Q_UNUSED(factoryInstalled);
     setTextFormat(Qt::PlainText);
-    setText(text);
     setMouseTracking(true);
 }
 

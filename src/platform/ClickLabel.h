@@ -9,7 +9,7 @@ class ClickLabel : public QLabel
 {
     Q_OBJECT
 public:
-    explicit ClickLabel(const QString &text, QWidget *parent = nullptr);
+    explicit ClickLabel(QWidget *parent = nullptr);
 
     // The text colour, kept above whatever the skin says.
     QColor foreColor() const { return m_foreColor; }

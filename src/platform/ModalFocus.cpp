@@ -20,7 +20,9 @@ void showAgain(QWidget *dialog)
 {
     QWindow *window = dialog->windowHandle();
     QPlatformWindow *surface = window ? window->handle() : nullptr;
-    if (!surface)
+    // A dialog not on screen yet opens on top by itself; shown again while
+    // its first showing is under way, it would never come up.
+    if (!surface || !window->isExposed())
         return;
     surface->setVisible(false);
     surface->setVisible(true);

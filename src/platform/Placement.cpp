@@ -26,6 +26,17 @@ std::optional<QSize> frameSize(QWidget *window)
     return edge->size();
 }
 
+// The window manager has placed the window by now: it has framed it, or
+// mapped it with no frame at all (KWin without its decorations). Either way
+// it may have put it elsewhere than asked, as KWin does through XWayland.
+bool placedByWindowManager(QWidget *window)
+{
+    if (frameSize(window))
+        return true;
+    const QWindow *handle = window->windowHandle();
+    return handle && handle->isExposed() && WindowFrame::onScreen(window).has_value();
+}
+
 void place(QWidget *window)
 {
     const QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -37,8 +48,8 @@ void place(QWidget *window)
 }
 
 // Watches a window until the window manager has framed it, however long a
-// busy machine makes that take, then centres the frame once. A window that
-// is never framed (no window manager) is already where it belongs.
+// busy machine makes that take, then centres the frame once, wherever the
+// window manager put it meanwhile.
 class FrameWatcher : public QObject
 {
 public:
@@ -59,7 +70,7 @@ protected:
         case QEvent::Expose:
         case QEvent::UpdateRequest:
         case QEvent::Paint:
-            if (watched == m_window && frameSize(m_window)) {
+            if (watched == m_window && placedByWindowManager(m_window)) {
                 m_window->removeEventFilter(this);
                 // Not from inside the window system's own report.
                 QMetaObject::invokeMethod(

@@ -101,13 +101,18 @@ bool writeAllBytes(int fd, QByteArrayView bytes)
 }
 
 // At most maxBytes + 1 bytes of the regular file `name` in the folder.
+// Opened without blocking (a named pipe or a device under the name would
+// hold the thread in open() for good), and read only when it is a regular
+// file of the running user's or root's: in a folder others may write to,
+// a file someone else left is theirs to choose, not ours to trust.
 std::optional<QByteArray> readAt(const Folder &folder, const QByteArray &name, qint64 maxBytes)
 {
     const Descriptor file(
         ::openat(folder.fd(), name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info
     {};
-    if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (info.st_uid != ::geteuid() && info.st_uid != 0))
         return std::nullopt;
     QByteArray bytes(qsizetype(std::min<qint64>(info.st_size, maxBytes) + 1), Qt::Uninitialized);
     qsizetype got = 0;

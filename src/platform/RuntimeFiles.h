@@ -35,8 +35,9 @@ bool write(const QString &folder, const RuntimeFile &file);
 bool writeFile(const QString &path, const QByteArray &bytes);
 
 // The bytes of the regular file at path, at most maxBytes + 1 of them (so a
-// caller can tell an oversized file); nullopt when it cannot be read or the
-// name is a symbolic link.
+// caller can tell an oversized file); nullopt when it cannot be read, the
+// name is a symbolic link or anything but a regular file (opening never
+// blocks), or the file belongs to neither the running user nor root.
 std::optional<QByteArray> readFile(const QString &path, qint64 maxBytes);
 
 // Writes every file in turn; one that fails does not stop the next.

@@ -35,6 +35,24 @@ const QRegularExpression &reference()
     return pattern;
 }
 
+// Qt opens what a style sheet names in url(...) when it draws: a file of
+// anyone's choosing, a named pipe that blocks the window's thread for good.
+// A skin may name only the program's own resources, url(:/...). Escapes
+// could spell url( in other letters, and a skin needs none.
+QString whyNotOwnFiles(const QString &style)
+{
+    if (style.contains(u'\\'))
+        return QStringLiteral("a backslash in the style");
+    static const QRegularExpression url(QStringLiteral(R"(url\(\s*['"]?(.?.?))"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    auto it = url.globalMatch(style);
+    while (it.hasNext()) {
+        if (it.next().capturedView(1) != u":/")
+            return QStringLiteral("the style names a file that is not one of the program's own");
+    }
+    return {};
+}
+
 std::optional<SkinFile> refuse(QString *error, const QString &reason)
 {
     if (error)
@@ -146,6 +164,8 @@ std::optional<SkinFile> SkinFile::parse(const QByteArray &bytes, QString *error)
         return refuse(error, QStringLiteral("empty style"));
     if (skin.m_styleTemplate.count(u'{') != skin.m_styleTemplate.count(u'}'))
         return refuse(error, QStringLiteral("unbalanced braces in the style"));
+    if (const QString why = whyNotOwnFiles(skin.m_styleTemplate); !why.isEmpty())
+        return refuse(error, why);
     auto it = reference().globalMatch(skin.m_styleTemplate);
     while (it.hasNext()) {
         const auto match = it.next();

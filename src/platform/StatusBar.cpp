@@ -16,9 +16,12 @@ StatusBar::StatusBar(QWidget *parent)
     : QWidget(parent)
     , m_midnight(new QTimer(this))
 {
+    // Named for screen readers by what each panel is.
+    const QStringView names[] = {u"运行提示", u"状态", u"日期", u"作者"};
     for (int i = 0; i < PanelCount; ++i) {
         auto *label = new ValueLabel(this);
         label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
+        label->setAccessibleName(names[i].toString());
         label->setTextFormat(Qt::PlainText);
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setIndent(4);
@@ -32,14 +35,15 @@ StatusBar::StatusBar(QWidget *parent)
 void StatusBar::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    // Panels 1, 3 and 4 are an inch wide; panel 2 takes the rest.
+    // The heading, date and credit panels are an inch wide; the status line
+    // takes the rest.
     constexpr int Margin = 2;
     constexpr int Gap = 2;
     const int height = this->height() - 2 * Margin;
     const int middle = std::max(0, width() - 2 * Margin - 3 * InchPanelWidth - 3 * Gap);
     int x = Margin;
     for (int i = 0; i < PanelCount; ++i) {
-        const int panelWidth = i == 1 ? middle : InchPanelWidth;
+        const int panelWidth = i + 1 == StatusPanel ? middle : InchPanelWidth;
         m_panels[i]->setGeometry(x, Margin, panelWidth, height);
         x += panelWidth + Gap;
     }
@@ -68,7 +72,7 @@ void StatusBar::setPanelText(int panel, const QString &text)
 
 void StatusBar::refreshDate()
 {
-    setPanelText(3, LocalDate::shortText(QDate::currentDate()));
+    setPanelText(DatePanel, LocalDate::shortText(QDate::currentDate()));
     scheduleDateRefresh();
 }
 

@@ -7,13 +7,15 @@
 class QLabel;
 class QTimer;
 
-// A status bar of four sunken panels, numbered 1 to 4 from the left.
-// Panel 2 takes the width the fixed panels leave; panel 3 shows today's date
-// and keeps it current across midnight.
+// A status bar of four sunken panels, numbered 1 to 4 from the left: a
+// heading, the status line, today's date and the credit line. The status line
+// takes the width the fixed panels leave; the date panel keeps its date
+// current across midnight.
 class StatusBar : public QWidget
 {
     Q_OBJECT
 public:
+    enum Panel : int { HeadingPanel = 1, StatusPanel, DatePanel, CreditPanel };
     static constexpr int PanelCount = 4;
 
     explicit StatusBar(QWidget *parent = nullptr);

@@ -18,9 +18,8 @@ namespace {
 class ModalMarker : public QObject
 {
 public:
-    explicit ModalMarker(QGuiApplication *app, wl_display *display)
-        : QObject(app)
-        , m_display(display)
+    explicit ModalMarker(wl_display *display)
+        : m_display(display)
         , m_queue(wl_display_create_queue(display))
     {
         // A queue of the program's own, so that nothing here runs inside
@@ -127,11 +126,17 @@ void install(QGuiApplication *app)
                                          : nullptr);
     if (!display)
         return;
-    auto *marker = new ModalMarker(app, display);
-    if (marker->available())
-        app->installEventFilter(marker);
-    else
+    auto *marker = new ModalMarker(display);
+    if (!marker->available()) {
         delete marker;
+        return;
+    }
+    app->installEventFilter(marker);
+    // Gone before the application, whose end takes the display with it.
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, [app, marker] {
+        app->removeEventFilter(marker);
+        delete marker;
+    });
 }
 
 } // namespace WaylandDialogs

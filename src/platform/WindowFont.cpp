@@ -1,5 +1,6 @@
 #include "WindowFont.h"
 
+#include <QFontInfo>
 #include <QWidget>
 
 namespace WindowFont {
@@ -23,6 +24,17 @@ void pin(QWidget *window)
         if (!control->isWindow() && !control->testAttribute(Qt::WA_SetFont))
             control->setFont(font);
     }
+    // A style sheet measures its em lengths (the group boxes' margins and
+    // title offsets in the skin) in the font its rule names, else in the
+    // application's, which is the desktop's under a desktop theme. Naming the
+    // window's font keeps frames and titles where the layout has them.
+    QStringList families;
+    for (const QString &family : font.families())
+        families << u'"' + family + u'"';
+    window->setStyleSheet(
+        QStringLiteral("QGroupBox, QGroupBox::title { font-family: %1; font-size: %2px; }")
+            .arg(families.join(u", "))
+            .arg(QFontInfo(font).pixelSize()));
 }
 
 } // namespace WindowFont

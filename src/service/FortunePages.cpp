@@ -2,6 +2,7 @@
 
 #include "fortune/SignInfo.h"
 
+#include <QFile>
 #include <QLatin1StringView>
 
 #include <array>
@@ -254,181 +255,40 @@ QString dayPath(QStringView slug, QDate date)
 
 // Everything the site's pages share ------------------------------------------
 
+// The site's style sheet and scripts, as files of their own (site/), built
+// into the service and read once.
+QString siteFile(const char *name)
+{
+    QFile file(u":/site/" + QLatin1StringView(name));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("the service was built without its resource %s", name);
+    return QString::fromUtf8(file.readAll());
+}
+
 const QString &styleSheet()
 {
-    static const QString css = QStringLiteral(
-        "<style type=\"text/css\">\n"
-        "html,body{margin:0;padding:0;background:#f4f1fa;color:#333;font:14px/1.6 \"Microsoft "
-        "YaHei\",\"PingFang SC\",\"Hiragino Sans GB\",SimSun,sans-serif}\n"
-        "a{color:#5b3f94;text-decoration:none}a:hover{color:#e2571e;text-decoration:underline}\n"
-        "ul,ol{margin:0;padding:0;list-style:none}img{border:0;vertical-align:middle}\n"
-        "h1,h2,h3,h5{margin:0;font-weight:normal}\n"
-        ".wrap{width:1000px;margin:0 auto;position:relative}\n"
-        ".clearfix:after{content:\"\";display:block;height:0;clear:both;visibility:hidden}\n"
-        "#topbar{height:30px;line-height:30px;background:#2d1f4f;color:#bdb2d8;font-size:12px}\n"
-        "#topbar a{color:#d8d0ee;margin:0 6px}#topbar .right{float:right}\n"
-        "#header{height:86px;background:#3b2a66 url(/static/img/header_bg.jpg) no-repeat right "
-        "top}\n"
-        "#header .logo{float:left;padding-top:16px}#header .logo a{display:block;width:240px;"
-        "height:54px;overflow:hidden;text-indent:-999px;background:url(/static/img/logo.png) "
-        "no-repeat}\n"
-        "#header .search{float:right;padding-top:26px}#header .search input.kw{width:220px;"
-        "height:26px;border:1px solid #6c58a3;border-radius:3px 0 0 3px;padding:0 8px}\n"
-        "#header .search button{height:28px;border:0;background:#e2571e;color:#fff;padding:0 "
-        "14px;border-radius:0 3px 3px 0;cursor:pointer}\n"
-        "#nav{background:#5b3f94;height:40px;line-height:40px}#nav li{float:left}\n"
-        "#nav li a{display:block;padding:0 17px;color:#fff;font-size:15px}#nav li.on a,#nav li "
-        "a:hover{background:#7a5cb8;text-decoration:none}\n"
-        "#subnav{background:#fff;border-bottom:1px solid #e3dcf0;height:34px;line-height:34px;"
-        "font-size:13px}\n"
-        "#subnav a{margin:0 9px;color:#666}#subnav a.on{color:#e2571e;font-weight:bold}\n"
-        ".breadcrumb{height:36px;line-height:36px;color:#888;font-size:12px}.breadcrumb "
-        "a{color:#888}\n"
-        "#main .content{float:left;width:690px}#main .sidebar{float:right;width:290px}\n"
-        ".astro-head{background:#fff;border:1px solid #e3dcf0;padding:18px 20px;position:"
-        "relative}\n"
-        ".astro-head .pic{float:left;width:96px;height:96px;margin-right:18px;border-radius:50%;"
-        "background:#efeaf8}\n"
-        ".astro-head h1{font-size:22px;color:#3b2a66}.astro-head .range{color:#999;font-size:"
-        "12px}\n"
-        ".astro-head .date{color:#e2571e}.astro-head .tabs{margin-top:10px}\n"
-        ".astro-head .tabs li{float:left;margin-right:6px}.astro-head .tabs a{display:block;"
-        "padding:2px 14px;border:1px solid #d8cff0;border-radius:14px;font-size:13px}\n"
-        ".astro-head .tabs li.on a{background:#5b3f94;border-color:#5b3f94;color:#fff}\n"
-        ".fortune-box{background:#fff;border:1px solid #e3dcf0;border-top:0;padding:14px "
-        "20px 20px}\n"
-        ".fortune-box .item{float:left;width:50%;height:34px;line-height:34px;overflow:hidden}\n"
-        ".fortune-box .item h4{float:left;margin:0 8px 0 0;font-size:14px;font-weight:normal;"
-        "color:#666}\n"
-        ".fortune-box .item h4:after{content:\"\\FF1A\"}\n"
-        ".fortune-box .item p{float:left;margin:0;color:#e2571e}.fortune-box .stars "
-        "img{width:16px;height:16px;margin-right:2px}\n"
-        ".fortune-box .lotconts{clear:both;padding-top:12px;border-top:1px dashed #e3dcf0;"
-        "text-indent:2em;line-height:1.9;color:#444}\n"
-        ".detail,.related,.comments,.prevnext,.share{background:#fff;border:1px solid "
-        "#e3dcf0;margin-top:12px;padding:16px 20px}\n"
-        ".detail h3,.related h3,.comments h3,.sidebar h3{font-size:16px;color:#3b2a66;"
-        "border-left:4px solid #e2571e;padding-left:8px;margin-bottom:10px}\n"
-        ".detail h5{font-size:14px;color:#5b3f94;margin:10px 0 2px}.detail p{margin:0;"
-        "text-indent:2em}\n"
-        ".related li{float:left;width:50%;height:28px;line-height:28px;overflow:hidden;"
-        "white-space:nowrap;text-overflow:ellipsis}\n"
-        ".comments li{border-bottom:1px dotted #e3dcf0;padding:8px 0}.comments .who{color:"
-        "#5b3f94}.comments .when{color:#aaa;font-size:12px;margin-left:8px}\n"
-        ".prevnext a{margin-right:30px}.share a{margin-right:12px;font-size:12px;color:#888}\n"
-        ".sidebar .box{background:#fff;border:1px solid #e3dcf0;padding:14px 16px;"
-        "margin-bottom:12px}\n"
-        ".sidebar .signs li{float:left;width:33%;text-align:center;padding:6px 0}\n"
-        ".sidebar .signs li a{display:block;font-size:13px}.sidebar .signs li span{display:"
-        "block;color:#aaa;font-size:11px}\n"
-        ".sidebar .hot li{height:28px;line-height:28px;overflow:hidden}.sidebar .hot li "
-        "em{display:inline-block;width:18px;height:18px;line-height:18px;text-align:center;"
-        "background:#ccc;color:#fff;font-style:normal;font-size:12px;margin-right:8px}\n"
-        ".sidebar .hot li.top em{background:#e2571e}\n"
-        ".sidebar .pair select{width:100px;height:26px}.sidebar .pair button{height:26px;"
-        "background:#5b3f94;color:#fff;border:0;padding:0 10px}\n"
-        ".sidebar .ad{height:250px;background:#efeaf8;color:#b8aed3;text-align:center;"
-        "line-height:250px}\n"
-        "#footer{margin-top:20px;background:#2d1f4f;color:#9d92bb;padding:20px 0 30px;"
-        "font-size:12px;text-align:center}\n"
-        "#footer a{color:#bdb2d8;margin:0 8px}#footer p{margin:6px 0}\n"
-        "#gotop{position:fixed;right:30px;bottom:60px;width:40px;height:40px;display:none;"
-        "background:#5b3f94 url(/static/img/gotop.png) no-repeat center;border-radius:4px}\n"
-        "@media (max-width:1000px){.wrap{width:auto;margin:0 10px}#main .content,#main "
-        ".sidebar{float:none;width:auto}}\n"
-        "</style>\n");
+    static const QString css =
+        u"<style type=\"text/css\">\n" + siteFile("page.css") + u"</style>\n";
     return css;
 }
 
 const QString &headScripts()
 {
-    static const QString js = QStringLiteral(
-        "<script type=\"text/javascript\" src=\"/static/js/jquery-1.12.4.min.js\"></script>\n"
+    static const QString js =
+        u"<script type=\"text/javascript\" src=\"/static/js/jquery-1.12.4.min.js\"></script>\n"
         "<script type=\"text/javascript\" src=\"/static/js/common.js?v=20240311\"></script>\n"
-        "<script type=\"text/javascript\">\n"
-        "var SITE = {root: '/', img: '/static/img/', api: '/api/', version: '20240311'};\n"
-        "(function () {\n"
-        "  var ua = navigator.userAgent.toLowerCase();\n"
-        "  var mobile = /iphone|ipod|android.*mobile|windows phone|mobile safari/.test(ua);\n"
-        "  if (mobile && location.search.indexOf('pc=1') < 0 && !/(^|; "
-        ")pc=1/.test(document.cookie)) {\n"
-        "    var m = location.pathname.replace(/^\\/astro\\//, '/m/astro/');\n"
-        "    if (m !== location.pathname) { location.replace(m + location.search); }\n"
-        "  }\n"
-        "})();\n"
-        "</script>\n");
+        "<script type=\"text/javascript\">\n" +
+        siteFile("head.js") + u"</script>\n";
     return js;
 }
 
 const QString &footScripts()
 {
-    static const QString js = QStringLiteral(
-        "<a id=\"gotop\" href=\"javascript:void(0)\" title=\"返回顶部\"></a>\n"
+    static const QString js =
+        u"<a id=\"gotop\" href=\"javascript:void(0)\" title=\"返回顶部\"></a>\n"
         "<script type=\"text/javascript\" src=\"/static/js/astro.js?v=20240311\"></script>\n"
-        "<script type=\"text/javascript\">\n"
-        "$(function () {\n"
-        "  var $top = $('#gotop');\n"
-        "  $(window).on('scroll', function () {\n"
-        "    if ($(this).scrollTop() > 400) { $top.fadeIn(200); } else { $top.fadeOut(200); }\n"
-        "  });\n"
-        "  $top.on('click', function () { $('html,body').animate({scrollTop: 0}, 300); });\n"
-        "  $('#pairForm').on('submit', function (e) {\n"
-        "    e.preventDefault();\n"
-        "    var a = $(this).find('[name=a]').val(), b = $(this).find('[name=b]').val();\n"
-        "    location.href = '/astro/pair/' + a + '-' + b + '/';\n"
-        "  });\n"
-        "  $('.share a').on('click', function () {\n"
-        "    var t = encodeURIComponent(document.title), u = encodeURIComponent(location.href);\n"
-        "    window.open($(this).data('url').replace('{t}', t).replace('{u}', u), '_blank',\n"
-        "                'width=620,height=450');\n"
-        "    return false;\n"
-        "  });\n"
-        "  $('.comments form').on('submit', function () {\n"
-        "    if ($.trim($(this).find('textarea').val()).length < 5) {\n"
-        "      alert('评论内容至少五个字哦');\n"
-        "      return false;\n"
-        "    }\n"
-        "  });\n"
-        "});\n"
-        "$(function () {\n"
-        "  var $day = $('#pickDay');\n"
-        "  if (!$day.length) { return; }\n"
-        "  function pad(n) { return n < 10 ? '0' + n : '' + n; }\n"
-        "  function parse(text) {\n"
-        "    var m = /^(\\d{4})-(\\d{1,2})-(\\d{1,2})$/.exec($.trim(text));\n"
-        "    if (!m) { return null; }\n"
-        "    var d = new Date(+m[1], +m[2] - 1, +m[3]);\n"
-        "    return d.getMonth() === +m[2] - 1 ? d : null;\n"
-        "  }\n"
-        "  $('#pickGo').on('click', function () {\n"
-        "    var d = parse($day.val());\n"
-        "    if (!d) { alert('请按 2024-03-11 的格式输入日期'); $day.focus(); return; }\n"
-        "    var base = $(this).closest('form').attr('action');\n"
-        "    location.href = base + d.getFullYear() + pad(d.getMonth() + 1) + pad(d.getDate());\n"
-        "  });\n"
-        "  $day.on('keydown', function (e) { if (e.keyCode === 13) { $('#pickGo').click(); return "
-        "false; } });\n"
-        "});\n"
-        "$(function () {\n"
-        "  var $nav = $('#nav'), top = $nav.offset().top;\n"
-        "  $(window).on('scroll', function () {\n"
-        "    $nav.toggleClass('fixed', $(this).scrollTop() > top);\n"
-        "  });\n"
-        "  $('#subnav a').each(function () {\n"
-        "    if (this.pathname === location.pathname) { $(this).addClass('on'); }\n"
-        "  });\n"
-        "});\n"
-        "var _stat = _stat || [];\n"
-        "_stat.push(['page', location.pathname]);\n"
-        "_stat.push(['ref', document.referrer]);\n"
-        "(function () {\n"
-        "  var s = document.createElement('script');\n"
-        "  s.async = true;\n"
-        "  s.src = '/static/js/stat.js?t=' + Math.floor(new Date().getTime() / 3600000);\n"
-        "  var x = document.getElementsByTagName('script')[0];\n"
-        "  x.parentNode.insertBefore(s, x);\n"
-        "})();\n"
-        "</script>\n");
+        "<script type=\"text/javascript\">\n" +
+        siteFile("foot.js") + u"</script>\n";
     return js;
 }
 

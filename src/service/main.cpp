@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -72,22 +73,51 @@ bool asksForBackground(int argc, char *argv[])
     return false;
 }
 
+// The soft descriptor limit up to the hard one: the event loop polls, so
+// high descriptors cost nothing, and the server lets in half the limit.
+void raiseDescriptorLimit()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 // What --probe says, also as its exit status.
 int reportWhoAnswers(quint16 port)
 {
+    constexpr int TimeoutSeconds = 5;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
-    switch (ServiceProbe::whoAnswers(port, std::chrono::seconds(5))) {
+    const ServiceProbe::Verdict verdict =
+        ServiceProbe::whoAnswers(port, std::chrono::seconds(TimeoutSeconds));
+    QString says;
+    int status = 0;
+    switch (verdict.holder) {
     case ServiceProbe::Holder::Ours:
-        std::printf("%s: zhiwei-fortune-service answers\n", qPrintable(address));
-        return 0;
+        says = QStringLiteral("zhiwei-fortune-service answers");
+        break;
     case ServiceProbe::Holder::Nothing:
-        std::printf("%s: nothing listens\n", qPrintable(address));
-        return 1;
+        says = QStringLiteral("nothing listens");
+        status = 1;
+        break;
     case ServiceProbe::Holder::Other:
+        says = QStringLiteral("another program holds it");
+        status = 2;
+        break;
+    case ServiceProbe::Holder::Silent:
+        says = QStringLiteral("no answer within %1 s").arg(TimeoutSeconds);
+        status = 3;
+        break;
+    case ServiceProbe::Holder::AnotherUser:
+        says = QStringLiteral("held by another user, %1 (uid %2)")
+                   .arg(ServiceProbe::userName(verdict.owner))
+                   .arg(verdict.owner);
+        status = 4;
         break;
     }
-    std::printf("%s: another program holds it\n", qPrintable(address));
-    return 2;
+    std::printf("%s: %s\n", qPrintable(address), qPrintable(says));
+    return status;
 }
 
 } // namespace
@@ -144,8 +174,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Go on in the background once listening; exit 0 then, or 1 and why."));
     const QCommandLineOption probeOption(
         QStringLiteral("probe"),
-        QStringLiteral("Only say who answers on the port: exit 0 for this service, 1 for "
-                       "nothing, 2 for another program."));
+        QStringLiteral("Only say who holds the port: exit 0 for this service, 1 for nothing, "
+                       "2 for another program, 3 for no answer in time, 4 for a socket of "
+                       "another user (neither root, the service's user nor the caller), "
+                       "which is not asked anything."));
     parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
                        dateOption, portFileOption, idleOption, backgroundOption, probeOption});
     parser.process(app);
@@ -158,6 +190,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(probeOption))
         return reportWhoAnswers(quint16(port));
 
+    raiseDescriptorLimit();
     FortuneService service;
 
     if (!service.setCharset(parser.value(charsetOption).toLatin1()))

@@ -3,6 +3,7 @@ null sink, whose monitor gives back what the program played into it."""
 
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -10,6 +11,8 @@ import tempfile
 import time
 
 TOOLS = ("pulseaudio", "pactl", "parec")
+HELPER = os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "support", "sound-server.sh")
 
 RATE = 44100
 FRAME_BYTES = 4  # two channels of 16 bits
@@ -29,32 +32,19 @@ class SoundServer:
 
     def start(self, timeout):
         self.folder = tempfile.mkdtemp(prefix="zhiwei-e2e-sound-")
-        socket = os.path.join(self.folder, "native")
-        self.address = f"unix:{socket}"
-        env = dict(os.environ)
-        # Its cookie, its state and its socket stay in its own folder.
-        for name in ("HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME"):
-            env[name] = self.folder
-        self._log = open(os.path.join(self.folder, "server.log"), "w")
+        self.address = f"unix:{self.folder}/server/native"
+        # The suite's shared helper runs the server and says when it answers.
         self.process = subprocess.Popen(
-            [
-                "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                "--log-level=error",
-                "--load=module-null-sink sink_name=null",
-                f"--load=module-native-protocol-unix auth-anonymous=1 socket={socket}",
-            ],
-            env=env,
-            stdout=self._log,
-            stderr=subprocess.STDOUT,
+            ["bash", HELPER, os.path.join(self.folder, "server")],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
             start_new_session=True,
         )
         self._started.append(self.process)
-        deadline = time.monotonic() + timeout
-        while self._pactl("info") is None:
-            if self.process.poll() is not None or time.monotonic() > deadline:
-                with open(os.path.join(self.folder, "server.log")) as log:
-                    raise AssertionError(f"pulseaudio did not start: {log.read()}")
-            time.sleep(0.05)
+        ready, _, _ = select.select([self.process.stdout], [], [], timeout)
+        if not ready or self.process.stdout.readline().strip() != b"ready":
+            self.stop()
+            raise AssertionError("pulseaudio did not start")
         return self
 
     def client_environment(self):
@@ -118,7 +108,8 @@ class SoundServer:
                 self.process.wait()
             except ProcessLookupError:
                 pass
+        if self.process:
+            self.process.stdout.close()
+            self.process.stderr.close()
         self.process = None
-        if getattr(self, "_log", None):
-            self._log.close()
         shutil.rmtree(self.folder or "", ignore_errors=True)

@@ -2,7 +2,7 @@
 // site sends them, the tests' pages, and hand-made pages that sit on the edges
 // of the cutting rules. Run at build time, so the corpus follows the pages.
 //
-//   fuzz_seeds <folder>   makes <folder>/pageparser and <folder>/charset
+//   fuzz_seeds <folder>   makes <folder>/pageparser, charset, request and skinfile
 
 #include "FortunePages.h"
 #include "TestPages.h"
@@ -89,6 +89,48 @@ QList<std::pair<QString, QString>> edgePages()
     return pages;
 }
 
+// Heads as clients send them, whole, cut short, with bare line feeds, and
+// first lines that are no request.
+bool writeRequests(const QString &folder)
+{
+    const QByteArray heads[] = {
+        "GET /astro/view/aries/day/ HTTP/1.1\r\nHost: 127.0.0.1:18231\r\n"
+        "If-Modified-Since: 0\r\nConnection: Keep-Alive\r\n\r\n",
+        "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+        "GET /kwgamejc/xz/jc.txt HTTP/1.1\n\n",
+        "GET /kwgamejc/xz/jc.txt HTTP/1.1\r\nHost: x\n\n",
+        "GET /\n",
+        "\r\nGET / HTTP/1.1\r\n\r\n",
+        "GET /astro/view/leo/day/20280229?x=1 HTTP/1.0\r\nA: b\r\nA:\r\n:c\r\n\r\n",
+        "GET /astro/view/leo/day/ HTTP/1.1\r\nHost: 127.0.0.1\r\n",
+        "POST /bbs/ HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello",
+    };
+    bool ok = true;
+    int n = 0;
+    for (const QByteArray &head : heads)
+        ok &= write(folder, QStringLiteral("head-%1.txt").arg(++n), head);
+    return ok;
+}
+
+// The shipped skin, and small ones on the edges of what a skin may say.
+bool writeSkins(const QString &folder)
+{
+    QFile shipped(QStringLiteral(ZHIWEI_SHIPPED_SKIN));
+    if (!shipped.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray small = ".SHE\nversion = 1\nname = s\n[colours]\n"
+                             "window = #cc3333\nwindowText = #000000\nbase = #ffffff\n"
+                             "text = #000000\nbutton = #dddddd\nbuttonText = #000000\n"
+                             "highlight = #3355cc\nhighlightedText = #ffffff\n[style]\n"
+                             "QPushButton { color: @buttonText; background: @window; }\n[end]\n";
+    return write(folder, QStringLiteral("shipped.she"), shipped.readAll()) &&
+           write(folder, QStringLiteral("small.she"), small) &&
+           write(folder, QStringLiteral("own-resource.she"),
+                 QByteArray(small).replace("background:", "image: url(:/img/a.png); background:")) &&
+           write(folder, QStringLiteral("names-a-file.she"),
+                 QByteArray(small).replace("background:", "image: url('/tmp/x'); background:"));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -100,12 +142,15 @@ int main(int argc, char **argv)
     const QString root = QString::fromLocal8Bit(argv[1]);
     const QString parserDir = root + u"/pageparser";
     const QString charsetDir = root + u"/charset";
-    if (!QDir().mkpath(parserDir) || !QDir().mkpath(charsetDir)) {
+    const QString requestDir = root + u"/request";
+    const QString skinDir = root + u"/skinfile";
+    if (!QDir().mkpath(parserDir) || !QDir().mkpath(charsetDir) || !QDir().mkpath(requestDir) ||
+        !QDir().mkpath(skinDir)) {
         std::fprintf(stderr, "fuzz_seeds: cannot make %s\n", argv[1]);
         return 1;
     }
 
-    bool ok = true;
+    bool ok = writeRequests(requestDir) && writeSkins(skinDir);
     const QDate dates[] = {QDate(2013, 12, 27), QDate(2024, 2, 29)};
     const QStringView slugs[] = {u"aries", u"leo", u"libra", u"pisces"};
     for (QStringView slug : slugs) {

@@ -2,9 +2,9 @@
 #include "fortune/SignTable.h"
 #include "platform/Prompt.h"
 
+#include "ControlTable.h"
+
 #include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -36,6 +36,9 @@ private:
     void choose(QComboBox *combo, const QString &text);
 
     Form2 *m_form = nullptr;
+    QComboBox *m_months = nullptr;    // Combo1
+    QComboBox *m_days = nullptr;      // Combo2
+    QPushButton *m_confirm = nullptr; // Command1
     QList<Prompt::Request> m_prompts;
 };
 
@@ -47,6 +50,9 @@ void TestFinder::init()
         return Prompt::Answer::Ok;
     });
     m_form = new Form2;
+    m_months = m_form->findChild<QComboBox *>(QStringLiteral("Combo1"));
+    m_days = m_form->findChild<QComboBox *>(QStringLiteral("Combo2"));
+    m_confirm = m_form->findChild<QPushButton *>(QStringLiteral("Command1"));
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
 }
@@ -92,15 +98,8 @@ void TestFinder::window()
 
 void TestFinder::controls_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("place"); // a width of 0: sized to its caption
-    QTest::addColumn<QString>("text");
-
-    auto row = [](const char *name, const char *container, QRect place, const char *text) {
-        QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(container) << place
-                            << QString::fromUtf8(text);
-    };
+    using ControlTable::row;
+    ControlTable::addColumns();
     row("Frame1", "Form2", {16, 24, 289, 113}, "请选择您的生日");
     row("Label1", "Frame1", {16, 56, 96, 12}, "请选择您的生日：");
     row("Combo1", "Frame1", {112, 53, 57, 20}, "");
@@ -112,44 +111,23 @@ void TestFinder::controls_data()
 
 void TestFinder::controls()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, container);
-    QFETCH(QRect, place);
-    QFETCH(QString, text);
-
-    auto *control = m_form->findChild<QWidget *>(name);
-    QVERIFY(control);
-    QCOMPARE(control->parentWidget()->objectName(), container);
-    if (place.width() > 0)
-        QCOMPARE(control->geometry(), place);
-    else
-        QCOMPARE(control->pos(), place.topLeft());
-    QVERIFY(control->isVisible());
-
-    if (auto *label = qobject_cast<QLabel *>(control))
-        QCOMPARE(label->text(), text);
-    else if (auto *button = qobject_cast<QPushButton *>(control))
-        QCOMPARE(button->text(), text);
-    else if (auto *frame = qobject_cast<QGroupBox *>(control))
-        QCOMPARE(frame->title(), text);
-    else if (auto *combo = qobject_cast<QComboBox *>(control))
-        QVERIFY(!combo->isEditable()); // picked from the list, never typed
+    ControlTable::check(m_form);
 }
 
 void TestFinder::startsWithNothingChosen()
 {
-    QCOMPARE(m_form->Combo1->currentIndex(), -1);
-    QCOMPARE(m_form->Combo1->currentText(), QString());
-    QCOMPARE(m_form->Combo2->count(), 0);
-    QCOMPARE(m_form->Combo2->currentText(), QString());
+    QCOMPARE(m_months->currentIndex(), -1);
+    QCOMPARE(m_months->currentText(), QString());
+    QCOMPARE(m_days->count(), 0);
+    QCOMPARE(m_days->currentText(), QString());
     QCOMPARE(m_form->foundSign(), nullptr);
 }
 
 void TestFinder::monthList()
 {
     QStringList months;
-    for (int i = 0; i < m_form->Combo1->count(); ++i)
-        months << m_form->Combo1->itemText(i);
+    for (int i = 0; i < m_months->count(); ++i)
+        months << m_months->itemText(i);
     QCOMPARE(months, QStringList({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"}));
 }
 
@@ -170,15 +148,15 @@ void TestFinder::dayListFollowsTheMonth()
     QFETCH(int, days);
 
     // Start from a longer or shorter list, so a refill that appends shows up.
-    choose(m_form->Combo1, month == u"1" ? QStringLiteral("2") : QStringLiteral("1"));
-    choose(m_form->Combo2, QStringLiteral("15"));
-    choose(m_form->Combo1, month);
+    choose(m_months, month == u"1" ? QStringLiteral("2") : QStringLiteral("1"));
+    choose(m_days, QStringLiteral("15"));
+    choose(m_months, month);
 
-    QCOMPARE(m_form->Combo2->count(), days);
+    QCOMPARE(m_days->count(), days);
     for (int i = 0; i < days; ++i)
-        QCOMPARE(m_form->Combo2->itemText(i), QString::number(i + 1));
-    QCOMPARE(m_form->Combo2->currentIndex(), -1);
-    QCOMPARE(m_form->Combo2->currentText(), QString());
+        QCOMPARE(m_days->itemText(i), QString::number(i + 1));
+    QCOMPARE(m_days->currentIndex(), -1);
+    QCOMPARE(m_days->currentText(), QString());
 }
 
 void TestFinder::confirmWithoutABirthdayAsksForOne_data()
@@ -197,10 +175,10 @@ void TestFinder::confirmWithoutABirthdayAsksForOne()
 {
     QFETCH(QStringList, steps);
     for (const QString &step : steps)
-        choose(step.startsWith(u'm') ? m_form->Combo1 : m_form->Combo2, step.mid(1));
+        choose(step.startsWith(u'm') ? m_months : m_days, step.mid(1));
 
     QSignalSpy closed(m_form, &QDialog::finished);
-    QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+    QTest::mouseClick(m_confirm, Qt::LeftButton);
 
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("请选择您的生日!"));
@@ -212,9 +190,9 @@ void TestFinder::confirmWithoutABirthdayAsksForOne()
     QCOMPARE(m_form->foundSign(), nullptr);
 
     // The dialog still works: a full choice now goes through.
-    choose(m_form->Combo1, QStringLiteral("3"));
-    choose(m_form->Combo2, QStringLiteral("21"));
-    QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+    choose(m_months, QStringLiteral("3"));
+    choose(m_days, QStringLiteral("21"));
+    QTest::mouseClick(m_confirm, Qt::LeftButton);
     QCOMPARE(m_prompts.size(), 2);
     QCOMPARE(m_prompts[1].text, QStringLiteral("您的生日为:3月21日,星座为白羊座!"));
     QCOMPARE(m_form->result(), int(QDialog::Accepted));
@@ -247,10 +225,10 @@ void TestFinder::fullBirthdayNamesTheSignAndCloses()
     QFETCH(QString, message);
     QFETCH(QString, sign);
 
-    choose(m_form->Combo1, month);
-    choose(m_form->Combo2, day);
+    choose(m_months, month);
+    choose(m_days, day);
     QSignalSpy accepted(m_form, &QDialog::accepted);
-    QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+    QTest::mouseClick(m_confirm, Qt::LeftButton);
 
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, message);
@@ -267,17 +245,17 @@ void TestFinder::fullBirthdayNamesTheSignAndCloses()
 void TestFinder::keyboardChoice()
 {
     // Arrow keys on a closed list choose a row just as a click does.
-    m_form->Combo1->setFocus();
+    m_months->setFocus();
     for (int i = 0; i < 11; ++i)
-        QTest::keyClick(m_form->Combo1, Qt::Key_Down);
-    QCOMPARE(m_form->Combo1->currentText(), QStringLiteral("11"));
-    QCOMPARE(m_form->Combo2->count(), 30);
-    m_form->Combo2->setFocus();
+        QTest::keyClick(m_months, Qt::Key_Down);
+    QCOMPARE(m_months->currentText(), QStringLiteral("11"));
+    QCOMPARE(m_days->count(), 30);
+    m_days->setFocus();
     for (int i = 0; i < 23; ++i)
-        QTest::keyClick(m_form->Combo2, Qt::Key_Down);
-    QCOMPARE(m_form->Combo2->currentText(), QStringLiteral("23"));
+        QTest::keyClick(m_days, Qt::Key_Down);
+    QCOMPARE(m_days->currentText(), QStringLiteral("23"));
 
-    QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+    QTest::mouseClick(m_confirm, Qt::LeftButton);
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("您的生日为:11月23日,星座为射手座!"));
     QCOMPARE(m_form->foundSign(), SignTable::byName(u"射手座"));
@@ -285,8 +263,8 @@ void TestFinder::keyboardChoice()
 
 void TestFinder::closingWithoutConfirmingFindsNothing()
 {
-    choose(m_form->Combo1, QStringLiteral("11"));
-    choose(m_form->Combo2, QStringLiteral("23"));
+    choose(m_months, QStringLiteral("11"));
+    choose(m_days, QStringLiteral("23"));
     m_form->close();
     QVERIFY(!m_form->isVisible());
     QCOMPARE(m_form->result(), int(QDialog::Rejected));

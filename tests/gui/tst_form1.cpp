@@ -3,12 +3,12 @@
 #include "platform/LocalDate.h"
 #include "platform/StatusBar.h"
 
+#include "ControlTable.h"
 #include "HttpServer.h"
 #include "TestPages.h"
 #include "WindowKit.h"
 
 #include <QAction>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -63,12 +63,9 @@ void TestForm1::init()
         return m_failing ? Response::status404() : Response::html(TestPages::page().toUtf8());
     });
     QVERIFY(m_server->listen());
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
-    m_form = new Form1(environment);
-    control<QTimer>("Timer3")->stop(); // no version check in these tests
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    // The real one-second completion delay.
+    m_form = openMainWindow(testEnvironment(m_server->baseUrl()));
+    QVERIFY(m_form);
 }
 
 void TestForm1::cleanup()
@@ -93,15 +90,8 @@ void TestForm1::window()
 
 void TestForm1::controls_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("place"); // a width of 0 means: sized to its caption
-    QTest::addColumn<QString>("text");
-
-    auto row = [](const char *name, const char *container, QRect place, const char *text) {
-        QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(container) << place
-                            << QString::fromUtf8(text);
-    };
+    using ControlTable::row;
+    ControlTable::addColumns();
     row("Frame3", "Form1", {16, 16, 289, 129}, "");
     row("Frame1", "Form1", {16, 152, 289, 273}, "请选择您的星座");
     row("Command18", "Form1", {224, 152, 73, 17}, "明日运势");
@@ -148,40 +138,19 @@ void TestForm1::controls_data()
     row("Line1", "Frame5", {93, 8, 1, 17}, "");
     // The star rows: the love, work and finance rows count down from the left.
     row("Image1", "Frame2", {80, 37, 18, 18}, "");
-    row("Image5", "Frame2", {176, 37, 18, 18}, "");
+    row("Image5", "Frame2", {176, 37, 18, 18}, "", false);
     row("Image10", "Frame2", {280, 37, 18, 18}, "");
-    row("Image6", "Frame2", {376, 37, 18, 18}, "");
+    row("Image6", "Frame2", {376, 37, 18, 18}, "", false);
     row("Image15", "Frame2", {80, 72, 18, 18}, "");
-    row("Image11", "Frame2", {176, 72, 18, 18}, "");
+    row("Image11", "Frame2", {176, 72, 18, 18}, "", false);
     row("Image20", "Frame2", {280, 72, 18, 18}, "");
-    row("Image16", "Frame2", {376, 72, 18, 18}, "");
+    row("Image16", "Frame2", {376, 72, 18, 18}, "", false);
     row("Image18", "Frame2", {328, 72, 18, 18}, "");
 }
 
 void TestForm1::controls()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, container);
-    QFETCH(QRect, place);
-    QFETCH(QString, text);
-
-    auto *placed = m_form->findChild<QWidget *>(name);
-    QVERIFY2(placed, qPrintable(name));
-    QCOMPARE(placed->parentWidget()->objectName(), container);
-    QCOMPARE(placed->pos(), place.topLeft());
-    if (place.width() > 0) {
-        QCOMPARE(placed->size(), place.size());
-    } else {
-        // Sized to its caption: the whole caption fits.
-        QVERIFY(placed->width() >= placed->sizeHint().width());
-        QVERIFY(placed->height() >= placed->sizeHint().height());
-    }
-    if (auto *button = qobject_cast<QPushButton *>(placed))
-        QCOMPARE(button->text(), text);
-    else if (auto *label = qobject_cast<QLabel *>(placed); label && label->pixmap().isNull())
-        QCOMPARE(label->text(), text);
-    else if (auto *frame = qobject_cast<QGroupBox *>(placed))
-        QCOMPARE(frame->title(), text);
+    ControlTable::check(m_form);
 }
 
 void TestForm1::starRowsStartWithFourStars()
@@ -285,7 +254,7 @@ void TestForm1::signButtonShowsItsFortune()
 void TestForm1::dispatcherIsTheButtonClick()
 {
     QSignalSpy clicked(control<QPushButton>("Command12"), &QPushButton::clicked);
-    m_form->sydj();
+    m_form->dispatch(*SignTable::byDispatcher(u"sydj"));
     QCOMPARE(clicked.size(), 1);
     QCOMPARE(status(), QStringLiteral("双鱼座今日运势获取中..."));
     QCOMPARE(flowOf(*m_form)->isFetching(), true);

@@ -1,7 +1,8 @@
 #include "share/Capture.h"
 #include "share/Form4.h"
 
-#include <QGroupBox>
+#include "ControlTable.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -29,6 +30,11 @@ private slots:
     void captureOfAPart();
 
 private:
+    template <typename T> T *control(const char *name)
+    {
+        return m_form->findChild<T *>(QLatin1String(name));
+    }
+
     Form4 *m_form = nullptr;
 };
 
@@ -96,15 +102,8 @@ void TestForm4::window()
 
 void TestForm4::controls_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("place");
-    QTest::addColumn<QString>("text");
-
-    auto row = [](const char *name, const char *container, QRect place, const char *text) {
-        QTest::newRow(name) << QString::fromUtf8(name) << QString::fromUtf8(container) << place
-                            << QString::fromUtf8(text);
-    };
+    using ControlTable::row;
+    ControlTable::addColumns();
     row("Frame2", "Form4", {24, 16, 433, 305}, "");
     row("Image1", "Frame2", {8, 16, 417, 281}, "");
     row("Frame1", "Form4", {24, 328, 433, 57}, "");
@@ -115,27 +114,12 @@ void TestForm4::controls_data()
 
 void TestForm4::controls()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, container);
-    QFETCH(QRect, place);
-    QFETCH(QString, text);
-
-    auto *control = m_form->findChild<QWidget *>(name);
-    QVERIFY(control);
-    QCOMPARE(control->parentWidget()->objectName(), container);
-    QCOMPARE(control->geometry(), place);
-    QVERIFY(control->isVisible());
-    if (auto *button = qobject_cast<QPushButton *>(control))
-        QCOMPARE(button->text(), text);
-    else if (auto *frame = qobject_cast<QGroupBox *>(control))
-        QCOMPARE(frame->title(), text);
-    else if (auto *label = qobject_cast<QLabel *>(control))
-        QCOMPARE(label->text(), text);
+    ControlTable::check(m_form);
 }
 
 void TestForm4::message()
 {
-    QLabel *label = m_form->Label1;
+    QLabel *label = control<QLabel>("Label1");
     QCOMPARE(label->alignment(), Qt::AlignCenter);
     QCOMPARE(label->textFormat(), Qt::PlainText);
     const QFont font = label->font();
@@ -156,7 +140,7 @@ void TestForm4::message()
 void TestForm4::pictureIsStretchedOverImage1()
 {
     m_form->showPicture(quarters({747, 510}));
-    QLabel *image = m_form->Image1;
+    QLabel *image = control<QLabel>("Image1");
     QCOMPARE(image->size(), QSize(417, 281));
     QVERIFY(image->hasScaledContents());
     QCOMPARE(image->pixmap().size(), QSize(747, 510));
@@ -191,7 +175,7 @@ void TestForm4::closing()
     if (byEscape)
         QTest::keyClick(m_form, Qt::Key_Escape);
     else
-        QTest::mouseClick(m_form->Command1, Qt::LeftButton);
+        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
     QCOMPARE(finished.count(), 1);
     QVERIFY(!m_form->isVisible());
     if (!byEscape)
@@ -219,7 +203,7 @@ void TestForm4::captureIsTheClientAreaWhereNoFrameCanBeSeen()
 
     // Form4 shows it stretched, the way the main window hands it over.
     m_form->showPicture(picture);
-    QCOMPARE(m_form->Image1->pixmap().size(), window.size());
+    QCOMPARE(control<QLabel>("Image1")->pixmap().size(), window.size());
 }
 
 void TestForm4::captureOfAPart()

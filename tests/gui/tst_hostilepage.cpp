@@ -5,6 +5,7 @@
 
 #include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -76,13 +77,10 @@ void TestHostilePage::init()
         return Response::html(TestPages::page(m_spec).toUtf8());
     });
     QVERIFY(m_server->listen());
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    Form1::Environment environment = testEnvironment(m_server->baseUrl());
     environment.completionDelay = std::chrono::milliseconds(0);
-    m_form = new Form1(environment);
-    m_form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    m_form = openMainWindow(environment);
+    QVERIFY(m_form);
 }
 
 void TestHostilePage::cleanup()
@@ -183,6 +181,7 @@ void TestHostilePage::hugeValueIsCutToItsColumn()
                                                    colour->contentsRect().width()),
                   colour->parentWidget());
     elided.setTextFormat(Qt::PlainText);
+    elided.setFont(colour->font());
     elided.setGeometry(colour->geometry());
     QVERIFY(elided.text().endsWith(QStringLiteral(u"…")));
     QCOMPARE(colour->grab().toImage(), elided.grab().toImage());

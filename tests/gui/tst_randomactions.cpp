@@ -7,6 +7,7 @@
 
 #include "HttpServer.h"
 #include "RandomSite.h"
+#include "WaitUntil.h"
 #include "WindowKit.h"
 
 #include <QAction>
@@ -62,15 +63,13 @@ void TestRandomActions::initTestCase()
         [this](const httpkit::Request &request) { return m_site.answer(request); });
     QVERIFY(m_server->listen());
 
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    Form1::Environment environment = testEnvironment(m_server->baseUrl());
     environment.appDir = m_appDir.path(); // no tune there: the music fails quietly
     environment.fetchLimits.idleTimeout = std::chrono::milliseconds(300);
     environment.fetchLimits.totalTimeout = std::chrono::milliseconds(500);
     environment.completionDelay = std::chrono::milliseconds(50);
-    m_form = new Form1(environment);
-    control<QTimer>("Timer3")->stop();
-    m_form->show();
+    m_form = openMainWindow(environment);
+    QVERIFY(m_form);
     connect(flowOf(*m_form), &QueryFlow::completed, this, [this] { checkPanel("on completion"); });
 }
 
@@ -160,18 +159,17 @@ void TestRandomActions::randomActions()
         } else if (pick < 66) {
             copy();
         } else if (pick < 68) {
-            whenModal<Form4>(this, [](Form4 *form4) { form4->Command1->click(); });
+            whenModal<Form4>(
+                this, [](Form4 *form4) { controlOf<QPushButton>(form4, "Command1")->click(); });
             control<QAction>("jt")->trigger();
-            QTRY_VERIFY(!QApplication::activeModalWidget());
+            QVERIFY(waitUntil([] { return !QApplication::activeModalWidget(); }, 5000));
         } else if (pick < 70) {
             const int month = int(m_site.random().bounded(12));
             const int day = int(m_site.random().bounded(28));
             whenModal<Form2>(this, [month, day](Form2 *finder) {
-                finder->Combo1->setCurrentIndex(month);
-                emit finder->Combo1->activated(month);
-                finder->Combo2->setCurrentIndex(day);
-                emit finder->Combo2->activated(day);
-                finder->Command1->click();
+                pickRow(controlOf<QComboBox>(finder, "Combo1"), month);
+                pickRow(controlOf<QComboBox>(finder, "Combo2"), day);
+                controlOf<QPushButton>(finder, "Command1")->click();
             });
             control<QPushButton>("Command17")->click();
         } else if (pick < 74) {
@@ -180,11 +178,13 @@ void TestRandomActions::randomActions()
             // Until the query under way has ended, however busy the machine.
             QueryFlow *flow = flowOf(*m_form);
             const auto timers = flow->findChildren<QTimer *>();
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !flow->isFetching() &&
-                    std::none_of(timers.begin(), timers.end(),
-                                 [](QTimer *timer) { return timer->isActive(); }),
-                10000);
+            QVERIFY(waitUntil(
+                [flow, &timers] {
+                    return !flow->isFetching() &&
+                           std::none_of(timers.begin(), timers.end(),
+                                        [](QTimer *timer) { return timer->isActive(); });
+                },
+                10000));
         } else {
             QTest::qWait(int(m_site.random().bounded(25)));
         }

@@ -82,14 +82,11 @@ void TestSharePanel::init()
     };
     m_server = new httpkit::Server([this](const httpkit::Request &r) { return m_page(r); });
     QVERIFY(m_server->listen());
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    Form1::Environment environment = testEnvironment(m_server->baseUrl());
     environment.clock = [this] { return m_now; };
     environment.completionDelay = std::chrono::milliseconds(0);
-    m_form = new Form1(environment);
-    control<QTimer>("Timer3")->stop();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    m_form = openMainWindow(environment);
+    QVERIFY(m_form);
 }
 
 void TestSharePanel::cleanup()
@@ -225,8 +222,8 @@ void TestSharePanel::captureShowsTheWindowPicture()
     QSize shownSize;
     whenModal<Form4>(this, [&](Form4 *form4) {
         seen = true;
-        shownSize = form4->Image1->size();
-        form4->Command1->click();
+        shownSize = controlOf(form4, "Image1")->size();
+        controlOf<QPushButton>(form4, "Command1")->click();
     });
     control<QAction>("jt")->trigger();
     QTRY_VERIFY(seen);
@@ -252,12 +249,10 @@ void TestSharePanel::finderStartsTheQueryOfTheSign()
 {
     m_answer = Prompt::Answer::Yes;
     whenModal<Form2>(this, [this](Form2 *finder) {
-        finder->Combo1->setCurrentIndex(6); // 7
-        emit finder->Combo1->activated(6);
-        finder->Combo2->setCurrentIndex(22); // 23
-        emit finder->Combo2->activated(22);
+        pickRow(controlOf<QComboBox>(finder, "Combo1"), 6);  // 7
+        pickRow(controlOf<QComboBox>(finder, "Combo2"), 22); // 23
         m_answer = Prompt::Answer::Ok;
-        finder->Command1->click();
+        controlOf<QPushButton>(finder, "Command1")->click();
     });
     QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
     control<QPushButton>("Command17")->click();

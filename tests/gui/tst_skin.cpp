@@ -1,3 +1,4 @@
+#include "app/Form1.h"
 #include "platform/RuntimeFiles.h"
 #include "platform/Skin.h"
 #include "platform/SkinFile.h"
@@ -19,7 +20,18 @@
 #include <QTest>
 #include <QToolTip>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -111,6 +123,8 @@ private slots:
     void shippedSkinShowsSteelBlue();
     void shippedSkinTextIsReadable_data();
     void shippedSkinTextIsReadable();
+    void plantedSkinLeavesTheWindowUnskinned_data();
+    void plantedSkinLeavesTheWindowUnskinned();
 
 private:
     QString writeSkin(const QByteArray &bytes);
@@ -281,6 +295,12 @@ void TestSkin::unusableSkinLeavesThePlainLook_data()
     QTest::newRow("no version") << QByteArray(SmallSkin).replace("version = 1\n", "") << 0;
     QTest::newRow("not UTF-8") << QByteArray(SmallSkin).replace("test", "\xff\xfe") << 0;
     QTest::newRow("text after [end]") << SmallSkin + "QLabel { }\n" << 0;
+    QTest::newRow("style names a file")
+        << QByteArray(SmallSkin).replace("QDialog {", "QDialog { image: url(/etc/passwd);")
+        << 0;
+    QTest::newRow("style spells url with an escape")
+        << QByteArray(SmallSkin).replace("QDialog {", "QDialog { image: \\75rl(/etc/passwd);")
+        << 0;
 }
 
 void TestSkin::unusableSkinLeavesThePlainLook()
@@ -404,6 +424,93 @@ void TestSkin::shippedSkinTextIsReadable()
     QVERIFY2(ratio >= 4.5,
              qPrintable(
                  QStringLiteral("%1 on %2: %3:1").arg(fg.name(), bg.name()).arg(ratio, 0, 'f', 2)));
+}
+
+namespace {
+
+// Releases whoever is blocked opening a named pipe for reading, should the
+// program ever open one: the test then fails on the time instead of hanging.
+class PipeWatchdog
+{
+public:
+    PipeWatchdog(QByteArray pipe, std::chrono::milliseconds after)
+        : m_thread([this, pipe = std::move(pipe), after] {
+            std::unique_lock lock(m_mutex);
+            if (m_done.wait_for(lock, after, [this] { return m_stop; }))
+                return;
+            while (!m_done.wait_for(lock, std::chrono::milliseconds(100),
+                                    [this] { return m_stop; })) {
+                const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        })
+    {}
+    ~PipeWatchdog()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+// A program folder others may write to (sticky, like /tmp) with a skin in
+// it whose style sheet points at a named pipe: opening it would block the
+// window's thread for good. Another user's file is not read at all; a file
+// of one's own naming anything but the program's resources is refused.
+void TestSkin::plantedSkinLeavesTheWindowUnskinned_data()
+{
+    QTest::addColumn<bool>("byNobody");
+    QTest::newRow("left by another user") << true;
+    QTest::newRow("one's own, naming a pipe") << false;
+}
+
+void TestSkin::plantedSkinLeavesTheWindowUnskinned()
+{
+    QFETCH(bool, byNobody);
+    const passwd *nobody = ::getpwnam("nobody");
+    if (byNobody && (::geteuid() != 0 || !nobody))
+        QSKIP("A file of another user (nobody) needs root to make");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QByteArray path = QFile::encodeName(folder.path());
+    QCOMPARE(::chmod(path.constData(), 01777), 0);
+    const QByteArray pipe = path + "/pipe";
+    QCOMPARE(::mkfifo(pipe.constData(), 0666), 0);
+    const QByteArray skin = QByteArray(SmallSkin).replace(
+        "QDialog {", QByteArray("QPushButton { image: url(" + pipe + "); }\nQDialog {"));
+    const QString skinPath = folder.filePath(QStringLiteral("skinh.she"));
+    QFile file(skinPath);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(skin) == skin.size());
+    file.close();
+    if (byNobody)
+        QCOMPARE(::chown(QFile::encodeName(skinPath).constData(), nobody->pw_uid, nobody->pw_gid),
+                 0);
+
+    const PipeWatchdog watchdog(pipe, std::chrono::seconds(5));
+    QElapsedTimer clock;
+    clock.start();
+    Form1::Environment environment;
+    environment.appDir = folder.path();
+    Form1 window(environment);
+    window.findChild<QTimer *>(QStringLiteral("Timer3"))->stop(); // no version check here
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.grab().isNull());
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!Skin::attached());
+    QVERIFY(qApp->styleSheet().isEmpty());
 }
 
 QTEST_MAIN(TestSkin)

@@ -63,6 +63,7 @@ private slots:
     void twoUsersShareOneService();
     void exitPromptYesOpensAForumThatAnswers();
     void foreignServerOnThePortIsOneClearLine();
+    void anotherUsersServerIsNeverTalkedTo();
     void launcherStartsNothingWhereTheSocketAnswers();
 
 private:
@@ -1123,6 +1124,71 @@ void TstPackage::foreignServerOnThePortIsOneClearLine()
     QVERIFY(
         std::any_of(foreign.requests().cbegin(), foreign.requests().cend(),
                     [](const httpkit::Request &r) { return r.path() == "/kwgamejc/xz/jc.txt"; }));
+}
+
+// Another user's server on the port, answering as the service would, with
+// the service's own Server header (it is the service, run by nobody): the
+// launcher starts no program against it and says so on the desktop, in a
+// dialog the person has to close.
+void TstPackage::anotherUsersServerIsNeverTalkedTo()
+{
+    if (const QString why = missingForRuns(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    QProcessEnvironment squatterEnvironment = sessionEnvironment();
+    const QStringList asNobody = becomeNobody(squatterEnvironment);
+    if (asNobody.isEmpty())
+        QSKIP("Another user's server needs root (to run one as nobody) and setpriv");
+    if (QStandardPaths::findExecutable(QStringLiteral("zenity")).isEmpty() &&
+        QStandardPaths::findExecutable(QStringLiteral("xmessage")).isEmpty())
+        QSKIP("No dialog tool: install the Debian package zenity or x11-utils");
+
+    QProcess &squatter = m_launchers.emplace_back();
+    squatter.setProcessEnvironment(squatterEnvironment);
+    squatter.start(asNobody.first(), asNobody.mid(1) << runService() << QStringLiteral("--port")
+                                                     << QString::number(RunPort)
+                                                     << QStringLiteral("--notice")
+                                                     << QStringLiteral("V3"));
+    QByteArray announced;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (announced += squatter.readAllStandardOutput()).contains("listening on"), StartTimeoutMs);
+
+    QProcess *launcher = launch(sessionEnvironment());
+    // The dialog: found by its title among every window, as it is not the
+    // launcher's own process that shows it.
+    QString dialog;
+    const auto dialogShown = [&dialog] {
+        const QStringList windows = xdotool({QStringLiteral("search"),
+                                             QStringLiteral("--onlyvisible"),
+                                             QStringLiteral("--name"), QStringLiteral("^zhiweige$")});
+        dialog = windows.value(0);
+        return !dialog.isEmpty();
+    };
+    if (!QTest::qWaitFor(dialogShown, StartTimeoutMs))
+        QFAIL(qPrintable(u"no dialog; the launcher said: " +
+                         QString::fromLocal8Bit(launcher->readAllStandardError())));
+    QVERIFY(processesOf(runProgram()).isEmpty());
+    const QString pid = xdotool({QStringLiteral("getwindowpid"), dialog}).value(0);
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), dialog});
+    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    if (!QTest::qWaitFor([&] { return launcher->state() == QProcess::NotRunning; },
+                         StartTimeoutMs) &&
+        !pid.isEmpty())
+        ::kill(pid_t(pid.toInt()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(launcher->state(), QProcess::NotRunning, StartTimeoutMs);
+    QCOMPARE(launcher->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(launcher->exitCode(), 1);
+    QVERIFY(processesOf(runProgram()).isEmpty());
+
+    const QString expected =
+        QStringLiteral("zhiweige: 127.0.0.1:%1 is held by another user of this computer, "
+                       "nobody (uid %2), not by the system or by you; 知微阁 does not start "
+                       "against it")
+            .arg(RunPort)
+            .arg(::getpwnam("nobody")->pw_uid);
+    const QStringList said = QString::fromLocal8Bit(launcher->readAllStandardError())
+                                 .split(u'\n', Qt::SkipEmptyParts)
+                                 .filter(QRegularExpression(QStringLiteral("^zhiweige: ")));
+    QCOMPARE(said, QStringList{expected});
 }
 
 // Where systemd holds the port, the launcher starts nothing: the service

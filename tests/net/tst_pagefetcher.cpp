@@ -42,31 +42,6 @@ FetchLimits quickLimits(std::chrono::milliseconds idle, std::chrono::millisecond
     return limits;
 }
 
-Response withDelivery(Response response, Delivery delivery)
-{
-    response.delivery = delivery;
-    return response;
-}
-
-Response gzipped(Response response)
-{
-    response.gzip = true;
-    return response;
-}
-
-Response withStatus(Response response, int status)
-{
-    response.status = status;
-    return response;
-}
-
-Response dripping(QByteArray body, int intervalMs)
-{
-    Response response = withDelivery(Response::html(std::move(body)), Delivery::Drip);
-    response.dripIntervalMs = intervalMs;
-    return response;
-}
-
 QByteArray sixMegabytes()
 {
     QByteArray body;
@@ -231,23 +206,23 @@ void tst_PageFetcher::pages_data()
     QTest::newRow("GBK page without any label")
         << Response::html(gb, "") << false << QByteArray("GB18030") << FetchLimits();
     QTest::newRow("gzip utf-8 page")
-        << gzipped(Response::html(utf8)) << false << QByteArray("UTF-8") << FetchLimits();
-    QTest::newRow("gzip GBK page")
-        << gzipped(Response::html(gb, "GB2312")) << false << QByteArray("GB18030") << FetchLimits();
-    QTest::newRow("chunked page") << withDelivery(Response::html(utf8), Delivery::Chunked) << false
+        << Response::html(utf8).gzipped() << false << QByteArray("UTF-8") << FetchLimits();
+    QTest::newRow("gzip GBK page") << Response::html(gb, "GB2312").gzipped() << false
+                                   << QByteArray("GB18030") << FetchLimits();
+    QTest::newRow("chunked page") << Response::html(utf8).deliveredAs(Delivery::Chunked) << false
                                   << QByteArray("UTF-8") << FetchLimits();
     QTest::newRow("chunked gzip GBK page")
-        << withDelivery(gzipped(Response::html(gb, "gbk")), Delivery::Chunked) << false
+        << Response::html(gb, "gbk").gzipped().deliveredAs(Delivery::Chunked) << false
         << QByteArray("GB18030") << FetchLimits();
     // About a second in all, never long without a byte: the idle limit
     // counts silence, not the whole download.
     QTest::newRow("slow but steady page outlasts the idle limit")
-        << dripping(utf8.left(utf8.indexOf("<h4>") + 4) + Marker.toUtf8(), 20) << false
+        << Response::dripping(utf8.left(utf8.indexOf("<h4>") + 4) + Marker.toUtf8(), 20) << false
         << QByteArray("UTF-8") << quickLimits(400ms, 30s);
     QTest::newRow("page after one redirect")
         << Response::html(gb, "gbk") << true << QByteArray("GB18030") << FetchLimits();
     QTest::newRow("203 is a page")
-        << withStatus(Response::html(utf8), 203) << false << QByteArray("UTF-8") << FetchLimits();
+        << Response::html(utf8).withStatus(203) << false << QByteArray("UTF-8") << FetchLimits();
 }
 
 void tst_PageFetcher::pages()
@@ -286,9 +261,8 @@ void tst_PageFetcher::emptyAnswersArePages_data()
 {
     QTest::addColumn<Response>("response");
     QTest::newRow("200 with Content-Length 0") << Response::html({});
-    QTest::newRow("200 chunked with no chunk")
-        << withDelivery(Response::html({}), Delivery::Chunked);
-    QTest::newRow("204 No Content") << withStatus(Response::html({}), 204);
+    QTest::newRow("200 chunked with no chunk") << Response::html({}).deliveredAs(Delivery::Chunked);
+    QTest::newRow("204 No Content") << Response::html({}).withStatus(204);
 }
 
 void tst_PageFetcher::emptyAnswersArePages()
@@ -320,38 +294,38 @@ void tst_PageFetcher::failures_data()
     QTest::newRow("404 is no page")
         << Response::status404() << defaults << FetchError::HttpStatus << 404;
     QTest::newRow("500 with a page-like body is no page")
-        << withStatus(errorPage, 500) << defaults << FetchError::HttpStatus << 500;
+        << errorPage.withStatus(500) << defaults << FetchError::HttpStatus << 500;
     QTest::newRow("500 with a 1 MB body is no page")
-        << withStatus(Response::html(QByteArray(1024 * 1024, 'x')), 500) << defaults
+        << Response::html(QByteArray(1024 * 1024, 'x')).withStatus(500) << defaults
         << FetchError::HttpStatus << 500;
     QTest::newRow("304 is no page")
-        << withStatus(Response::html({}), 304) << defaults << FetchError::HttpStatus << 304;
+        << Response::html({}).withStatus(304) << defaults << FetchError::HttpStatus << 304;
     QTest::newRow("chunked 503 is no page")
-        << withDelivery(withStatus(errorPage, 503), Delivery::Chunked) << defaults
+        << errorPage.withStatus(503).deliveredAs(Delivery::Chunked) << defaults
         << FetchError::HttpStatus << 503;
     QTest::newRow("silent server trips the idle timeout")
-        << withDelivery(errorPage, Delivery::Silent) << quickLimits(300ms, 30s)
-        << FetchError::Timeout << 0;
+        << errorPage.deliveredAs(Delivery::Silent) << quickLimits(300ms, 30s) << FetchError::Timeout
+        << 0;
     QTest::newRow("headers then silence trip the idle timeout")
-        << dripping(PageText.toUtf8(), 60'000) << quickLimits(300ms, 30s) << FetchError::Timeout
-        << 200;
+        << Response::dripping(PageText.toUtf8(), 60'000) << quickLimits(300ms, 30s)
+        << FetchError::Timeout << 200;
     // 200 bytes at 50 ms each would take 10 s; only the total deadline ends it.
     QTest::newRow("dripping server trips the total deadline")
-        << dripping(QByteArray(200, 'x'), 50) << quickLimits(300ms, 600ms) << FetchError::Timeout
-        << 200;
+        << Response::dripping(QByteArray(200, 'x'), 50) << quickLimits(300ms, 600ms)
+        << FetchError::Timeout << 200;
     // A reset and a close both leave the page cut short: ConnectionClosed.
     QTest::newRow("reset in the middle of the body")
-        << withDelivery(Response::html(QByteArray(64 * 1024, 'x')), Delivery::ResetMidBody)
+        << Response::html(QByteArray(64 * 1024, 'x')).deliveredAs(Delivery::ResetMidBody)
         << defaults << FetchError::ConnectionClosed << 200;
-    QTest::newRow("closed before answering") << withDelivery(errorPage, Delivery::CloseAtOnce)
+    QTest::newRow("closed before answering") << errorPage.deliveredAs(Delivery::CloseAtOnce)
                                              << defaults << FetchError::ConnectionClosed << 0;
     QTest::newRow("6 MB page is too large")
         << Response::html(sixMegabytes()) << defaults << FetchError::TooLarge << 200;
     QTest::newRow("6 MB chunked page is too large")
-        << withDelivery(Response::html(sixMegabytes()), Delivery::Chunked) << defaults
+        << Response::html(sixMegabytes()).deliveredAs(Delivery::Chunked) << defaults
         << FetchError::TooLarge << 200;
     QTest::newRow("small gzip that unpacks to 6 MB is too large")
-        << gzipped(Response::html(sixMegabytes())) << defaults << FetchError::TooLarge << 200;
+        << Response::html(sixMegabytes()).gzipped() << defaults << FetchError::TooLarge << 200;
     QTest::newRow("redirect loop")
         << Response::redirect("/today.html") << defaults << FetchError::TooManyRedirects << 302;
 }
@@ -403,7 +377,7 @@ void tst_PageFetcher::endlessAnswerHeadsEndAsFailures()
 {
     QFETCH(Delivery, delivery);
     const ServerThread flood([delivery](const httpkit::Request &) {
-        return withDelivery(Response::html(PageText.toUtf8()), delivery);
+        return Response::html(PageText.toUtf8()).deliveredAs(delivery);
     });
     QVERIFY(flood.url().isValid());
     const bool figures = qEnvironmentVariableIsSet("ZHIWEI_FLOOD_FIGURES");
@@ -455,7 +429,7 @@ void tst_PageFetcher::tooLargeStopsBeforeTheWholeBody()
     QByteArray body = sixMegabytes();
     body = body + body + body + body.left(2 * 1024 * 1024);
     Started s = serve([&body, delivery](const httpkit::Request &) {
-        return withDelivery(Response::html(body), delivery);
+        return Response::html(body).deliveredAs(delivery);
     });
     PageFetcher fetcher(&m_network);
     FetchResult result;
@@ -529,8 +503,8 @@ void tst_PageFetcher::abortGivesNoSignal_data()
     QTest::addColumn<bool>("waitForRequest");
     QTest::newRow("at once, before any event") << Response::html(PageText.toUtf8()) << false;
     QTest::newRow("while the server is silent")
-        << withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent) << true;
-    QTest::newRow("while the body drips") << dripping(PageText.toUtf8(), 20) << true;
+        << Response::html(PageText.toUtf8()).deliveredAs(Delivery::Silent) << true;
+    QTest::newRow("while the body drips") << Response::dripping(PageText.toUtf8(), 20) << true;
 }
 
 void tst_PageFetcher::abortGivesNoSignal()
@@ -629,7 +603,7 @@ void tst_PageFetcher::fetchStartedFromAFinishedSlot()
 void tst_PageFetcher::eventLoopKeepsRunningWhileWaiting()
 {
     Started s = serve([](const httpkit::Request &) {
-        return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
+        return Response::html(PageText.toUtf8()).deliveredAs(Delivery::Silent);
     });
     PageFetcher fetcher(&m_network);
     fetcher.setLimits(quickLimits(500ms, 30s));
@@ -654,7 +628,7 @@ void tst_PageFetcher::eventLoopKeepsRunningWhileWaiting()
 void tst_PageFetcher::destroyedManagerIsAFailure()
 {
     Started s = serve([](const httpkit::Request &) {
-        return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
+        return Response::html(PageText.toUtf8()).deliveredAs(Delivery::Silent);
     });
     auto *network = new QNetworkAccessManager;
     PageFetcher fetcher(network);
@@ -672,7 +646,7 @@ void tst_PageFetcher::destroyedManagerIsAFailure()
 void tst_PageFetcher::destroyedFetcherTakesItsRepliesAlong()
 {
     Started s = serve([](const httpkit::Request &) {
-        return withDelivery(Response::html(PageText.toUtf8()), Delivery::Silent);
+        return Response::html(PageText.toUtf8()).deliveredAs(Delivery::Silent);
     });
     auto *fetcher = new PageFetcher(&m_network);
     QPointer<FetchReply> guard(fetcher->fetch(s.url));

@@ -3,6 +3,7 @@
 
 #include "HttpServer.h"
 #include "RandomSite.h"
+#include "WaitUntil.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
@@ -94,7 +95,7 @@ void TestRandomQueries::randomQueries()
             m_flow->cancel();
         } else if (pick < 80) {
             // Until the query under way has ended, however busy the machine.
-            QTRY_VERIFY_WITH_TIMEOUT(!m_flow->isFetching() && !completionDue(), 10000);
+            QVERIFY(waitUntil([this] { return !m_flow->isFetching() && !completionDue(); }, 10000));
         } else {
             QTest::qWait(int(m_site.random().bounded(5)));
         }

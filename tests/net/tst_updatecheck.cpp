@@ -6,7 +6,6 @@
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QStringEncoder>
-#include <QTcpServer>
 #include <QTest>
 
 #include <memory>
@@ -18,28 +17,9 @@ namespace {
 // Enough for every wait below; a fault shows as a failed wait, never a hang.
 constexpr int AnswerWaitMs = 8000;
 
-// A port nothing listens on: taken from the system, then given back.
-quint16 refusedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost))
-        qFatal("cannot listen on 127.0.0.1");
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 Response silent()
 {
-    Response response = Response::text("V2");
-    response.delivery = Response::Delivery::Silent;
-    return response;
-}
-
-Response withStatus(Response response, int status)
-{
-    response.status = status;
-    return response;
+    return Response::text("V2").deliveredAs(Response::Delivery::Silent);
 }
 
 } // namespace
@@ -150,11 +130,10 @@ void tst_UpdateCheck::answerGivesTheVerdict_data()
     QTest::newRow("tag and a line break")
         << Response::text("V2\n") << longEnough << V::Newer << QStringLiteral("V2\n");
     // The status code does not decide; the body does.
-    QTest::newRow("404 with a body") << withStatus(Response::text("V3 not here"), 404) << longEnough
+    QTest::newRow("404 with a body") << Response::text("V3 not here").withStatus(404) << longEnough
                                      << V::Newer << QStringLiteral("V3 not here");
     QTest::newRow("500 whose body is this version's tag")
-        << withStatus(Response::text("V2"), 500) << longEnough << V::Current
-        << QStringLiteral("V2");
+        << Response::text("V2").withStatus(500) << longEnough << V::Current << QStringLiteral("V2");
     QTest::newRow("100 KiB body read up to 64 KiB")
         << Response::text(QByteArray(100 * 1024, 'V')) << longEnough << V::Newer
         << QString(InternetTransfer::MaxBodyBytes, u'V');
@@ -164,7 +143,7 @@ void tst_UpdateCheck::answerGivesTheVerdict_data()
         << longEnough << V::Newer << QStringLiteral(u"V3 新版");
     QTest::newRow("empty body") << Response::text("") << longEnough << V::Unreadable << QString();
     QTest::newRow("404 without a body")
-        << withStatus(Response::text(""), 404) << longEnough << V::Unreadable << QString();
+        << Response::text("").withStatus(404) << longEnough << V::Unreadable << QString();
     QTest::newRow("silent server past the time limit")
         << silent() << 300 << V::Unreadable << QString();
     Response dropped = Response::text("V2");
@@ -172,7 +151,7 @@ void tst_UpdateCheck::answerGivesTheVerdict_data()
     QTest::newRow("connection closed without an answer")
         << dropped << longEnough << V::Unreadable << QString();
     QTest::newRow("refused connection")
-        << withStatus(Response(), 0) << longEnough << V::Unreadable << QString();
+        << Response().withStatus(0) << longEnough << V::Unreadable << QString();
 }
 
 void tst_UpdateCheck::answerGivesTheVerdict()
@@ -185,7 +164,7 @@ void tst_UpdateCheck::answerGivesTheVerdict()
     httpkit::Server server([response](const httpkit::Request &) { return response; });
     QUrl url(QStringLiteral("http://127.0.0.1/kwgamejc/xz/jc.txt"));
     if (response.status == 0) {
-        url.setPort(refusedPort());
+        url.setPort(httpkit::refusedPort());
     } else {
         QVERIFY(server.listen());
         url.setPort(server.port());

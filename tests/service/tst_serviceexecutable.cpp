@@ -5,30 +5,41 @@
 
 #include "fortune/SignTable.h"
 
+#include "HttpClient.h"
+#include "ProcStat.h"
+
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStringDecoder>
+#include <QElapsedTimer>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
 const QString Executable = QStringLiteral(ZHIWEI_SERVICE_EXE);
 
-struct Answer
+// The process's soft descriptor limit raised to at least `wanted`; false
+// when the hard limit keeps it lower.
+bool raiseOwnDescriptorLimit(rlim_t wanted)
 {
-    int status = 0;
-    QByteArray contentType;
-    QByteArray body;
-};
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return false;
+    if (limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max < wanted)
+        limit.rlim_max = wanted; // root may
+    limit.rlim_cur = wanted;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
 
 } // namespace
 
@@ -47,16 +58,19 @@ private slots:
     void takenPortIsAClearError();
     void refusesBadOptions_data();
     void refusesBadOptions();
+    void heldConnectionsStarveNobody_data();
+    void heldConnectionsStarveNobody();
+    void bytesSentDuringTheDelayAreBounded();
 
 private:
     // Starts the service on a free port and waits until it says where it is.
     void start(const QStringList &arguments);
-    Answer get(const QByteArray &path);
+    httpkit::Answer get(const QByteArray &path);
     void stopWith(int signal);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
-    QNetworkAccessManager m_network;
+    httpkit::Client m_client;
     QString m_portFile;
     quint16 m_port = 0;
     QByteArray m_stdout;
@@ -69,7 +83,6 @@ void ServiceExecutableTest::init()
     QVERIFY(m_dir->isValid());
     m_portFile = m_dir->filePath(QStringLiteral("port"));
     m_process = std::make_unique<QProcess>();
-    m_network.setProxy(QNetworkProxy::NoProxy);
     m_port = 0;
     m_stdout.clear();
 }
@@ -106,23 +119,9 @@ void ServiceExecutableTest::start(const QStringList &arguments)
                            QByteArray::number(m_port) + '\n');
 }
 
-Answer ServiceExecutableTest::get(const QByteArray &path)
+httpkit::Answer ServiceExecutableTest::get(const QByteArray &path)
 {
-    QUrl url(QStringLiteral("http://127.0.0.1"));
-    url.setPort(m_port);
-    url.setPath(QString::fromLatin1(path));
-    QNetworkReply *reply = m_network.get(QNetworkRequest(url));
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    Answer answer;
-    if (reply->isFinished() || finished.wait(10000)) {
-        answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        answer.contentType = reply->rawHeader("Content-Type");
-        answer.body = reply->readAll();
-    } else {
-        reply->abort();
-    }
-    delete reply;
-    return answer;
+    return m_client.get(httpkit::localUrl(m_port, path));
 }
 
 void ServiceExecutableTest::stopWith(int signal)
@@ -143,7 +142,7 @@ void ServiceExecutableTest::servesPagesAndTheNotice()
 
     const QDate day(2026, 12, 7);
     const SignInfo &scorpio = *SignTable::bySlug(u"scorpio");
-    Answer answer = get("/astro/view/scorpio/day/");
+    httpkit::Answer answer = get("/astro/view/scorpio/day/");
     QCOMPARE(answer.status, 200);
     QCOMPARE(answer.contentType, QByteArray("text/html; charset=utf-8"));
     QCOMPARE(answer.body, FortunePages::page(scorpio, day).toUtf8());
@@ -202,7 +201,7 @@ void ServiceExecutableTest::servesGbkAndANoticeFromAFile()
 
     QCOMPARE(get("/kwgamejc/xz/jc.txt").body, notice);
 
-    const Answer answer = get("/astro/view/cancer/day/");
+    const httpkit::Answer answer = get("/astro/view/cancer/day/");
     QCOMPARE(answer.status, 200);
     QCOMPARE(answer.contentType, QByteArray("text/html; charset=gbk"));
     QStringDecoder decoder("GB18030");
@@ -266,5 +265,129 @@ void ServiceExecutableTest::refusesBadOptions()
     QVERIFY(!QFile::exists(m_portFile));
 }
 
+void ServiceExecutableTest::heldConnectionsStarveNobody_data()
+{
+    QTest::addColumn<int>("descriptors"); // the service's limit
+    QTest::addColumn<int>("held");
+    // systemd's default soft limit, which a service started by hand also has.
+    QTest::newRow("more than the limit") << 1024 << 1100;
+    // So few that the least cap and the service's own descriptors pass it:
+    // accept() fails for want of a descriptor.
+    QTest::newRow("out of descriptors") << 24 << 40;
+}
+
+// Whoever holds more connections than the service has descriptors, each
+// with a head never finished, keeps no one else from an answer: the service
+// makes room by closing the oldest unfinished connection, does not spin,
+// and closes every unfinished one at its deadline.
+void ServiceExecutableTest::heldConnectionsStarveNobody()
+{
+    QFETCH(int, descriptors);
+    QFETCH(int, held);
+#ifdef __SANITIZE_ADDRESS__
+    // UndefinedBehaviorSanitizer checks an object's type through a pipe of
+    // its own: with no descriptor left it finds every object invalid.
+    if (descriptors < 64)
+        QSKIP("Under the sanitizers a process out of descriptors fails their own checks");
+#endif
+    if (!raiseOwnDescriptorLimit(rlim_t(held) + 256))
+        QSKIP("This test cannot hold its connections: raise its hard descriptor limit");
+    m_process->setChildProcessModifier([descriptors] {
+        const rlimit limit = {rlim_t(descriptors), rlim_t(descriptors)};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    start({});
+    if (QTest::currentTestFailed())
+        return;
+    const qint64 pid = m_process->processId();
+
+    QElapsedTimer sinceHeld;
+    sinceHeld.start();
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < held; ++i) {
+        auto &socket = sockets.emplace_back(std::make_unique<QTcpSocket>());
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+        socket->write("GET /astro/view/leo/day/ HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    }
+    const auto count = [&sockets](QAbstractSocket::SocketState state) {
+        return std::count_if(sockets.cbegin(), sockets.cend(),
+                             [state](const auto &s) { return s->state() == state; });
+    };
+    // Each one connected, its head sent, or already closed to make room.
+    QTRY_VERIFY_WITH_TIMEOUT(count(QAbstractSocket::ConnectingState) == 0 &&
+                                 count(QAbstractSocket::HostLookupState) == 0,
+                             8000);
+    QTest::qWait(200);
+    const qsizetype closedToMakeRoom = count(QAbstractSocket::UnconnectedState);
+
+    const std::chrono::milliseconds processorBefore = ProcStat::processorTime(pid);
+    QElapsedTimer measured;
+    measured.start();
+    const httpkit::Answer answer = get("/kwgamejc/xz/jc.txt");
+    const qint64 answeredMs = measured.elapsed();
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, QByteArray("V2"));
+    QVERIFY2(answeredMs < 1000, qPrintable(QStringLiteral("answered in %1 ms").arg(answeredMs)));
+
+    QTest::qWait(int(10000 - measured.elapsed()));
+    const std::chrono::milliseconds processor =
+        ProcStat::processorTime(pid) - processorBefore;
+    QVERIFY2(processor.count() < 1000,
+             qPrintable(QStringLiteral("%1 ms of processor in 10 s").arg(processor.count())));
+
+    // The head deadline is ten seconds from each one's acceptance: soon
+    // after, every held one is closed.
+    QTRY_VERIFY_WITH_TIMEOUT(count(QAbstractSocket::UnconnectedState) == held,
+                             int(std::max<qint64>(0, 20000 - sinceHeld.elapsed())));
+    const qint64 allClosedMs = sinceHeld.elapsed();
+    QTRY_VERIFY_WITH_TIMEOUT(ProcStat::openDescriptors(pid) < 32, 5000);
+    qInfo("%d held against %d descriptors; %lld closed at once to make room; another client "
+          "answered in %lld ms; service processor %lld ms over 10 s; all closed after %lld ms",
+          held, descriptors, qlonglong(closedToMakeRoom), answeredMs,
+          qlonglong(processor.count()), qlonglong(allClosedMs));
+    stopWith(SIGTERM);
+}
+
+// A client that goes on sending after its head while the answer waits is
+// held back by TCP once a head's worth waits unread: the service's memory
+// stays where it was.
+void ServiceExecutableTest::bytesSentDuringTheDelayAreBounded()
+{
+    constexpr int DelayMs = 3000;
+    start({QStringLiteral("--delay-ms"), QString::number(DelayMs)});
+    if (QTest::currentTestFailed())
+        return;
+    const qint64 pid = m_process->processId();
+    const qint64 before = ProcStat::residentBytes(pid);
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, m_port);
+    QVERIFY(client.waitForConnected(5000));
+    client.write("GET /kwgamejc/xz/jc.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const QByteArray chunk(1024 * 1024, 'x');
+    qint64 written = 0;
+    QElapsedTimer sending;
+    sending.start();
+    while (sending.elapsed() < DelayMs - 500 && client.state() == QAbstractSocket::ConnectedState) {
+        if (client.bytesToWrite() < chunk.size())
+            written += client.write(chunk);
+        QTest::qWait(1);
+    }
+    const qint64 sent = written - client.bytesToWrite();
+    const qint64 peak = ProcStat::peakResidentBytes(pid);
+    QVERIFY(before > 0 && peak > 0);
+    QVERIFY2(peak - before < 16 * 1024 * 1024,
+             qPrintable(QStringLiteral("resident %1 kB before, peak %2 kB")
+                            .arg(before / 1024)
+                            .arg(peak / 1024)));
+    // The answer is still sent, and the connection ends.
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, DelayMs + 5000);
+    qInfo("%lld kB taken from the client in %d ms; service resident %lld kB before, peak %lld kB",
+          qlonglong(sent / 1024), DelayMs - 500, qlonglong(before / 1024),
+          qlonglong(peak / 1024));
+    stopWith(SIGTERM);
+}
+
 QTEST_GUILESS_MAIN(ServiceExecutableTest)
 #include "tst_serviceexecutable.moc"
+

@@ -7,26 +7,19 @@
 #include "fortune/PageParser.h"
 #include "fortune/SignTable.h"
 
+#include "HttpClient.h"
+
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QStringDecoder>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
 
 namespace {
 
-struct Answer
-{
-    int status = 0;
-    QByteArray contentType;
-    QByteArray server;
-    QByteArray body;
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
-};
+using httpkit::Answer;
 
 const QDate SomeDay(2026, 12, 7);
 
@@ -55,13 +48,15 @@ private slots:
     void announcesEveryRequest();
     void everyAnswerNamesTheService_data();
     void everyAnswerNamesTheService();
+    void headsWithBareLineFeedsEnd_data();
+    void headsWithBareLineFeedsEnd();
 
 private:
     Answer get(const QByteArray &path);
     Answer send(const QByteArray &method, const QByteArray &path);
 
     std::unique_ptr<FortuneService> m_service;
-    std::unique_ptr<QNetworkAccessManager> m_network;
+    httpkit::Client m_client;
 };
 
 void FortuneServiceTest::init()
@@ -70,13 +65,10 @@ void FortuneServiceTest::init()
     m_service->setClock([] { return SomeDay; });
     QVERIFY2(m_service->listen(0), qPrintable(m_service->errorString()));
     QVERIFY(m_service->port() != 0);
-    m_network = std::make_unique<QNetworkAccessManager>();
-    m_network->setProxy(QNetworkProxy::NoProxy);
 }
 
 void FortuneServiceTest::cleanup()
 {
-    m_network.reset();
     m_service.reset();
 }
 
@@ -87,24 +79,7 @@ Answer FortuneServiceTest::get(const QByteArray &path)
 
 Answer FortuneServiceTest::send(const QByteArray &method, const QByteArray &path)
 {
-    QNetworkRequest request(m_service->baseUrl().resolved(QUrl(QString::fromLatin1(path))));
-    QNetworkReply *reply = method == "GET"    ? m_network->get(request)
-                           : method == "HEAD" ? m_network->head(request)
-                                              : m_network->sendCustomRequest(request, method);
-    QSignalSpy finished(reply, &QNetworkReply::finished);
-    Answer answer;
-    if (!reply->isFinished() && !finished.wait(10000)) {
-        reply->abort();
-        delete reply;
-        return answer;
-    }
-    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    answer.contentType = reply->rawHeader("Content-Type");
-    answer.server = reply->rawHeader("Server");
-    answer.body = reply->readAll();
-    answer.error = reply->error();
-    delete reply;
-    return answer;
+    return m_client.send(method, httpkit::localUrl(m_service->port(), path));
 }
 
 void FortuneServiceTest::todayPathFollowsTheClock()
@@ -322,6 +297,42 @@ void FortuneServiceTest::everyAnswerNamesTheService()
     QFETCH(QByteArray, method);
     QFETCH(QByteArray, path);
     QCOMPARE(send(method, path).server, QByteArray("zhiwei-fortune-service"));
+}
+
+// A head whose lines end in a bare LF is answered; a first line that is not
+// a request line is refused at once; either way the connection ends.
+void FortuneServiceTest::headsWithBareLineFeedsEnd_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::newRow("bare LF") << QByteArray("GET /kwgamejc/xz/jc.txt HTTP/1.1\n\n")
+                             << QByteArray("HTTP/1.1 200 OK");
+    QTest::newRow("bare LF after a header")
+        << QByteArray("GET /kwgamejc/xz/jc.txt HTTP/1.1\nHost: 127.0.0.1\n\n")
+        << QByteArray("HTTP/1.1 200 OK");
+    QTest::newRow("CR LF, then a bare LF")
+        << QByteArray("GET /kwgamejc/xz/jc.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\n")
+        << QByteArray("HTTP/1.1 200 OK");
+    QTest::newRow("HTTP/0.9 line") << QByteArray("GET /kwgamejc/xz/jc.txt\n")
+                                   << QByteArray("HTTP/1.1 400 Bad Request");
+    QTest::newRow("an empty line first") << QByteArray("\nGET / HTTP/1.1\n\n")
+                                         << QByteArray("HTTP/1.1 400 Bad Request");
+}
+
+void FortuneServiceTest::headsWithBareLineFeedsEnd()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, statusLine);
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_service->port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(request);
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += socket.readAll(),
+                              socket.state() == QAbstractSocket::UnconnectedState),
+                             5000);
+    answer += socket.readAll();
+    QVERIFY2(answer.startsWith(QByteArray(statusLine + "\r\n")), answer.constData());
 }
 
 QTEST_GUILESS_MAIN(FortuneServiceTest)

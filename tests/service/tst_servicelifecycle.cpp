@@ -3,13 +3,11 @@
 // its own once idle, and how it tells who holds a port.
 
 #include "FortuneService.h"
+#include "HttpClient.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -20,8 +18,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <grp.h>
 #include <list>
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,13 +30,7 @@ const QString Executable = QStringLiteral(ZHIWEI_SERVICE_EXE);
 constexpr quint16 ActivationPort = ZHIWEI_ACTIVATION_TEST_PORT;
 constexpr int WaitMs = 15000;
 
-enum class Holder { Nothing, Service, OtherHttpServer, HangsUpAtOnce };
-
-struct Answer
-{
-    int status = 0;
-    QByteArray body;
-};
+enum class Holder { Nothing, Service, OtherHttpServer, HangsUpAtOnce, NeverAnswers, NobodysService };
 
 // Processes running `executable` whose command line holds `word`: a folder
 // of the test's own, so the service of another test never counts.
@@ -89,11 +84,11 @@ private:
     void start(QProcess &process, const QString &executable, const QStringList &arguments);
     // Waits until the process has said `line`.
     bool said(QProcess &process, const QByteArray &line, int timeoutMs = WaitMs);
-    Answer get(quint16 port, const QByteArray &path);
+    httpkit::Answer get(quint16 port, const QByteArray &path);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::list<QProcess> m_processes; // ended by cleanup() if a row did not
-    QNetworkAccessManager m_network;
+    httpkit::Client m_client{std::chrono::milliseconds(WaitMs)};
     quint16 m_port = 0;
     QMap<QProcess *, QByteArray> m_output;
 };
@@ -103,7 +98,6 @@ void ServiceLifecycleTest::init()
     QVERIFY(QFile::exists(Executable));
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_network.setProxy(QNetworkProxy::NoProxy);
     m_port = 0;
 }
 
@@ -150,19 +144,9 @@ bool ServiceLifecycleTest::said(QProcess &process, const QByteArray &line, int t
            hasSaid();
 }
 
-Answer ServiceLifecycleTest::get(quint16 port, const QByteArray &path)
+httpkit::Answer ServiceLifecycleTest::get(quint16 port, const QByteArray &path)
 {
-    QNetworkRequest request(
-        QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port) + QString::fromLatin1(path)));
-    request.setTransferTimeout(WaitMs);
-    std::unique_ptr<QNetworkReply> reply(m_network.get(request));
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    Answer answer;
-    if (!reply->isFinished() && !finished.wait(WaitMs))
-        return answer;
-    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    answer.body = reply->readAll();
-    return answer;
+    return m_client.get(httpkit::localUrl(port, path));
 }
 
 void ServiceLifecycleTest::servesTheSocketSystemdHandsOver()
@@ -186,7 +170,7 @@ void ServiceLifecycleTest::servesTheSocketSystemdHandsOver()
     QTRY_VERIFY_WITH_TIMEOUT((announced += process.readAllStandardError()).contains("Listening on"),
                              WaitMs);
 
-    const Answer notice = get(ActivationPort, "/kwgamejc/xz/jc.txt");
+    const httpkit::Answer notice = get(ActivationPort, "/kwgamejc/xz/jc.txt");
     QCOMPARE(notice.status, 200);
     QCOMPARE(notice.body, QByteArray("V2"));
     QVERIFY(said(process, "listening on http://127.0.0.1:" + QByteArray::number(ActivationPort)));
@@ -210,6 +194,13 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort_data()
         << Holder::OtherHttpServer << 2 << "another program holds it";
     QTest::newRow("a program that hangs up at once")
         << Holder::HangsUpAtOnce << 2 << "another program holds it";
+    // A flooded service looks the same: a busy port is not a foreign one.
+    QTest::newRow("a program that never answers")
+        << Holder::NeverAnswers << 3 << "no answer within 5 s";
+    // Its answers would be this service's own, header and all: the owner of
+    // the socket tells, and the port is not asked.
+    QTest::newRow("the service, run by another user")
+        << Holder::NobodysService << 4 << "held by another user, nobody (uid 65534)";
 }
 
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
@@ -221,6 +212,9 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     FortuneService service;
     QTcpServer other;
     quint16 port = 0;
+    const passwd *nobody = ::getpwnam("nobody");
+    if (holder == Holder::NobodysService && (::geteuid() != 0 || !nobody || nobody->pw_uid != 65534))
+        QSKIP("Starting a service as another user (nobody, uid 65534) needs root");
     switch (holder) {
     case Holder::Nothing: {
         QTcpServer taken;
@@ -232,13 +226,28 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
         QVERIFY(service.listen());
         port = service.port();
         break;
+    case Holder::NobodysService: {
+        QProcess &squatter = m_processes.emplace_back();
+        squatter.setChildProcessModifier([uid = nobody->pw_uid, gid = nobody->pw_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        });
+        start(squatter, Executable, {QStringLiteral("--port"), QStringLiteral("0")});
+        if (QTest::currentTestFailed())
+            return;
+        port = m_port;
+        break;
+    }
     case Holder::OtherHttpServer:
     case Holder::HangsUpAtOnce:
+    case Holder::NeverAnswers:
         QVERIFY(other.listen(QHostAddress::LocalHost));
         port = other.serverPort();
         connect(&other, &QTcpServer::newConnection, &other, [&other, holder] {
             QTcpSocket *socket = other.nextPendingConnection();
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (holder == Holder::NeverAnswers)
+                return;
             if (holder == Holder::OtherHttpServer)
                 socket->write("HTTP/1.1 200 OK\r\nServer: nginx\r\nContent-Length: 0\r\n"
                               "Connection: close\r\n\r\n");

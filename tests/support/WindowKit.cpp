@@ -3,7 +3,10 @@
 #include "app/Form1.h"
 #include "fortune/QueryFlow.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QTest>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -18,6 +21,29 @@ PanelSnapshot PanelSnapshot::of(const Form1 &form)
     state.picture = label(QStringLiteral("Image21"))->pixmap().toImage();
     state.pageText = form.findChild<QueryFlow *>()->page();
     return state;
+}
+
+Form1::Environment testEnvironment(const QUrl &base)
+{
+    Form1::Environment environment;
+    environment.endpoints = Endpoints::onLocalService(base);
+    return environment;
+}
+
+Form1 *openMainWindow(const Form1::Environment &environment)
+{
+    auto form = std::make_unique<Form1>(environment);
+    form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get()))
+        return nullptr;
+    return form.release();
+}
+
+void pickRow(QComboBox *combo, int index)
+{
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
 }
 
 QueryFlow *flowOf(const Form1 &form)

@@ -4,17 +4,19 @@
 #include "platform/Skin.h"
 #include "share/Form4.h"
 
+#include "WindowKit.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <cstdlib>
 #include <memory>
@@ -22,7 +24,9 @@
 // The windows' fixed layout on a GNOME-like desktop, whose platform theme
 // hands every control the desktop's font (here "Sans <size>", as set in
 // gtk-3.0/settings.ini): each caption is still drawn whole, in the window's
-// own font.
+// own font, and each window is the same pixel for pixel as without the
+// theme. The pictures without it come from this program run again with no
+// desktop settings (ZHIWEI_PLAIN_PICTURES=<folder>).
 class TestDesktopFont : public QObject
 {
     Q_OBJECT
@@ -30,9 +34,12 @@ private slots:
     void initTestCase();
     void captionsAreWholeInTheWindowsFont_data();
     void captionsAreWholeInTheWindowsFont();
+    void windowIsTheSameAsWithoutTheTheme_data();
+    void windowIsTheSameAsWithoutTheTheme();
 
 private:
     QTemporaryDir m_appDir;
+    QTemporaryDir m_plainPictures;
 };
 
 namespace {
@@ -73,6 +80,49 @@ QString captionOf(QWidget *widget)
     return {};
 }
 
+const char *const Windows[] = {"Form1", "Form2", "Form4"};
+
+// The window on screen, skinned as the program's windows are.
+std::unique_ptr<QWidget> openWindow(const QString &name)
+{
+    std::unique_ptr<QWidget> shown;
+    if (name == u"Form1")
+        shown.reset(openMainWindow(testEnvironment(QUrl(QStringLiteral("http://127.0.0.1:9")))));
+    else if (name == u"Form2")
+        shown = std::make_unique<Form2>();
+    else
+        shown = std::make_unique<Form4>();
+    shown->show();
+    if (!QTest::qWaitForWindowExposed(shown.get()))
+        return nullptr;
+    // Active as a window the person just opened, focus frame and all.
+    shown->activateWindow();
+    if (!QTest::qWaitForWindowActive(shown.get()))
+        return nullptr;
+    return shown;
+}
+
+bool skinLikeTheProgram(const QString &appDir)
+{
+    // A style sheet stops fonts passing from a window to its controls.
+    return RuntimeFiles::writeAll(appDir).at(1) &&
+           SkinH_AttachEx(appDir + u"/skinh.she", QString()) == 0;
+}
+
+// Without the theme: each window's picture saved in folder.
+int savePlainPictures(const QString &folder)
+{
+    QTemporaryDir appDir;
+    if (!appDir.isValid() || !skinLikeTheProgram(appDir.path()))
+        return 1;
+    for (const char *name : Windows) {
+        const std::unique_ptr<QWidget> shown = openWindow(QLatin1String(name));
+        if (!shown || !shown->grab().save(folder + u'/' + QLatin1String(name) + u".png"))
+            return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 void TestDesktopFont::initTestCase()
@@ -85,39 +135,36 @@ void TestDesktopFont::initTestCase()
         QSKIP(qPrintable(u"the GTK platform theme is not in use (qt6-gtk-platformtheme missing?): "
                          u"the application font is " +
                          QApplication::font().toString()));
-    // Skinned as the program is: a style sheet stops fonts passing from a
-    // window to its controls.
     QVERIFY(m_appDir.isValid());
-    QCOMPARE(RuntimeFiles::writeAll(m_appDir.path()).at(1), true);
-    QCOMPARE(SkinH_AttachEx(m_appDir.filePath(QStringLiteral("skinh.she")), QString()), 0);
+    QVERIFY(skinLikeTheProgram(m_appDir.path()));
+
+    // The same windows on the same display, with no desktop settings.
+    QVERIFY(m_plainPictures.isValid());
+    QProcess plain;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORMTHEME", "XDG_CURRENT_DESKTOP", "XDG_CONFIG_HOME",
+                             "ZHIWEI_DESKTOP_FONT_SIZE"})
+        environment.remove(QLatin1String(name));
+    environment.insert(QStringLiteral("ZHIWEI_PLAIN_PICTURES"), m_plainPictures.path());
+    plain.setProcessEnvironment(environment);
+    plain.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    plain.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(plain.waitForFinished(60000));
+    QCOMPARE(plain.exitCode(), 0);
 }
 
 void TestDesktopFont::captionsAreWholeInTheWindowsFont_data()
 {
     QTest::addColumn<QString>("window");
-    QTest::newRow("Form1") << QStringLiteral("Form1");
-    QTest::newRow("Form2") << QStringLiteral("Form2");
-    QTest::newRow("Form4") << QStringLiteral("Form4");
+    for (const char *name : Windows)
+        QTest::newRow(name) << QString::fromLatin1(name);
 }
 
 void TestDesktopFont::captionsAreWholeInTheWindowsFont()
 {
     QFETCH(QString, window);
-    std::unique_ptr<QWidget> shown;
-    if (window == u"Form1") {
-        Form1::Environment environment;
-        environment.endpoints =
-            Endpoints::onLocalService(QUrl(QStringLiteral("http://127.0.0.1:9")));
-        auto form = std::make_unique<Form1>(environment);
-        form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
-        shown = std::move(form);
-    } else if (window == u"Form2") {
-        shown = std::make_unique<Form2>();
-    } else {
-        shown = std::make_unique<Form4>();
-    }
-    shown->show();
-    QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+    const std::unique_ptr<QWidget> shown = openWindow(window);
+    QVERIFY(shown);
 
     const QFont desktop = QApplication::font();
     const auto isDesktops = [&desktop](const QFont &font) {
@@ -145,8 +192,53 @@ void TestDesktopFont::captionsAreWholeInTheWindowsFont()
     QVERIFY(checked >= 2);
 }
 
+void TestDesktopFont::windowIsTheSameAsWithoutTheTheme_data()
+{
+    captionsAreWholeInTheWindowsFont_data();
+}
+
+void TestDesktopFont::windowIsTheSameAsWithoutTheTheme()
+{
+    QFETCH(QString, window);
+    const std::unique_ptr<QWidget> shown = openWindow(window);
+    QVERIFY(shown);
+    const QImage themed = shown->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage plain(m_plainPictures.filePath(window + u".png"));
+    QVERIFY(!plain.isNull());
+    plain = plain.convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(themed.size(), plain.size());
+
+    int differing = 0;
+    QRect where;
+    for (int y = 0; y < plain.height(); ++y) {
+        for (int x = 0; x < plain.width(); ++x) {
+            if (themed.pixel(x, y) != plain.pixel(x, y)) {
+                ++differing;
+                where |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    if (differing > 0) {
+        themed.save(QDir::temp().filePath(window + u"-themed.png"));
+        plain.save(QDir::temp().filePath(window + u"-plain.png"));
+    }
+    QVERIFY2(differing == 0,
+             qPrintable(QStringLiteral("%1 pixels differ, within (%2,%3 %4x%5); both pictures "
+                                       "saved as %6-themed.png and %6-plain.png in %7")
+                            .arg(differing)
+                            .arg(where.x())
+                            .arg(where.y())
+                            .arg(where.width())
+                            .arg(where.height())
+                            .arg(window, QDir::tempPath())));
+}
+
 int main(int argc, char *argv[])
 {
+    if (const QString folder = qEnvironmentVariable("ZHIWEI_PLAIN_PICTURES"); !folder.isEmpty()) {
+        QApplication app(argc, argv);
+        return savePlainPictures(folder);
+    }
     // A desktop of the GNOME family, with its font in the GTK settings: Qt
     // loads the gtk3 theme, which hands that font to every control.
     const QByteArray size = qgetenv("ZHIWEI_DESKTOP_FONT_SIZE");

@@ -39,12 +39,37 @@ bool Request::hasHeader(QByteArrayView name) const
                        [&](const auto &h) { return sameName(h.first, name); });
 }
 
+bool Request::isRequestLine(QByteArrayView line)
+{
+    const QList<QByteArray> parts = line.trimmed().toByteArray().split(' ');
+    return parts.size() == 3 && !parts[0].isEmpty() && !parts[1].isEmpty() &&
+           parts[2].startsWith("HTTP/");
+}
+
+Request::HeadScan Request::scanHead(QByteArrayView received)
+{
+    qsizetype lineStart = 0;
+    for (;;) {
+        const qsizetype lineEnd = received.indexOf('\n', lineStart);
+        if (lineEnd < 0)
+            return {};
+        QByteArrayView line = received.sliced(lineStart, lineEnd - lineStart);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (lineStart == 0 && !isRequestLine(line))
+            return {HeadState::Malformed, 0};
+        if (line.isEmpty())
+            return {HeadState::Complete, lineStart};
+        lineStart = lineEnd + 1;
+    }
+}
+
 std::optional<Request> Request::fromHead(const QByteArray &head)
 {
     const QList<QByteArray> lines = head.split('\n');
-    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
-    if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/"))
+    if (!isRequestLine(lines.first()))
         return std::nullopt;
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
     Request request;
     request.method = requestLine[0];
     request.target = requestLine[1];

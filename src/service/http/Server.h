@@ -4,18 +4,27 @@
 #include "Response.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
 namespace http {
 
 // A small HTTP/1.1 server: one request a connection, read up to a size
-// limit, answered whole, at once or after the answer's delay.
+// limit, answered whole, at once or after the answer's delay. Shared by
+// every user of the machine, so no client may keep it from the others: a
+// head must come whole within a deadline, open connections are capped and
+// the oldest unfinished one makes room for a newcomer (also when accept()
+// finds no descriptor left), and with nothing to make room with accepting
+// pauses a moment instead of failing again at once.
 class Server : public QObject
 {
     Q_OBJECT
@@ -35,8 +44,13 @@ public:
     void setHandler(Handler handler);
     int openConnections() const;
 
-    // A request head is cut off past this many bytes.
+    // A request head is cut off past this many bytes; what a client sends
+    // after its head is kept to the same bound.
     static constexpr qsizetype MaxHeadBytes = 64 * 1024;
+    static constexpr std::chrono::milliseconds HeadDeadline{10000};
+    static constexpr std::chrono::milliseconds AcceptPause{100};
+    // Half the process's descriptor limit, so the server never meets it.
+    static int defaultMaxConnections();
 
 signals:
     void requestReceived(const http::Request &request);
@@ -50,11 +64,20 @@ protected:
     static void later(QTcpSocket *socket, int delayMs, std::function<void(QTcpSocket *)> deliver);
 
 private:
+    bool startAccepting(bool listening);
     void acceptConnections();
+    void pauseAccepting();
     void readRequest(QTcpSocket *socket);
+    void badRequest(QTcpSocket *socket);
+    void close(QTcpSocket *socket);
+    void forget(QTcpSocket *socket);
 
-    QTcpServer *m_server;
+    QTcpServer *m_server;          // listens; the accepting is ours
+    QSocketNotifier *m_acceptable = nullptr;
     Handler m_handler;
+    const int m_maxConnections;
+    QSet<QTcpSocket *> m_connections;
+    QList<QTcpSocket *> m_unfinished; // head not yet whole, oldest first
 };
 
 } // namespace http

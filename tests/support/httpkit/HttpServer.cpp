@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -91,6 +92,44 @@ Response &Response::withHeader(QByteArray name, QByteArray value)
 {
     http::Response::withHeader(std::move(name), std::move(value));
     return *this;
+}
+
+Response Response::dripping(QByteArray body, int intervalMs)
+{
+    Response r = html(std::move(body)).deliveredAs(Delivery::Drip);
+    r.dripIntervalMs = intervalMs;
+    return r;
+}
+
+Response Response::withStatus(int status) const
+{
+    Response r = *this;
+    r.status = status;
+    return r;
+}
+
+Response Response::deliveredAs(Delivery how) const
+{
+    Response r = *this;
+    r.delivery = how;
+    return r;
+}
+
+Response Response::gzipped() const
+{
+    Response r = *this;
+    r.gzip = true;
+    return r;
+}
+
+quint16 refusedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        qFatal("cannot listen on 127.0.0.1");
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
 }
 
 Server::Server(httpkit::Handler handler, QObject *parent)

@@ -48,8 +48,19 @@ struct Response : http::Response
     static Response status404();
     static Response redirect(QByteArray location, int status = 302);
 
+    // An HTML page whose body comes one byte every intervalMs.
+    static Response dripping(QByteArray body, int intervalMs);
+
     Response &withHeader(QByteArray name, QByteArray value);
+    // Changed copies, for the rows of a test's table.
+    Response withStatus(int status) const;
+    Response deliveredAs(Delivery how) const;
+    Response gzipped() const;
 };
+
+// A port on 127.0.0.1 that nothing listens on: taken from the system, then
+// given back.
+quint16 refusedPort();
 
 using Handler = std::function<Response(const Request &)>;
 

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <chrono>
+
+// What /proc tells of a running process, for the tests that measure one.
+namespace ProcStat {
+
+// Processor time used so far, user and system; negative when unknown.
+std::chrono::milliseconds processorTime(qint64 pid);
+// Descriptors it has open; -1 when unknown.
+int openDescriptors(qint64 pid);
+// Resident memory (VmRSS) and its peak (VmHWM) in bytes; -1 when unknown.
+qint64 residentBytes(qint64 pid);
+qint64 peakResidentBytes(qint64 pid);
+
+} // namespace ProcStat
