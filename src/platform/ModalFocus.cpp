@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -33,6 +34,9 @@ class Keeper : public QObject
 public:
     using QObject::QObject;
 
+private:
+    static constexpr int SettleMs = 300;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -41,21 +45,21 @@ protected:
             QWidget *modal = QApplication::activeModalWidget();
             // A window the dialog owns (a message box of its own) is not blocked.
             if (window->isWindow() && modal && modal != window && !modal->isAncestorOf(window)) {
-                // Not from inside the activation itself.
+                // The focus passes by a blocked window on its own as dialogs
+                // come and go; only one that keeps it has gone over the dialog.
+                const QPointer<QWidget> blocked(window);
                 const QPointer<QWidget> dialog(modal);
-                QMetaObject::invokeMethod(
-                    this,
-                    [dialog] {
-                        if (!dialog || !dialog->isVisible() ||
-                            QApplication::activeModalWidget() != dialog)
-                            return;
-                        if (QGuiApplication::platformName().startsWith(u"wayland"))
-                            showAgain(dialog);
-                        else
-                            dialog->raise();
-                        dialog->activateWindow();
-                    },
-                    Qt::QueuedConnection);
+                QTimer::singleShot(SettleMs, this, [blocked, dialog] {
+                    if (!blocked || !dialog || !dialog->isVisible() ||
+                        QApplication::activeModalWidget() != dialog ||
+                        QApplication::activeWindow() != blocked)
+                        return;
+                    if (QGuiApplication::platformName().startsWith(u"wayland"))
+                        showAgain(dialog);
+                    else
+                        dialog->raise();
+                    dialog->activateWindow();
+                });
             }
         }
         return QObject::eventFilter(watched, event);

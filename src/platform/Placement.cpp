@@ -2,10 +2,12 @@
 
 #include "WindowFrame.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -48,8 +50,10 @@ void place(QWidget *window)
 }
 
 // Watches a window until the window manager has framed it, however long a
-// busy machine makes that take, then centres the frame once, wherever the
-// window manager put it meanwhile.
+// busy machine makes that take, then centres the frame, wherever the window
+// manager put it meanwhile. Through XWayland, KWin places a window only once
+// it shows on the Wayland side, after Qt has already seen it exposed: for a
+// moment after that, a move the window manager makes is undone.
 class FrameWatcher : public QObject
 {
 public:
@@ -63,6 +67,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (watched != m_window)
+            return false;
         switch (event->type()) {
         case QEvent::Show:
         case QEvent::Move:
@@ -70,18 +76,9 @@ protected:
         case QEvent::Expose:
         case QEvent::UpdateRequest:
         case QEvent::Paint:
-            if (watched == m_window && placedByWindowManager(m_window)) {
-                m_window->removeEventFilter(this);
-                // Not from inside the window system's own report.
-                QMetaObject::invokeMethod(
-                    this,
-                    [this] {
-                        if (m_window)
-                            place(m_window);
-                        deleteLater();
-                    },
-                    Qt::QueuedConnection);
-            }
+            if (!m_settled.isValid() ? placedByWindowManager(m_window)
+                                     : event->type() == QEvent::Move && misplaced())
+                placeSoon();
             break;
         default:
             break;
@@ -90,7 +87,50 @@ protected:
     }
 
 private:
+    static constexpr int AfterwardsMs = 1500;
+    static constexpr int MostCorrections = 3;
+
+    bool misplaced() const
+    {
+        const QScreen *screen = m_window->screen();
+        if (!screen)
+            return false;
+        const QRect edge = WindowFrame::outerEdge(m_window);
+        return (edge.topLeft() - centredFrame(screen->availableGeometry(), edge.size()))
+                   .manhattanLength() > 2;
+    }
+
+    void placeSoon()
+    {
+        if (m_pending)
+            return;
+        m_pending = true;
+        // Not from inside the window system's own report.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_pending = false;
+                if (!m_window)
+                    return;
+                place(m_window);
+                if (!m_settled.isValid()) {
+                    m_settled.start();
+                    QTimer::singleShot(AfterwardsMs, this, [this] {
+                        if (m_window)
+                            m_window->removeEventFilter(this);
+                        deleteLater();
+                    });
+                } else if (++m_corrections >= MostCorrections) {
+                    m_window->removeEventFilter(this);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+
     QPointer<QWidget> m_window;
+    QElapsedTimer m_settled;
+    int m_corrections = 0;
+    bool m_pending = false;
 };
 
 } // namespace
