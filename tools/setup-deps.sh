@@ -20,7 +20,7 @@ packages=(
     libgtest-dev libbenchmark-dev clang libclang-rt-dev
     # running without a screen and driving the program from outside
     xvfb xauth xdotool xclip imagemagick x11-apps openbox xcompmgr
-    pulseaudio sox libsox-fmt-mp3 procps curl
+    pulseaudio sox libsox-fmt-mp3 procps curl iproute2
     # a sound server of the tests' own, and what plays into it read back
     pulseaudio-utils
     # the end-to-end suite also runs the program in a Chinese locale
