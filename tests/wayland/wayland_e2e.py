@@ -794,9 +794,14 @@ class Checks:
         page = oracle.fetch_page(self.args.port, oracle.page_path(sign, mode, today))
         forum = f"HTTP://127.0.0.1:{self.args.port}/bbs/"
         expected = oracle.expected_report(sign, mode, page, today, forum)
-        if report == expected:
+        # A screen reader hears the day's description, not only its label's name.
+        description = oracle.cut_page(page)[2]
+        if report == expected and not self.shows(MAIN_TITLE, description):
+            self.record("c", False, f"the description {description!r} is not readable over "
+                        "AT-SPI")
+        elif report == expected:
             self.record("c", True, f"{sign} filled the panel; its {len(report)}-character "
-                        "report is on the clipboard")
+                        "report is on the clipboard, its description readable over AT-SPI")
         else:
             self.record("c", False, f"the clipboard holds {report!r}, not {expected!r}")
         self.dismiss(MESSAGE_TITLE, "Return", "the copy message to close")
