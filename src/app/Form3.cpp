@@ -97,8 +97,7 @@ void Form3::applyOpacity(quint8 value)
     const double level = value / 255.0;
     // Where the compositor may honour either, each carries the square root:
     // one alone still fades all the way, both together multiply to the level.
-    const double share =
-        m_fade.windowOpacity && m_fade.pixelAlpha ? std::sqrt(level) : level;
+    const double share = m_fade.windowOpacity && m_fade.pixelAlpha ? std::sqrt(level) : level;
     if (m_fade.windowOpacity)
         WindowOpacity::set(this, share);
     if (m_fade.pixelAlpha) {

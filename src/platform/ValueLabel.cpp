@@ -16,8 +16,7 @@ class TextLabelAccessible : public QAccessibleWidget, public QAccessibleTextInte
 public:
     explicit TextLabelAccessible(QLabel *label)
         : QAccessibleWidget(label, QAccessible::StaticText)
-    {
-    }
+    {}
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {

@@ -121,9 +121,8 @@ void install(QGuiApplication *app)
     if (!QGuiApplication::platformName().startsWith(u"wayland"))
         return;
     QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-    auto *display =
-        static_cast<wl_display *>(native ? native->nativeResourceForIntegration("wl_display")
-                                         : nullptr);
+    auto *display = static_cast<wl_display *>(
+        native ? native->nativeResourceForIntegration("wl_display") : nullptr);
     if (!display)
         return;
     auto *marker = new ModalMarker(display);

@@ -92,8 +92,8 @@ std::optional<QRect> onScreen(QWidget *window)
             // set the extents. Once the window manager has mapped the
             // window, whatever holds it is its frame.
             const XReply<xcb_get_window_attributes_reply_t> attributes(
-                xcb_get_window_attributes_reply(
-                    connection, xcb_get_window_attributes(connection, id), nullptr),
+                xcb_get_window_attributes_reply(connection,
+                                                xcb_get_window_attributes(connection, id), nullptr),
                 &std::free);
             if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
                 return std::nullopt;

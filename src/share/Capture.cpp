@@ -113,8 +113,7 @@ std::optional<Shot> fromFrameWindow(QWidget *window)
 // that. Null if the window went away.
 std::optional<Shot> takeShot(QWidget *window)
 {
-    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible() ||
-        window->isMinimized())
+    if (QGuiApplication::platformName() != u"xcb" || !window->isVisible() || window->isMinimized())
         return ownShot(window);
     const QPointer<QWidget> alive(window);
     bool screenReadable = true;

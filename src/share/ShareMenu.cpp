@@ -81,9 +81,9 @@ void ShareMenu::captureWindow()
     const QPixmap picture = CaptureForm(m_window);
     // Nothing that is not the window's picture reaches the clipboard.
     if (picture.isNull()) {
-        Prompt::show(m_window, {ShareTexts::CaptureFailed.toString(),
-                                Prompt::MessageTitle.toString(), Prompt::Icon::Exclamation,
-                                Prompt::Buttons::Ok});
+        Prompt::show(m_window,
+                     {ShareTexts::CaptureFailed.toString(), Prompt::MessageTitle.toString(),
+                      Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
         return;
     }
     Form4 form4(m_window);

@@ -142,8 +142,9 @@ void TestAccessibility::everyShownTextIsReadable()
             continue;
         ++texts;
         QVERIFY2(heard.contains(widget), qPrintable(widget->objectName() + u" is not in the tree"));
-        QVERIFY2(heard.value(widget).contains(drawn),
-                 qPrintable(widget->objectName() + u": " + drawn + u" not in " + heard.value(widget)));
+        QVERIFY2(
+            heard.value(widget).contains(drawn),
+            qPrintable(widget->objectName() + u": " + drawn + u" not in " + heard.value(widget)));
     }
     QVERIFY(texts > 30);
     // The day's description reads as text, not only as its name.

@@ -11,10 +11,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <QTest>
 #include <QUrl>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -233,9 +233,9 @@ void tst_MediaPlayer::initTestCase()
     QVERIFY(QFile::copy(m_tune, others));
     if (::geteuid() == 0)
         QCOMPARE(::chown(QFile::encodeName(others).constData(), 65534, 65534), 0);
-    QCOMPARE(::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("pipe.mp3"))).constData(),
-                      0600),
-             0);
+    QCOMPARE(
+        ::mkfifo(QFile::encodeName(m_dir.filePath(QStringLiteral("pipe.mp3"))).constData(), 0600),
+        0);
 
     QFile noise(m_dir.filePath(QStringLiteral("noise.mp3")));
     QVERIFY(noise.open(QIODevice::WriteOnly));
