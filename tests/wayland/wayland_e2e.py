@@ -140,11 +140,14 @@ def stop_all():
         try:
             process.wait(timeout=5)
         except subprocess.TimeoutExpired:
-            try:
-                os.killpg(process.pid, signal.SIGKILL)
-            except (ProcessLookupError, PermissionError):
-                pass
-            process.wait()
+            pass
+        # Whatever is left of the group goes too: sway outlives the end of
+        # the process that started it, and a TERM it does not act on.
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            pass
+        process.wait()
 
 
 def overlap(one, two):
