@@ -2,7 +2,6 @@
 
 #include "WindowFrame.h"
 
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
@@ -76,7 +75,7 @@ protected:
         case QEvent::Expose:
         case QEvent::UpdateRequest:
         case QEvent::Paint:
-            if (!m_settled.isValid() ? placedByWindowManager(m_window)
+            if (!m_settled ? placedByWindowManager(m_window)
                                      : event->type() == QEvent::Move && misplaced())
                 placeSoon();
             break;
@@ -113,8 +112,8 @@ private:
                 if (!m_window)
                     return;
                 place(m_window);
-                if (!m_settled.isValid()) {
-                    m_settled.start();
+                if (!m_settled) {
+                    m_settled = true;
                     QTimer::singleShot(AfterwardsMs, this, [this] {
                         if (m_window)
                             m_window->removeEventFilter(this);
@@ -128,7 +127,7 @@ private:
     }
 
     QPointer<QWidget> m_window;
-    QElapsedTimer m_settled;
+    bool m_settled = false;
     int m_corrections = 0;
     bool m_pending = false;
 };
