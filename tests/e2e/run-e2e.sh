@@ -4,15 +4,21 @@
 # harness, which starts the fortune service and the program itself.
 # Everything started here is stopped on the way out, also on failure.
 #
-# Usage: run-e2e.sh --session <tools/xsession.sh> --program <zhiweige built for the port>
-#                   --service <zhiwei-fortune-service> --port <N> --shots <folder>
-#                   [-- unittest arguments, e.g. FortuneTest]
+# Usage: run-e2e.sh --session <tools/xsession.sh> --service <zhiwei-fortune-service>
+#                   --shots <folder> --lane <name> <zhiweige built for the port> <port>
+#                   <unittest names>... [--lane ...]
+# runs the lanes side by side, each with its own display, bus and runtime
+# folder (under $XDG_RUNTIME_DIR) and its screenshots in <folder>/<name>, and
+# fails when any lane fails. One lane on its own, as each lane runs:
+#        run-e2e.sh --session ... --service ... --program <zhiweige> --port <N>
+#                   --shots <folder> [-- unittest names, e.g. FortuneTest]
 # Exits 77 (a skip to CTest) when a tool it needs is not installed.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 args=("$@")
 session='' program='' service='' port='' shots='' inside=0
+lanes=() # name, program, port and the unittest names, one string a lane
 while (($#)); do
     case $1 in
     --session) session=$2; shift 2 ;;
@@ -21,6 +27,12 @@ while (($#)); do
     --port) port=$2; shift 2 ;;
     --shots) shots=$2; shift 2 ;;
     --inside) inside=1; shift ;;
+    --lane)
+        lane="$2 $3 $4"
+        shift 4
+        while (($#)) && [[ $1 != --* ]]; do lane+=" $1"; shift; done
+        lanes+=("$lane")
+        ;;
     --) shift; break ;;
     *) echo "run-e2e.sh: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -29,6 +41,38 @@ unittest_args=("$@")
 
 # Debian's own interpreter: the accessibility bindings are installed for it.
 python=/usr/bin/python3
+
+# Each lane in the background, its lines marked with its name; the run fails
+# when one lane fails, and is skipped only when every lane is.
+run_lanes() {
+    local lane name lane_program lane_port tests pids=() names=() status=0 skipped=0 i
+    local runtime=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+    for lane in "${lanes[@]}"; do
+        read -r name lane_program lane_port tests <<<"$lane"
+        mkdir -p "$runtime/$name"
+        # shellcheck disable=SC2086 # the unittest names, one word each
+        XDG_RUNTIME_DIR=$runtime/$name bash "${BASH_SOURCE[0]}" --session "$session" \
+            --service "$service" --program "$lane_program" --port "$lane_port" \
+            --shots "$shots/$name" -- $tests \
+            > >(sed -u "s/^/[$name] /") 2> >(sed -u "s/^/[$name] /" >&2) &
+        pids+=($!)
+        names+=("$name")
+    done
+    trap 'kill -TERM "${pids[@]}" 2>/dev/null; wait; exit 143' TERM INT
+    for i in "${!pids[@]}"; do
+        wait "${pids[i]}"
+        case $? in
+        0) ;;
+        77) skipped=$((skipped + 1)) ;;
+        *) status=1; echo "run-e2e.sh: lane ${names[i]} failed" >&2 ;;
+        esac
+    done
+    wait # the marking of the last lines
+    if ((status == 0 && skipped == ${#lanes[@]})); then
+        return 77
+    fi
+    return $status
+}
 
 if ((!inside)); then
     missing=()
@@ -43,6 +87,10 @@ if ((!inside)); then
     if ((${#missing[@]})); then
         echo "SKIPPED: the end-to-end suite needs ${missing[*]}; tools/setup-deps.sh installs them."
         exit 77
+    fi
+    if ((${#lanes[@]})); then
+        run_lanes
+        exit
     fi
     for file in "$program" "$service"; do
         if [[ ! -x $file ]]; then

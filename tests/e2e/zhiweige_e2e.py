@@ -510,7 +510,7 @@ class VersionCheckTest(ProgramTestCase):
             self.assertEqual(program.browsed_addresses(), [])
 
 
-class FortuneTest(ProgramTestCase):
+class EverySignTest(ProgramTestCase):
     def test_every_sign_in_both_day_modes_copies_its_report(self):
         program = self.start_program()
         main = program.open_main_window()
@@ -538,6 +538,8 @@ class FortuneTest(ProgramTestCase):
                     # the signs after this one would only time out in turn.
                     return
 
+
+class FortuneTest(ProgramTestCase):
     # month, day, the sign, what the finder says
     BIRTHDAYS = [
         (11, 23, "射手座", "您的生日为:11月23日,星座为射手座!"),
