@@ -88,6 +88,11 @@ bool FortuneService::setCharset(QByteArrayView charset)
     return true;
 }
 
+void FortuneService::setHeadDeadline(std::chrono::milliseconds deadline)
+{
+    m_server->setHeadDeadline(deadline);
+}
+
 void FortuneService::setDelayMs(int ms)
 {
     m_delayMs = std::max(0, ms);

@@ -53,6 +53,10 @@ public:
     void setDelayMs(int ms);
     int delayMs() const { return m_delayMs; }
 
+    // A client whose request head has not come whole after this long is
+    // closed; http::Server::DefaultHeadDeadline unless set.
+    void setHeadDeadline(std::chrono::milliseconds deadline);
+
     // The answer to a request, as the server sends it.
     http::Response respond(const http::Request &request) const;
 

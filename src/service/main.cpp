@@ -157,6 +157,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption delayOption(QStringLiteral("delay-ms"),
                                          QStringLiteral("Wait this long before every answer."),
                                          QStringLiteral("N"), QStringLiteral("0"));
+    const QCommandLineOption headDeadlineOption(
+        QStringLiteral("head-deadline-ms"),
+        QStringLiteral("Close a connection whose request head has not come whole after this "
+                       "long."),
+        QStringLiteral("N"), QString::number(http::Server::DefaultHeadDeadline.count()));
     const QCommandLineOption dateOption(QStringLiteral("date"),
                                         QStringLiteral("Pretend today is this day."),
                                         QStringLiteral("YYYYMMDD"));
@@ -179,7 +184,8 @@ int main(int argc, char *argv[])
                        "another user (neither root, the service's user nor the caller), "
                        "which is not asked anything."));
     parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
-                       dateOption, portFileOption, idleOption, backgroundOption, probeOption});
+                       headDeadlineOption, dateOption, portFileOption, idleOption, backgroundOption,
+                       probeOption});
     parser.process(app);
 
     bool ok = false;
@@ -213,6 +219,12 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("--delay-ms wants a number of milliseconds, not \"%1\"")
                  .arg(parser.value(delayOption)));
     service.setDelayMs(delayMs);
+
+    const int headDeadlineMs = parser.value(headDeadlineOption).toInt(&ok);
+    if (!ok || headDeadlineMs <= 0)
+        fail(QStringLiteral("--head-deadline-ms wants a number of milliseconds, not \"%1\"")
+                 .arg(parser.value(headDeadlineOption)));
+    service.setHeadDeadline(std::chrono::milliseconds(headDeadlineMs));
 
     if (parser.isSet(dateOption)) {
         const QString text = parser.value(dateOption);

@@ -8,11 +8,11 @@
 #include "HttpClient.h"
 #include "ProcStat.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStringDecoder>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -240,6 +240,8 @@ void ServiceExecutableTest::refusesBadOptions_data()
         << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
     QTest::newRow("negative delay")
         << QStringList{QStringLiteral("--delay-ms"), QStringLiteral("-5")};
+    QTest::newRow("no time for a head")
+        << QStringList{QStringLiteral("--head-deadline-ms"), QStringLiteral("0")};
     QTest::newRow("idle time not a number")
         << QStringList{QStringLiteral("--idle-exit"), QStringLiteral("ten")};
     QTest::newRow("both notices") << QStringList{QStringLiteral("--notice"), QStringLiteral("V3"),
@@ -269,16 +271,15 @@ void ServiceExecutableTest::heldConnectionsStarveNobody_data()
 {
     QTest::addColumn<int>("descriptors"); // the service's limit
     QTest::addColumn<int>("held");
-    // How long the service's processor is watched; the first row also waits
-    // for the head deadline, which is the same for both.
-    QTest::addColumn<int>("watchedMs");
+    // The first row also waits for the head deadline, set short here; the
+    // service's processor is watched for three seconds in both, time enough
+    // for a spin to burn a whole core plainly.
     QTest::addColumn<bool>("untilTheDeadline");
     // systemd's default soft limit, which a service started by hand also has.
-    QTest::newRow("more than the limit") << 1024 << 1100 << 10000 << true;
+    QTest::newRow("more than the limit") << 1024 << 1100 << true;
     // So few that the least cap and the service's own descriptors pass it:
-    // accept() fails for want of a descriptor. A spin there burns a whole
-    // core, plain to see in three seconds.
-    QTest::newRow("out of descriptors") << 24 << 40 << 3000 << false;
+    // accept() fails for want of a descriptor.
+    QTest::newRow("out of descriptors") << 24 << 40 << false;
 }
 
 // Whoever holds more connections than the service has descriptors, each
@@ -289,8 +290,9 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
 {
     QFETCH(int, descriptors);
     QFETCH(int, held);
-    QFETCH(int, watchedMs);
     QFETCH(bool, untilTheDeadline);
+    constexpr int WatchedMs = 3000;
+    constexpr int HeadDeadlineMs = 2000;
 #ifdef __SANITIZE_ADDRESS__
     // UndefinedBehaviorSanitizer checks an object's type through a pipe of
     // its own: with no descriptor left it finds every object invalid.
@@ -303,7 +305,7 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
         const rlimit limit = {rlim_t(descriptors), rlim_t(descriptors)};
         ::setrlimit(RLIMIT_NOFILE, &limit);
     });
-    start({});
+    start({QStringLiteral("--head-deadline-ms"), QString::number(HeadDeadlineMs)});
     if (QTest::currentTestFailed())
         return;
     const qint64 pid = m_process->processId();
@@ -336,27 +338,27 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     QCOMPARE(answer.body, QByteArray("V2"));
     QVERIFY2(answeredMs < 1000, qPrintable(QStringLiteral("answered in %1 ms").arg(answeredMs)));
 
-    QTest::qWait(int(watchedMs - measured.elapsed()));
-    const std::chrono::milliseconds processor =
-        ProcStat::processorTime(pid) - processorBefore;
+    QTest::qWait(int(WatchedMs - measured.elapsed()));
+    const std::chrono::milliseconds processor = ProcStat::processorTime(pid) - processorBefore;
     // Under a tenth of a core.
-    QVERIFY2(processor.count() < watchedMs / 10,
-             qPrintable(QStringLiteral("%1 ms of processor in %2 ms")
-                            .arg(processor.count())
-                            .arg(watchedMs)));
+    QVERIFY2(
+        processor.count() < WatchedMs / 10,
+        qPrintable(
+            QStringLiteral("%1 ms of processor in %2 ms").arg(processor.count()).arg(WatchedMs)));
     qInfo("%d held against %d descriptors; %lld closed at once to make room; another client "
           "answered in %lld ms; service processor %lld ms over %d ms",
-          held, descriptors, qlonglong(closedToMakeRoom), answeredMs,
-          qlonglong(processor.count()), watchedMs);
+          held, descriptors, qlonglong(closedToMakeRoom), answeredMs, qlonglong(processor.count()),
+          WatchedMs);
     if (!untilTheDeadline) {
         stopWith(SIGTERM);
         return;
     }
 
-    // The head deadline is ten seconds from each one's acceptance: soon
-    // after, every held one is closed.
-    QTRY_VERIFY_WITH_TIMEOUT(count(QAbstractSocket::UnconnectedState) == held,
-                             int(std::max<qint64>(0, 20000 - sinceHeld.elapsed())));
+    // The head deadline runs from each one's acceptance: soon after, every
+    // held one is closed.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        count(QAbstractSocket::UnconnectedState) == held,
+        int(std::max<qint64>(0, HeadDeadlineMs + 10000 - sinceHeld.elapsed())));
     const qint64 allClosedMs = sinceHeld.elapsed();
     QTRY_VERIFY_WITH_TIMEOUT(ProcStat::openDescriptors(pid) < 32, 5000);
     qInfo("all closed after %lld ms", qlonglong(allClosedMs));
@@ -398,11 +400,9 @@ void ServiceExecutableTest::bytesSentDuringTheDelayAreBounded()
     // The answer is still sent, and the connection ends.
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, DelayMs + 5000);
     qInfo("%lld kB taken from the client in %d ms; service resident %lld kB before, peak %lld kB",
-          qlonglong(sent / 1024), DelayMs - 500, qlonglong(before / 1024),
-          qlonglong(peak / 1024));
+          qlonglong(sent / 1024), DelayMs - 500, qlonglong(before / 1024), qlonglong(peak / 1024));
     stopWith(SIGTERM);
 }
 
 QTEST_GUILESS_MAIN(ServiceExecutableTest)
 #include "tst_serviceexecutable.moc"
-

@@ -141,7 +141,7 @@ void Server::acceptConnections()
         });
         connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
-        QTimer::singleShot(HeadDeadline, socket, [this, socket] {
+        QTimer::singleShot(m_headDeadline, socket, [this, socket] {
             if (m_unfinished.contains(socket))
                 close(socket);
         });
@@ -151,9 +151,8 @@ void Server::acceptConnections()
 void Server::pauseAccepting()
 {
     m_acceptable->setEnabled(false);
-    QTimer::singleShot(AcceptPause, m_acceptable, [notifier = m_acceptable] {
-        notifier->setEnabled(true);
-    });
+    QTimer::singleShot(AcceptPause, m_acceptable,
+                       [notifier = m_acceptable] { notifier->setEnabled(true); });
 }
 
 void Server::close(QTcpSocket *socket)

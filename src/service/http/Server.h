@@ -43,11 +43,13 @@ public:
 
     void setHandler(Handler handler);
     int openConnections() const;
+    // How long a connection has for its whole request head.
+    void setHeadDeadline(std::chrono::milliseconds deadline) { m_headDeadline = deadline; }
 
     // A request head is cut off past this many bytes; what a client sends
     // after its head is kept to the same bound.
     static constexpr qsizetype MaxHeadBytes = 64 * 1024;
-    static constexpr std::chrono::milliseconds HeadDeadline{10000};
+    static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
     static constexpr std::chrono::milliseconds AcceptPause{100};
     // Half the process's descriptor limit, so the server never meets it.
     static int defaultMaxConnections();
@@ -72,10 +74,11 @@ private:
     void close(QTcpSocket *socket);
     void forget(QTcpSocket *socket);
 
-    QTcpServer *m_server;          // listens; the accepting is ours
+    QTcpServer *m_server; // listens; the accepting is ours
     QSocketNotifier *m_acceptable = nullptr;
     Handler m_handler;
     const int m_maxConnections;
+    std::chrono::milliseconds m_headDeadline = DefaultHeadDeadline;
     QSet<QTcpSocket *> m_connections;
     QList<QTcpSocket *> m_unfinished; // head not yet whole, oldest first
 };
