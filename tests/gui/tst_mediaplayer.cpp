@@ -253,7 +253,7 @@ void tst_MediaPlayer::initTestCase()
     QProcess script;
     script.start(QStringLiteral("bash"),
                  {QFINDTESTDATA("../../tools/make-tune.sh"), QStringLiteral("--seconds"),
-                  QStringLiteral("3"), m_dir.filePath(QStringLiteral("short.mp3"))});
+                  QStringLiteral("2"), m_dir.filePath(QStringLiteral("short.mp3"))});
     QVERIFY(script.waitForFinished(60'000));
     QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
 
@@ -437,8 +437,9 @@ void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying()
     QSignalSpy states(&player, &MediaPlayer::playStateChanged);
     const double cpuBefore = cpuSeconds();
     player.setSource(path);
-    // The window in which a retry loop would show itself.
-    QTest::qWait(2000);
+    // The window in which a retry loop would show itself: each retry fails
+    // within a few hundred milliseconds.
+    QTest::qWait(1000);
     const double cpuUsed = cpuSeconds() - cpuBefore;
 
     const QList<int> seen = statesOf(states);
@@ -470,7 +471,7 @@ void tst_MediaPlayer::soundIsHeardUntilTheUrlIsCleared_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("rounds"); // how many times it has to have ended first
 
-    QTest::newRow("a tune of 3 s, into its third round") << QStringLiteral("short.mp3") << 2;
+    QTest::newRow("a tune of 2 s, into its third round") << QStringLiteral("short.mp3") << 2;
     QTest::newRow("the program's own tune") << QFINDTESTDATA("../../assets/bg.mp3") << 0;
 }
 
