@@ -333,7 +333,7 @@ void ServiceLifecycleTest::endsAfterItsIdleTime()
 // request not put the end off, the later ones would find nobody.
 void ServiceLifecycleTest::requestsPutTheEndOff()
 {
-    constexpr int IdleSeconds = 2;
+    constexpr int IdleSeconds = 1;
     QProcess &service = m_processes.emplace_back();
     start(service, Executable,
           {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--idle-exit"),
@@ -347,7 +347,7 @@ void ServiceLifecycleTest::requestsPutTheEndOff()
     }
     QVERIFY(answered > 1);
     QCOMPARE(service.state(), QProcess::Running);
-    QVERIFY(said(service, "idle for 2 s: ending\n"));
+    QVERIFY(said(service, "idle for 1 s: ending\n"));
     QTRY_COMPARE_WITH_TIMEOUT(service.state(), QProcess::NotRunning, WaitMs);
 }
 
