@@ -28,23 +28,35 @@ start_virtual_display() {
         return 1
     fi
     export DISPLAY=":$display"
-    openbox --sm-disable >/dev/null 2>&1 &
-    local wm=$!
-    started+=("$wm")
     # A window mapped while the window manager is still starting can be
     # left unmapped for good: wait until it has announced itself, however
-    # busy the machine, and say so when it never does.
-    local waited
-    for ((waited = 0; waited < 1200; waited++)); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-        if ! kill -0 "$wm" 2>/dev/null; then
-            echo "openbox ended as it started." >&2
+    # busy the machine, and say so when it never does. An openbox that ends
+    # as it starts says why, and is started once more.
+    local wm wm_log attempt waited
+    wm_log=$(mktemp)
+    for attempt in 1 2; do
+        openbox --sm-disable >"$wm_log" 2>&1 &
+        wm=$!
+        started+=("$wm")
+        for ((waited = 0; waited < 1200; waited++)); do
+            xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break 2
+            if ! kill -0 "$wm" 2>/dev/null; then
+                wait "$wm"
+                echo "openbox ended as it started (exit $?, attempt $attempt) on $DISPLAY:" >&2
+                cat "$wm_log" >&2
+                break
+            fi
+            sleep 0.05
+        done
+        if ((waited == 1200)); then
+            rm -f "$wm_log"
+            echo "openbox did not start within a minute." >&2
             return 1
         fi
-        sleep 0.05
     done
-    if ((waited == 1200)); then
-        echo "openbox did not start within a minute." >&2
+    rm -f "$wm_log"
+    if ! kill -0 "$wm" 2>/dev/null; then
+        echo "openbox did not stay." >&2
         return 1
     fi
     if ((compositor)); then
