@@ -18,7 +18,8 @@ set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 args=("$@")
 session='' program='' service='' port='' shots='' inside=0
-lanes=() # name, program, port and the unittest names, one string a lane
+# A lane each: its name, program and port, and its unittest names (one word each).
+lane_names=() lane_programs=() lane_ports=() lane_tests=()
 while (($#)); do
     case $1 in
     --session) session=$2; shift 2 ;;
@@ -28,10 +29,11 @@ while (($#)); do
     --shots) shots=$2; shift 2 ;;
     --inside) inside=1; shift ;;
     --lane)
-        lane="$2 $3 $4"
+        lane_names+=("$2") lane_programs+=("$3") lane_ports+=("$4")
         shift 4
-        while (($#)) && [[ $1 != --* ]]; do lane+=" $1"; shift; done
-        lanes+=("$lane")
+        tests=''
+        while (($#)) && [[ $1 != --* ]]; do tests+=" $1"; shift; done
+        lane_tests+=("$tests")
         ;;
     --) shift; break ;;
     *) echo "run-e2e.sh: unknown argument $1" >&2; exit 2 ;;
@@ -45,18 +47,17 @@ python=/usr/bin/python3
 # Each lane in the background, its lines marked with its name; the run fails
 # when one lane fails, and is skipped only when every lane is.
 run_lanes() {
-    local lane name lane_program lane_port tests pids=() names=() status=0 skipped=0 i
+    local name pids=() status=0 skipped=0 i
     local runtime=${XDG_RUNTIME_DIR:-$(mktemp -d)}
-    for lane in "${lanes[@]}"; do
-        read -r name lane_program lane_port tests <<<"$lane"
+    for i in "${!lane_names[@]}"; do
+        name=${lane_names[i]}
         mkdir -p "$runtime/$name"
         # shellcheck disable=SC2086 # the unittest names, one word each
         XDG_RUNTIME_DIR=$runtime/$name bash "${BASH_SOURCE[0]}" --session "$session" \
-            --service "$service" --program "$lane_program" --port "$lane_port" \
-            --shots "$shots/$name" -- $tests \
+            --service "$service" --program "${lane_programs[i]}" --port "${lane_ports[i]}" \
+            --shots "$shots/$name" -- ${lane_tests[i]} \
             > >(sed -u "s/^/[$name] /") 2> >(sed -u "s/^/[$name] /" >&2) &
         pids+=($!)
-        names+=("$name")
     done
     trap 'kill -TERM "${pids[@]}" 2>/dev/null; wait; exit 143' TERM INT
     for i in "${!pids[@]}"; do
@@ -64,11 +65,11 @@ run_lanes() {
         case $? in
         0) ;;
         77) skipped=$((skipped + 1)) ;;
-        *) status=1; echo "run-e2e.sh: lane ${names[i]} failed" >&2 ;;
+        *) status=1; echo "run-e2e.sh: lane ${lane_names[i]} failed" >&2 ;;
         esac
     done
     wait # the marking of the last lines
-    if ((status == 0 && skipped == ${#lanes[@]})); then
+    if ((status == 0 && skipped == ${#lane_names[@]})); then
         return 77
     fi
     return $status
@@ -88,7 +89,7 @@ if ((!inside)); then
         echo "SKIPPED: the end-to-end suite needs ${missing[*]}; tools/setup-deps.sh installs them."
         exit 77
     fi
-    if ((${#lanes[@]})); then
+    if ((${#lane_names[@]})); then
         run_lanes
         exit
     fi
