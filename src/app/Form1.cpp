@@ -46,7 +46,7 @@ Form1::Form1(Environment environment, QWidget *parent)
     , m_ui(std::make_unique<Ui::Form1>())
 {
     if (!m_env.clock)
-        m_env.clock = &QDateTime::currentDateTime;
+        m_env.clock = qOverload<>(&QDateTime::currentDateTime);
     if (!m_env.endProgram)
         m_env.endProgram = [] { QCoreApplication::exit(0); };
     m_network = m_env.network ? m_env.network : new QNetworkAccessManager(this);

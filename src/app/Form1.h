@@ -43,7 +43,7 @@ public:
     {
         Endpoints endpoints;
         QString appDir;                                                 // the executable's folder
-        std::function<QDateTime()> clock = &QDateTime::currentDateTime; // local time
+        std::function<QDateTime()> clock = qOverload<>(&QDateTime::currentDateTime); // local time
         QNetworkAccessManager *network = nullptr; // made by the window if null
         FetchLimits fetchLimits;
         std::chrono::milliseconds completionDelay{1000};

@@ -13,7 +13,7 @@ QueryFlow::QueryFlow(PageFetcher *fetcher, QUrl fortuneBase, std::function<QDate
     : QObject(parent)
     , m_fetcher(fetcher)
     , m_fortuneBase(std::move(fortuneBase))
-    , m_clock(clock ? std::move(clock) : &QDateTime::currentDateTime)
+    , m_clock(clock ? std::move(clock) : qOverload<>(&QDateTime::currentDateTime))
     , m_loadDate(m_clock().date())
     , m_todayCompletion(new QTimer(this))
     , m_tomorrowCompletion(new QTimer(this))

@@ -53,7 +53,7 @@ public:
 
     // Pages are read from under fortuneBase; clock tells local time.
     QueryFlow(PageFetcher *fetcher, QUrl fortuneBase,
-              std::function<QDateTime()> clock = &QDateTime::currentDateTime,
+              std::function<QDateTime()> clock = qOverload<>(&QDateTime::currentDateTime),
               QObject *parent = nullptr);
     ~QueryFlow() override;
 

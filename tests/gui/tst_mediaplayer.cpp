@@ -110,7 +110,7 @@ public:
                        QString::fromLocal8Bit(m_server.readAllStandardError());
         }
         // The player, pactl and parec all find it here.
-        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(folder) + "/native");
+        qputenv("PULSE_SERVER", QByteArray("unix:" + QFile::encodeName(folder) + "/native"));
         return {};
     }
 
