@@ -7,12 +7,17 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
 
+# Roles are compared by value: their display names change between at-spi2
+# releases ("push button" became "button" in 2.56).
+Role = Atspi.Role
+
+
 class Node:
     """One control: its role, name, description and whether it is on screen."""
 
     def __init__(self, accessible):
         self._accessible = accessible
-        self.role = accessible.get_role_name()
+        self.role = accessible.get_role()
         self.name = accessible.get_name() or ""
         self.description = accessible.get_description() or ""
         self.showing = accessible.get_state_set().contains(Atspi.StateType.SHOWING)
@@ -50,7 +55,7 @@ class Node:
         return [node.name for node in self.walk() if node.name and node.showing]
 
     def __repr__(self):
-        return f"<{self.role} {self.name!r}>"
+        return f"<{self.role.value_nick} {self.name!r}>"
 
 
 class AccessibleProgram:

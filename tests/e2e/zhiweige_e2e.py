@@ -25,7 +25,7 @@ import unittest
 import desktop
 import fortune_oracle as oracle
 import sound
-from accessible import AccessibleProgram
+from accessible import AccessibleProgram, Role
 
 PROGRAM = os.environ["ZHIWEI_E2E_PROGRAM"]
 SERVICE = os.environ["ZHIWEI_E2E_SERVICE"]
@@ -520,7 +520,7 @@ class EverySignTest(ProgramTestCase):
                 program.click(DAY_MODE_BUTTON)
                 program.wait_until_shows("已切换明日星座运势查询..", "the day-mode switch")
                 self.assertIsNotNone(
-                    program.main_node().find("push button", "今日运势"),
+                    program.main_node().find(Role.PUSH_BUTTON, "今日运势"),
                     "the day-mode button offers today now",
                 )
             for index, (sign, _) in enumerate(oracle.SIGNS):
@@ -587,7 +587,7 @@ class FortuneTest(ProgramTestCase):
             "the combo box list to close",
         )
         self.waiter.until(
-            lambda: (lambda node: node is not None and node.find("combo box", str(number)))(
+            lambda: (lambda node: node is not None and node.find(Role.COMBO_BOX, str(number)))(
                 program.accessible.window(FINDER_TITLE)
             ),
             WINDOW_TIMEOUT,
@@ -659,7 +659,7 @@ class ShellTest(ProgramTestCase):
     def music_caption(self, program):
         node = program.main_node()
         for caption in ("关闭音乐", "打开音乐"):
-            if node is not None and node.find("push button", caption):
+            if node is not None and node.find(Role.PUSH_BUTTON, caption):
                 return caption
         return None
 
@@ -688,7 +688,7 @@ class ShellTest(ProgramTestCase):
         self.assertTrue(program.alive())
         self.assertEqual(desktop.windows_named(program.pid, MAIN_TITLE), [main])
         self.assertTrue(shows(program.main_node(), done_text("狮子座", oracle.TOMORROW)))
-        self.assertIsNotNone(program.main_node().find("push button", "今日运势"))
+        self.assertIsNotNone(program.main_node().find(Role.PUSH_BUTTON, "今日运势"))
         report = program.copy_report(f"狮子座{oracle.TOMORROW}已复制!")
         self.assertReportIs(report, "狮子座", oracle.TOMORROW)
         self.assertEqual(program.browsed_addresses(), [])
@@ -747,7 +747,7 @@ class MusicTest(ProgramTestCase):
 
     def music_button_reads(self, program, caption):
         node = program.main_node()
-        return node is not None and node.find("push button", caption) is not None
+        return node is not None and node.find(Role.PUSH_BUTTON, caption) is not None
 
     def test_tune_is_heard_round_and_round_until_switched_off(self):
         server = self.server

@@ -177,12 +177,13 @@ void tst_PageFetcher::requestIsPlainGetWithIfModifiedSinceZero()
     const httpkit::Request &request = s.server->requests().first();
     QCOMPARE(request.method, QByteArray("GET"));
     QCOMPARE(request.target, QByteArray("/today.html"));
-    QList<QByteArray> lines;
-    for (const QByteArray &line : request.rawHead.split('\n')) {
-        if (line.trimmed().toLower().startsWith("if-modified-since"))
-            lines.append(line);
+    // Header names are compared as HTTP does: Qt 6.8 sends them in lower case.
+    QList<QByteArray> values;
+    for (const auto &[name, value] : request.headers) {
+        if (name.compare("If-Modified-Since", Qt::CaseInsensitive) == 0)
+            values.append(value);
     }
-    QCOMPARE(lines, QList<QByteArray>{"If-Modified-Since: 0\r"});
+    QCOMPARE(values, QList<QByteArray>{"0"});
 }
 
 void tst_PageFetcher::pages_data()
