@@ -2,9 +2,9 @@
 # hardening=+all: stack protector, format checks, fortified libc calls, PIE,
 # read-only relocations bound at start. Plus what newer dpkg adds on amd64:
 # stack-clash and control-flow protection (the latter takes effect only
-# where the C library's start files carry it too; Debian 12's do not). Every
-# build gets them: the program parses network input and the service
-# listens, so the tests run what ships.
+# where the C library's start files carry it too; Debian 12's and 13's do
+# not). Every build gets them: the program parses network input and the
+# service listens, so the tests run what ships.
 include(CheckCXXCompilerFlag)
 include(CheckPIESupported)
 
