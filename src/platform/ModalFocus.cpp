@@ -13,6 +13,9 @@
 namespace ModalFocus {
 namespace {
 
+// Set on a window once it has been on screen since it was last shown.
+constexpr char OnScreen[] = "zhiweiOnScreen";
+
 // Wayland lets no program raise a window, and sway takes a request for
 // activation as a mere hint. A window shown anew, though, opens on top and
 // takes the focus: so the dialog's surface is shown again, the dialog itself
@@ -22,8 +25,10 @@ void showAgain(QWidget *dialog)
     QWindow *window = dialog->windowHandle();
     QPlatformWindow *surface = window ? window->handle() : nullptr;
     // A dialog not on screen yet opens on top by itself; shown again while
-    // its first showing is under way, it would never come up.
-    if (!surface || !window->isExposed())
+    // its first showing is under way, it would never come up. One that has
+    // been on screen may read as not exposed now: sway 1.10 suspends a
+    // window hidden behind another, and Qt 6.8 then stops drawing it.
+    if (!surface || !(window->isExposed() || window->property(OnScreen).toBool()))
         return;
     surface->setVisible(false);
     surface->setVisible(true);
@@ -40,6 +45,12 @@ private:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        if (watched->isWindowType()) {
+            if (event->type() == QEvent::Show)
+                watched->setProperty(OnScreen, false);
+            else if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed())
+                watched->setProperty(OnScreen, true);
+        }
         if (event->type() == QEvent::WindowActivate && watched->isWidgetType()) {
             auto *window = static_cast<QWidget *>(watched);
             QWidget *modal = QApplication::activeModalWidget();
