@@ -8,8 +8,8 @@
 #   tools/test-on-debian.sh --fresh trixie              make the system anew first
 #   tools/test-on-debian.sh --keep trixie ...           reuse the last clone and its build
 # RELEASE is a codename or suite (bookworm, trixie, testing, sid) or 12 or 13.
-# The clone holds the committed HEAD plus any uncommitted change to tracked
-# files. Runs as root (debootstrap, mounts, chroot). The systems live in
+# The clone holds the working tree: HEAD plus every uncommitted change and
+# new file that git does not ignore. Runs as root (debootstrap, mounts, chroot). The systems live in
 # ZHIWEI_DEBIAN_ROOTS (/var/cache/zhiweige-debian); each run happens in a
 # mount and process namespace of its own, so nothing it mounted or started
 # is left when it ends, however it ends.
@@ -98,10 +98,18 @@ if ((fresh)) || [[ ! -f $system/.zhiwei-ready ]]; then
 fi
 cp /etc/resolv.conf "$system/etc/resolv.conf"
 
-# A fresh clone at HEAD, with the uncommitted changes to tracked files.
+# A fresh clone of the working tree as it is: HEAD, and on top of it a
+# commit of every change and new file that git does not ignore.
 clone=/root/zhiweige
-revision=$(git -C "$root" stash create)
-[[ -n $revision ]] || revision=$(git -C "$root" rev-parse HEAD)
+index=$(mktemp)
+cp "$(git -C "$root" rev-parse --path-format=absolute --git-path index)" "$index"
+GIT_INDEX_FILE=$index git -C "$root" add -A
+tree=$(GIT_INDEX_FILE=$index git -C "$root" write-tree)
+rm -f "$index"
+revision=$(git -C "$root" rev-parse HEAD)
+if [[ $tree != $(git -C "$root" rev-parse 'HEAD^{tree}') ]]; then
+    revision=$(git -C "$root" commit-tree "$tree" -p HEAD -m "The working tree")
+fi
 if ((!keep)) || [[ ! -d $system$clone/.git ]]; then
     rm -rf --one-file-system "$system$clone"
     git clone --quiet --no-checkout "$root" "$system$clone"
