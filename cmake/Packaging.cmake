@@ -198,11 +198,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so dpkg-shlibdeps cannot see them: Qt's SVG plugins for
-# the window icon, GStreamer's mp3 decoder for the tune, and a font for the
-# Chinese text.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6svg6, gstreamer1.0-plugins-good, fonts-wqy-microhei | fonts-noto-cjk")
+include(cmake/DebianDepends.cmake)
+# With what dpkg-shlibdeps cannot see (Qt's plugins, the exact Qt), a font
+# for the Chinese text.
+list(APPEND ZHIWEI_DEBIAN_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk")
+list(JOIN ZHIWEI_DEBIAN_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # The Chinese buttons of the message boxes come from Qt's own translations.
 # The forum links open through xdg-open. The launcher tells the person on the
 # desktop, through zenity or kdialog, when another user holds the service's port.

@@ -1,0 +1,69 @@
+# What the Debian package needs beyond what dpkg-shlibdeps finds in the
+# program's links, looked up among the packages of the Qt this is built
+# against, since their names differ from one Debian release to the next:
+#   - what Qt loads at run time: the SVG icon engine for the window icon, the
+#     media backend and its mp3 decoder for the tune;
+#   - the exact Qt: the window-system layer uses Qt's private headers, whose
+#     ABI changes with every Qt release, so Debian asks such programs to
+#     depend on the ABI the Qt library package provides.
+# Sets ZHIWEI_DEBIAN_DEPENDS; empty where there is no dpkg.
+set(ZHIWEI_DEBIAN_DEPENDS)
+find_program(ZHIWEI_DPKG_QUERY dpkg-query)
+if(NOT ZHIWEI_DPKG_QUERY)
+    return()
+endif()
+
+# The package that installed `path`, or nothing.
+function(zhiwei_package_of path out)
+    set(${out} "" PARENT_SCOPE)
+    if(NOT EXISTS "${path}")
+        return()
+    endif()
+    execute_process(COMMAND ${ZHIWEI_DPKG_QUERY} -S "${path}"
+        OUTPUT_VARIABLE owners RESULT_VARIABLE status ERROR_QUIET)
+    # "libqt6svg6:amd64: /usr/lib/..."
+    if(status EQUAL 0 AND owners MATCHES "^([^:,\n]+)")
+        set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+set(_plugins "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}")
+get_target_property(_core Qt6::Core LOCATION)
+get_target_property(_multimedia Qt6::Multimedia LOCATION)
+zhiwei_package_of("${_core}" _core_package)
+zhiwei_package_of("${_multimedia}" _multimedia_package)
+
+# Debian 12 ships the SVG plugins in libqt6svg6, Debian 13 in qt6-svg-plugins.
+zhiwei_package_of("${_plugins}/iconengines/libqsvgicon.so" _svg_package)
+if(_svg_package)
+    list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_svg_package})
+else()
+    message(WARNING "Qt's SVG icon engine (${_plugins}/iconengines/libqsvgicon.so) is not "
+        "installed: the package cannot name it, and the program here shows no window icon. "
+        "tools/setup-deps.sh installs it.")
+endif()
+
+# Qt 6.4 plays through GStreamer, whose mp3 decoder is in plugins-good; from
+# Qt 6.5 on FFmpeg is the first choice, and it decodes mp3 itself.
+if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5 AND EXISTS "${_plugins}/multimedia/libffmpegmediaplugin.so")
+    zhiwei_package_of("${_plugins}/multimedia/libffmpegmediaplugin.so" _backend_package)
+else()
+    zhiwei_package_of("${_plugins}/multimedia/libgstreamermediaplugin.so" _backend_package)
+    list(APPEND ZHIWEI_DEBIAN_DEPENDS gstreamer1.0-plugins-good)
+endif()
+# Named already by dpkg-shlibdeps when it is Qt Multimedia's own package.
+if(_backend_package AND NOT _backend_package STREQUAL _multimedia_package)
+    list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_backend_package})
+endif()
+
+# Debian 12's libqt6core6 provides qt6-base-abi, Debian 13's
+# qt6-base-private-abi.
+if(_core_package)
+    execute_process(COMMAND ${ZHIWEI_DPKG_QUERY} -W -f=\${Provides} ${_core_package}
+        OUTPUT_VARIABLE _provides ERROR_QUIET)
+    if(_provides MATCHES "(qt6-base-private-abi \\(= [^)]+\\))"
+       OR _provides MATCHES "(qt6-base-abi \\(= [^)]+\\))")
+        list(APPEND ZHIWEI_DEBIAN_DEPENDS "${CMAKE_MATCH_1}")
+    endif()
+endif()
+list(REMOVE_DUPLICATES ZHIWEI_DEBIAN_DEPENDS)
