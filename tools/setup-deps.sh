@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing 知微阁 needs on Debian 12,
-# and generates the zh_CN.UTF-8 locale. Does nothing when everything is
-# already there.
+# Installs what building, running and testing 知微阁 needs on Debian 12, 13
+# or testing, and generates the zh_CN.UTF-8 locale. Does nothing when
+# everything is already there. Where a release names a package differently,
+# the entry lists the names with | and the first this release has is taken.
 set -euo pipefail
 
 packages=(
@@ -9,7 +10,8 @@ packages=(
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
     # the native interface of Qt's platforms, and the Wayland client library
     qt6-base-private-dev libwayland-dev
-    qt6-svg-dev libqt6svg6 libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
+    # Qt's SVG plugins, for the window icon: their own package from Debian 13 on
+    qt6-svg-dev "qt6-svg-plugins|libqt6svg6" libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
     # the capture asks the X server where the window manager's frame is
     libxcb1-dev
     # sound: Qt Multimedia plays through GStreamer; mp3 needs plugins-good
@@ -45,11 +47,18 @@ packages=(
     dpkg-dev file desktop-file-utils lintian devscripts appstream systemd
 )
 
+installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
 missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
+for entry in "${packages[@]}"; do
+    IFS='|' read -ra names <<<"$entry"
+    found=0
+    for name in "${names[@]}"; do
+        installed "$name" && found=1 && break
+    done
+    ((found)) || missing+=("$entry")
 done
 
 sudo=()
@@ -58,10 +67,27 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    chosen=()
+    for entry in "${missing[@]}"; do
+        IFS='|' read -ra names <<<"$entry"
+        pick=
+        for name in "${names[@]}"; do
+            candidate=$(apt-cache policy "$name" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+            if [[ -n $candidate && $candidate != '(none)' ]]; then
+                pick=$name
+                break
+            fi
+        done
+        if [[ -z $pick ]]; then
+            echo "setup-deps.sh: this release has no package named ${names[*]}" >&2
+            exit 1
+        fi
+        chosen+=("$pick")
+    done
+    echo "Installing: ${chosen[*]}"
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${chosen[@]}" >/dev/null
 fi
 
 # zh_CN.UTF-8, as a Chinese desktop has it. Kept in locale.gen, so that a
