@@ -61,8 +61,10 @@ endif()
 if(_core_package)
     execute_process(COMMAND ${ZHIWEI_DPKG_QUERY} -W -f=\${Provides} ${_core_package}
         OUTPUT_VARIABLE _provides ERROR_QUIET)
-    if(_provides MATCHES "(qt6-base-private-abi \\(= [^)]+\\))"
-       OR _provides MATCHES "(qt6-base-abi \\(= [^)]+\\))")
+    # One MATCHES at a time: a failed one clears what an earlier one matched.
+    if(_provides MATCHES "(qt6-base-private-abi \\(= [^)]+\\))")
+        list(APPEND ZHIWEI_DEBIAN_DEPENDS "${CMAKE_MATCH_1}")
+    elseif(_provides MATCHES "(qt6-base-abi \\(= [^)]+\\))")
         list(APPEND ZHIWEI_DEBIAN_DEPENDS "${CMAKE_MATCH_1}")
     endif()
 endif()

@@ -51,14 +51,25 @@ installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
+# This release's name for an entry is the first it has, installed or not:
+# on Debian 13 libqt6svg6 is installed, yet the plugins are in
+# qt6-svg-plugins.
+available() {
+    local candidate
+    candidate=$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+    [[ -n $candidate && $candidate != '(none)' ]]
+}
+
 missing=()
 for entry in "${packages[@]}"; do
     IFS='|' read -ra names <<<"$entry"
-    found=0
     for name in "${names[@]}"; do
-        installed "$name" && found=1 && break
+        installed "$name" && break
+        if available "$name" || [[ $name == "${names[-1]}" ]]; then
+            missing+=("$entry")
+            break
+        fi
     done
-    ((found)) || missing+=("$entry")
 done
 
 sudo=()
@@ -74,8 +85,7 @@ if ((${#missing[@]})); then
         IFS='|' read -ra names <<<"$entry"
         pick=
         for name in "${names[@]}"; do
-            candidate=$(apt-cache policy "$name" 2>/dev/null | sed -n 's/^ *Candidate: //p')
-            if [[ -n $candidate && $candidate != '(none)' ]]; then
+            if available "$name"; then
                 pick=$name
                 break
             fi

@@ -1124,7 +1124,9 @@ void TstPackage::runsWithItsIconOnWhatItDependsOn()
         return;
     const Outcome icon = run(QStringLiteral("xprop"),
                              {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_ICON")});
-    QVERIFY2(icon.output.contains(u"_NET_WM_ICON(CARDINAL) = "), qPrintable(icon.output));
+    // Qt gives an SVG icon in several sizes; openbox puts a default of one
+    // size on a window that has none.
+    QVERIFY2(icon.output.count(u"Icon (") > 1, qPrintable(icon.output.left(300)));
 
     const QString qtPlugins = QLibraryInfo::path(QLibraryInfo::PluginsPath) + u'/';
     QSet<QString> loaded;
