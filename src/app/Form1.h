@@ -42,7 +42,7 @@ public:
     struct Environment
     {
         Endpoints endpoints;
-        QString appDir;                                                 // the executable's folder
+        QString appDir; // the executable's folder
         std::function<QDateTime()> clock = qOverload<>(&QDateTime::currentDateTime); // local time
         QNetworkAccessManager *network = nullptr; // made by the window if null
         FetchLimits fetchLimits;

@@ -48,7 +48,8 @@ protected:
         if (watched->isWindowType()) {
             if (event->type() == QEvent::Show)
                 watched->setProperty(OnScreen, false);
-            else if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed())
+            else if (event->type() == QEvent::Expose &&
+                     static_cast<QWindow *>(watched)->isExposed())
                 watched->setProperty(OnScreen, true);
         }
         if (event->type() == QEvent::WindowActivate && watched->isWidgetType()) {

@@ -457,12 +457,12 @@ void TstPackage::dependsOn_data()
     QTest::newRow("a CJK font") << "fonts-wqy-microhei | fonts-noto-cjk";
     // Qt's private headers change with every Qt: the program is tied to the
     // ABI its Qt's package provides (qt6-base-abi or qt6-base-private-abi).
-    const QString core = packageOwning(QLibraryInfo::path(QLibraryInfo::LibrariesPath) +
-                                       u"/libQt6Core.so.6");
+    const QString core =
+        packageOwning(QLibraryInfo::path(QLibraryInfo::LibrariesPath) + u"/libQt6Core.so.6");
     static const QRegularExpression abi(QStringLiteral("qt6-base(-private)?-abi \\(= [^)]+\\)"));
-    const QString provides =
-        run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Provides}"), core})
-            .output;
+    const QString provides = run(QStringLiteral("dpkg-query"),
+                                 {QStringLiteral("-W"), QStringLiteral("-f=${Provides}"), core})
+                                 .output;
     const QString provided = abi.match(provides).captured(0);
     QTest::newRow("the exact Qt it was built with")
         << (provided.isEmpty() ? u"an ABI that " + core + u" provides: " + provides : provided);
@@ -676,7 +676,8 @@ void TstPackage::binaryIsHardened()
     if (!ZHIWEI_BUILT_AS_SHIPPED)
         QSKIP("This build is not optimised, or runs the sanitizers: fortified calls need "
               "optimisation, so hardening is checked on a build as it ships");
-    const QString checks = run(QStringLiteral("hardening-check"), {QStringLiteral("--help")}).output;
+    const QString checks =
+        run(QStringLiteral("hardening-check"), {QStringLiteral("--help")}).output;
     QProcessEnvironment debian = QProcessEnvironment::systemEnvironment();
     debian.insert(QStringLiteral("DEB_BUILD_MAINT_OPTIONS"), QStringLiteral("hardening=+all"));
     const Outcome flags = run(QStringLiteral("dpkg-buildflags"),
@@ -1150,8 +1151,9 @@ void TstPackage::runsWithItsIconOnWhatItDependsOn()
     const QStringList depends = packageNames(m_control.value(QStringLiteral("Depends")));
     QSet<QString> reached(depends.cbegin(), depends.cend());
     for (const QString &package : depends) {
-        const Outcome theirs = run(QStringLiteral("dpkg-query"),
-                                   {QStringLiteral("-W"), QStringLiteral("-f=${Depends}"), package});
+        const Outcome theirs =
+            run(QStringLiteral("dpkg-query"),
+                {QStringLiteral("-W"), QStringLiteral("-f=${Depends}"), package});
         for (const QString &name : packageNames(theirs.output))
             reached << name;
     }
@@ -1159,11 +1161,12 @@ void TstPackage::runsWithItsIconOnWhatItDependsOn()
     for (const QString &path : std::as_const(loaded)) {
         const QString package = packageOwning(path);
         if (!reached.contains(package))
-            unmet << path + u" (" + (package.isEmpty() ? QStringLiteral("no package") : package) + u')';
+            unmet << path + u" (" + (package.isEmpty() ? QStringLiteral("no package") : package) +
+                         u')';
     }
-    QVERIFY2(unmet.isEmpty(), qPrintable(u"Loaded from packages it does not depend on: " +
-                                         unmet.join(u", ") + u"; Depends: " +
-                                         m_control.value(QStringLiteral("Depends"))));
+    QVERIFY2(unmet.isEmpty(),
+             qPrintable(u"Loaded from packages it does not depend on: " + unmet.join(u", ") +
+                        u"; Depends: " + m_control.value(QStringLiteral("Depends"))));
 }
 
 // Another program on the port: the launcher says so in one line, on the
@@ -1253,10 +1256,10 @@ void TstPackage::anotherUsersServerIsNeverTalkedTo()
 
     QProcess &squatter = m_launchers.emplace_back();
     squatter.setProcessEnvironment(squatterEnvironment);
-    squatter.start(asNobody.first(), asNobody.mid(1) << runService() << QStringLiteral("--port")
-                                                     << QString::number(RunPort)
-                                                     << QStringLiteral("--notice")
-                                                     << QStringLiteral("V3"));
+    squatter.start(asNobody.first(), asNobody.mid(1)
+                                         << runService() << QStringLiteral("--port")
+                                         << QString::number(RunPort) << QStringLiteral("--notice")
+                                         << QStringLiteral("V3"));
     QByteArray announced;
     QTRY_VERIFY_WITH_TIMEOUT(
         (announced += squatter.readAllStandardOutput()).contains("listening on"), StartTimeoutMs);
@@ -1266,9 +1269,9 @@ void TstPackage::anotherUsersServerIsNeverTalkedTo()
     // launcher's own process that shows it.
     QString dialog;
     const auto dialogShown = [&dialog] {
-        const QStringList windows = xdotool({QStringLiteral("search"),
-                                             QStringLiteral("--onlyvisible"),
-                                             QStringLiteral("--name"), QStringLiteral("^zhiweige$")});
+        const QStringList windows =
+            xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                     QStringLiteral("--name"), QStringLiteral("^zhiweige$")});
         dialog = windows.value(0);
         return !dialog.isEmpty();
     };

@@ -30,7 +30,14 @@ const QString Executable = QStringLiteral(ZHIWEI_SERVICE_EXE);
 constexpr quint16 ActivationPort = ZHIWEI_ACTIVATION_TEST_PORT;
 constexpr int WaitMs = 15000;
 
-enum class Holder { Nothing, Service, OtherHttpServer, HangsUpAtOnce, NeverAnswers, NobodysService };
+enum class Holder {
+    Nothing,
+    Service,
+    OtherHttpServer,
+    HangsUpAtOnce,
+    NeverAnswers,
+    NobodysService
+};
 
 // Processes running `executable` whose command line holds `word`: a folder
 // of the test's own, so the service of another test never counts.
@@ -213,7 +220,8 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     QTcpServer other;
     quint16 port = 0;
     const passwd *nobody = ::getpwnam("nobody");
-    if (holder == Holder::NobodysService && (::geteuid() != 0 || !nobody || nobody->pw_uid != 65534))
+    if (holder == Holder::NobodysService &&
+        (::geteuid() != 0 || !nobody || nobody->pw_uid != 65534))
         QSKIP("Starting a service as another user (nobody, uid 65534) needs root");
     switch (holder) {
     case Holder::Nothing: {

@@ -81,7 +81,7 @@ QMargins frameExtents(const QWidget *window)
 {
     QProcess xprop;
     xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window->winId()),
-                                         QStringLiteral("_NET_FRAME_EXTENTS")});
+                                          QStringLiteral("_NET_FRAME_EXTENTS")});
     if (!xprop.waitForFinished(10'000))
         return {};
     const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
@@ -90,8 +90,8 @@ QMargins frameExtents(const QWidget *window)
     if (!match.hasMatch())
         return {};
     // _NET_FRAME_EXTENTS reads left, right, top, bottom.
-    return QMargins(match.captured(1).toInt(), match.captured(3).toInt(),
-                    match.captured(2).toInt(), match.captured(4).toInt());
+    return QMargins(match.captured(1).toInt(), match.captured(3).toInt(), match.captured(2).toInt(),
+                    match.captured(4).toInt());
 }
 
 // Moves or clicks the X server's pointer through xdotool.
@@ -257,9 +257,9 @@ void TestCapture::menuIsNotInThePicture()
         // menu opened and clicked by events handed straight to the widgets
         // never fires its item.
         const QPoint at = label->mapToGlobal(label->rect().center());
-        QVERIFY(pointer({QStringLiteral("mousemove"), QStringLiteral("--sync"),
-                         QString::number(at.x()), QString::number(at.y()),
-                         QStringLiteral("click"), QStringLiteral("1")}));
+        QVERIFY(
+            pointer({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
+                     QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")}));
         QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 10000);
         QVERIFY(QTest::qWaitForWindowExposed(menu, 10000));
         const QPoint point = menu->mapToGlobal(menu->actionGeometry(item).center());
@@ -268,13 +268,13 @@ void TestCapture::menuIsNotInThePicture()
         QTRY_COMPARE_WITH_TIMEOUT(menu->activeAction(), item, 10000); // highlighted
         // The menu on the screen, highlighted item and all.
         const QRect onScreen = menu->geometry();
-        QTRY_VERIFY_WITH_TIMEOUT(differingPixels(QGuiApplication::primaryScreen()
-                                                     ->grabWindow(0, onScreen.x(), onScreen.y(),
-                                                                  onScreen.width(),
-                                                                  onScreen.height())
-                                                     .toImage(),
-                                                 menu->grab().toImage()) == 0,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            differingPixels(
+                QGuiApplication::primaryScreen()
+                    ->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
+                    .toImage(),
+                menu->grab().toImage()) == 0,
+            10000);
         // What the window itself draws where the menu lies.
         const QRect covered =
             QRect(m_form->mapFromGlobal(onScreen.topLeft()), onScreen.size()) & m_form->rect();
