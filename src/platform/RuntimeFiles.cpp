@@ -103,8 +103,9 @@ bool writeAllBytes(int fd, QByteArrayView bytes)
 // At most maxBytes + 1 bytes of the regular file `name` in the folder.
 // Opened without blocking (a named pipe or a device under the name would
 // hold the thread in open() for good), and read only when it is a regular
-// file of the running user's or root's: in a folder others may write to,
-// a file someone else left is theirs to choose, not ours to trust.
+// file of the running user's or root's that no one else may write: in a
+// folder others may write to, a file someone else left, or could have
+// rewritten, is theirs to choose, not ours to trust.
 std::optional<QByteArray> readAt(const Folder &folder, const QByteArray &name, qint64 maxBytes)
 {
     const Descriptor file(
@@ -112,7 +113,7 @@ std::optional<QByteArray> readAt(const Folder &folder, const QByteArray &name, q
     struct stat info
     {};
     if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        (info.st_uid != ::geteuid() && info.st_uid != 0))
+        (info.st_uid != ::geteuid() && info.st_uid != 0) || (info.st_mode & S_IWOTH))
         return std::nullopt;
     QByteArray bytes(qsizetype(std::min<qint64>(info.st_size, maxBytes) + 1), Qt::Uninitialized);
     qsizetype got = 0;
@@ -129,6 +130,9 @@ std::optional<QByteArray> readAt(const Folder &folder, const QByteArray &name, q
     bytes.truncate(got);
     return bytes;
 }
+
+// Readable by all, written by its owner alone, whatever the umask.
+constexpr mode_t FileMode = 0644;
 
 struct Split
 {
@@ -167,12 +171,14 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     if (!exists && errno != ENOENT)
         return false;
     if (exists) {
-        // A link, a folder, a device: not ours to replace. A file we may not
-        // write stays as its owner left it.
-        if (!S_ISREG(existing.st_mode) || ::faccessat(folder.fd(), name, W_OK, AT_EACCESS) != 0)
+        // A link, a folder, a device: not ours to replace. Another user's
+        // file, or one we may not write, stays as its owner left it.
+        if (!S_ISREG(existing.st_mode) || existing.st_uid != ::geteuid() ||
+            ::faccessat(folder.fd(), name, W_OK, AT_EACCESS) != 0)
             return false;
-        // Rewriting identical bytes would only wear the disk.
-        if (qint64(existing.st_size) == bytes.size() &&
+        // Rewriting identical bytes would only wear the disk; a file others
+        // may write is replaced all the same, by one they may not.
+        if (qint64(existing.st_size) == bytes.size() && !(existing.st_mode & (S_IWGRP | S_IWOTH)) &&
             readAt(folder, where.name, bytes.size()) == bytes)
             return true;
     }
@@ -186,8 +192,10 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temporary = '.' + where.name + '.' +
                     QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        // The program's own mode: never one carried over from the file it
+        // replaces, which someone else may have planted writable for all.
         fd = ::openat(folder.fd(), temporary.constData(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, FileMode);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
@@ -196,8 +204,8 @@ bool writeFile(const QString &path, const QByteArray &bytes)
         return false;
     // A full disk or a size limit fails here, before anything is renamed:
     // the target keeps its old bytes whole.
-    bool ok = (!exists || ::fchmod(out.fd(), existing.st_mode & 07777) == 0) &&
-              writeAllBytes(out.fd(), bytes) && ::fsync(out.fd()) == 0;
+    bool ok = ::fchmod(out.fd(), FileMode) == 0 && writeAllBytes(out.fd(), bytes) &&
+              ::fsync(out.fd()) == 0;
     ok = out.close() && ok;
     // rename() replaces the name itself: even a link put there since the
     // check above is replaced, not followed.

@@ -29,15 +29,18 @@ QByteArray resource(int number);
 bool write(const QString &folder, const RuntimeFile &file);
 
 // Makes the file at path hold exactly bytes, replacing it whole in one step
-// (a temporary file beside it, renamed into place); an identical file is left
-// untouched. False when it cannot be written. A symbolic link under the name,
-// dangling or not, is never written through and never replaced: false.
+// (a temporary file beside it, renamed into place) by a file of mode 0644;
+// an identical file that only its owner may write is left untouched. False
+// when it cannot be written. A symbolic link under the name, dangling or
+// not, and a file of another user are never written through nor replaced:
+// false.
 bool writeFile(const QString &path, const QByteArray &bytes);
 
 // The bytes of the regular file at path, at most maxBytes + 1 of them (so a
 // caller can tell an oversized file); nullopt when it cannot be read, the
 // name is a symbolic link or anything but a regular file (opening never
-// blocks), or the file belongs to neither the running user nor root.
+// blocks), the file belongs to neither the running user nor root, or
+// anyone may write it.
 std::optional<QByteArray> readFile(const QString &path, qint64 maxBytes);
 
 // Writes every file in turn; one that fails does not stop the next.

@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include <csignal>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,11 +157,18 @@ void TestRuntimeFiles::longerOlderFileIsReplacedWhole()
         const QByteArray bytes = RuntimeFiles::resource(file.resourceNumber);
         // Same start, longer tail: a write that does not truncate leaves the tail.
         QVERIFY(putFile(dir.filePath(file.fileName), bytes + QByteArray(20000, 'x')));
+        // Writable by all, as someone else may have left it: the new file is
+        // the program's own mode, not this one.
+        QCOMPARE(::chmod(QFile::encodeName(dir.filePath(file.fileName)).constData(), 0666), 0);
     }
     QCOMPARE(RuntimeFiles::writeAll(dir.path()), QList<bool>({true, true, true, true}));
-    for (const RuntimeFile &file : RuntimeFiles::all())
+    for (const RuntimeFile &file : RuntimeFiles::all()) {
         QCOMPARE(contentsOf(dir.filePath(file.fileName)),
                  RuntimeFiles::resource(file.resourceNumber));
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath(file.fileName)).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0644));
+    }
 }
 
 void TestRuntimeFiles::identicalFileIsNotRewritten()
@@ -218,33 +226,49 @@ void TestRuntimeFiles::unwritableFolderFailsQuietly()
     }
 }
 
+enum class Blocker { Folder, ReadOnly, AnotherUsersFile };
+
 void TestRuntimeFiles::unwritableFileIsSkippedAndTheNextWritten_data()
 {
     QTest::addColumn<int>("blocked");
-    QTest::addColumn<bool>("asDirectory");
+    QTest::addColumn<Blocker>("blocker");
     for (int i = 0; i < 4; ++i) {
         const QString name = RuntimeFiles::all().at(i).fileName;
-        QTest::addRow("%s is a folder", qPrintable(name)) << i << true;
+        QTest::addRow("%s is a folder", qPrintable(name)) << i << Blocker::Folder;
     }
-    QTest::newRow("skinh.she is read-only") << 1 << false;
+    QTest::newRow("skinh.she is read-only") << 1 << Blocker::ReadOnly;
+    // In a folder others may write to, another user's file, writable by all,
+    // is neither replaced (the replacement would keep its mode) nor used.
+    QTest::newRow("skinh.she planted by another user") << 1 << Blocker::AnotherUsersFile;
 }
 
 void TestRuntimeFiles::unwritableFileIsSkippedAndTheNextWritten()
 {
     QFETCH(int, blocked);
-    QFETCH(bool, asDirectory);
+    QFETCH(Blocker, blocker);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString blockedPath = dir.filePath(RuntimeFiles::all().at(blocked).fileName);
+    const bool asDirectory = blocker == Blocker::Folder;
     if (asDirectory) {
         // A non-empty folder under the file's name: nothing can be renamed onto it.
         QVERIFY(QDir().mkpath(blockedPath));
         QVERIFY(putFile(blockedPath + u"/keep", "keep"));
-    } else {
+    } else if (blocker == Blocker::ReadOnly) {
         if (isRoot())
             QSKIP("root writes into read-only files; the folder rows cover it");
         QVERIFY(putFile(blockedPath, "old"));
         QVERIFY(QFile::setPermissions(blockedPath, QFile::ReadOwner));
+    } else {
+        const passwd *nobody = ::getpwnam("nobody");
+        if (!isRoot() || !nobody)
+            QSKIP("A file of another user (nobody) needs root to make");
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 01777), 0);
+        QVERIFY(putFile(blockedPath, "old"));
+        const QByteArray path = QFile::encodeName(blockedPath);
+        QCOMPARE(::chown(path.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QCOMPARE(::chmod(path.constData(), 0666), 0);
+        QCOMPARE(RuntimeFiles::readFile(blockedPath, 100), std::nullopt);
     }
 
     QList<bool> expected(4, true);
