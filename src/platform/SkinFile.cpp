@@ -38,11 +38,15 @@ const QRegularExpression &reference()
 // Qt opens what a style sheet names in url(...) when it draws: a file of
 // anyone's choosing, a named pipe that blocks the window's thread for good.
 // A skin may name only the program's own resources, url(:/...). Escapes
-// could spell url( in other letters, and a skin needs none.
+// could spell url( in other letters, and a skin needs none. A qproperty-
+// line sets any property of a control (a label's text as rich text, with
+// pictures read from any path): a skin sets colours, not properties.
 QString whyNotOwnFiles(const QString &style)
 {
     if (style.contains(u'\\'))
         return QStringLiteral("a backslash in the style");
+    if (style.contains(u"qproperty-", Qt::CaseInsensitive))
+        return QStringLiteral("the style sets a property of a control");
     static const QRegularExpression url(QStringLiteral(R"(url\(\s*['"]?(.?.?))"),
                                         QRegularExpression::CaseInsensitiveOption);
     auto it = url.globalMatch(style);

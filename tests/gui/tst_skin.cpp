@@ -296,11 +296,9 @@ void TestSkin::unusableSkinLeavesThePlainLook_data()
     QTest::newRow("not UTF-8") << QByteArray(SmallSkin).replace("test", "\xff\xfe") << 0;
     QTest::newRow("text after [end]") << SmallSkin + "QLabel { }\n" << 0;
     QTest::newRow("style names a file")
-        << QByteArray(SmallSkin).replace("QDialog {", "QDialog { image: url(/etc/passwd);")
-        << 0;
+        << QByteArray(SmallSkin).replace("QDialog {", "QDialog { image: url(/etc/passwd);") << 0;
     QTest::newRow("style spells url with an escape")
-        << QByteArray(SmallSkin).replace("QDialog {", "QDialog { image: \\75rl(/etc/passwd);")
-        << 0;
+        << QByteArray(SmallSkin).replace("QDialog {", "QDialog { image: \\75rl(/etc/passwd);") << 0;
 }
 
 void TestSkin::unusableSkinLeavesThePlainLook()
@@ -438,8 +436,8 @@ public:
             std::unique_lock lock(m_mutex);
             if (m_done.wait_for(lock, after, [this] { return m_stop; }))
                 return;
-            while (!m_done.wait_for(lock, std::chrono::milliseconds(100),
-                                    [this] { return m_stop; })) {
+            while (
+                !m_done.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; })) {
                 const int fd = ::open(pipe.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
                 if (fd >= 0)
                     ::close(fd);
@@ -466,19 +464,27 @@ private:
 } // namespace
 
 // A program folder others may write to (sticky, like /tmp) with a skin in
-// it whose style sheet points at a named pipe: opening it would block the
-// window's thread for good. Another user's file is not read at all; a file
-// of one's own naming anything but the program's resources is refused.
+// it whose style sheet points at a named pipe (PIPE): opening it would block
+// the window's thread for good. Another user's file is not read at all; a
+// file of one's own naming anything but the program's resources, or setting
+// a control's properties, is refused.
 void TestSkin::plantedSkinLeavesTheWindowUnskinned_data()
 {
     QTest::addColumn<bool>("byNobody");
-    QTest::newRow("left by another user") << true;
-    QTest::newRow("one's own, naming a pipe") << false;
+    QTest::addColumn<QByteArray>("rule");
+    const QByteArray image = "QPushButton { image: url(PIPE); }";
+    QTest::newRow("left by another user") << true << image;
+    QTest::newRow("one's own, naming a pipe") << false << image;
+    QTest::newRow("one's own, a label's text as a picture of a pipe")
+        << false
+        << QByteArray("QLabel#Label14 { qproperty-textFormat: RichText; "
+                      "qproperty-text: \"<img src='PIPE'>\"; }");
 }
 
 void TestSkin::plantedSkinLeavesTheWindowUnskinned()
 {
     QFETCH(bool, byNobody);
+    QFETCH(QByteArray, rule);
     const passwd *nobody = ::getpwnam("nobody");
     if (byNobody && (::geteuid() != 0 || !nobody))
         QSKIP("A file of another user (nobody) needs root to make");
@@ -489,7 +495,7 @@ void TestSkin::plantedSkinLeavesTheWindowUnskinned()
     const QByteArray pipe = path + "/pipe";
     QCOMPARE(::mkfifo(pipe.constData(), 0666), 0);
     const QByteArray skin = QByteArray(SmallSkin).replace(
-        "QDialog {", QByteArray("QPushButton { image: url(" + pipe + "); }\nQDialog {"));
+        "QDialog {", QByteArray(rule.replace("PIPE", pipe) + "\nQDialog {"));
     const QString skinPath = folder.filePath(QStringLiteral("skinh.she"));
     QFile file(skinPath);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(skin) == skin.size());
