@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
 IdleShutdown::IdleShutdown(std::chrono::milliseconds idle, QString programPath, QObject *parent)
     : QObject(parent)
     , m_programPath(std::move(programPath))
@@ -31,29 +35,36 @@ void IdleShutdown::check()
 
 bool IdleShutdown::programRuns(const QString &path)
 {
-    const QString wanted = QFileInfo(path).canonicalFilePath();
+    const QByteArray wanted = QFile::encodeName(QFileInfo(path).canonicalFilePath());
     if (wanted.isEmpty())
         return false;
+    const uid_t self = ::getuid();
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &entry : entries) {
         bool isProcess = false;
         entry.toInt(&isProcess);
         if (!isProcess)
             continue;
-        const QString process = u"/proc/" + entry;
-        // Another user's executable link is not ours to read; its command
-        // line is, and a launcher starts the program by its full path.
-        QString executable = QFile::symLinkTarget(process + u"/exe");
-        if (executable.isEmpty()) {
-            QFile commandLine(process + u"/cmdline");
-            if (!commandLine.open(QIODevice::ReadOnly))
-                continue;
-            const QString first = QFile::decodeName(commandLine.read(4096).split('\0').first());
-            if (!QDir::isAbsolutePath(first))
-                continue;
-            executable = QFileInfo(first).canonicalFilePath();
-        }
-        if (executable == wanted)
+        // Only this user's: another user's process says what it likes of
+        // itself (its command line is its own to write), and is no reason
+        // to keep this user's service.
+        const QByteArray process = "/proc/" + entry.toLatin1();
+        struct stat owner
+        {};
+        if (::stat(process.constData(), &owner) != 0 || owner.st_uid != self)
+            continue;
+        // The file the process runs, as the kernel names it: an upgrade that
+        // replaced the program since it started leaves " (deleted)" after
+        // the same name.
+        char target[PATH_MAX];
+        const QByteArray link = process + "/exe";
+        const ssize_t length = ::readlink(link.constData(), target, sizeof target);
+        if (length <= 0 || size_t(length) >= sizeof target)
+            continue;
+        QByteArrayView running(target, length);
+        if (running.endsWith(" (deleted)"))
+            running.chop(10);
+        if (running == wanted)
             return true;
     }
     return false;

@@ -7,9 +7,9 @@
 #include <chrono>
 
 // Ends a service that nobody needs any more: after `idle` without a request,
-// unless a copy of the program is still running (it may ask again at any
-// click, however long its user has been reading). Then it waits another
-// idle time and looks again.
+// unless a copy of the program of the service's own user still runs (it may
+// ask again at any click, however long its user has been reading). Then it
+// waits another idle time and looks again.
 class IdleShutdown : public QObject
 {
     Q_OBJECT
@@ -19,7 +19,8 @@ public:
     // A request came: the idle time starts again.
     void restart();
 
-    // True when a process runs the program at `path`, whoever's it is.
+    // True when a process of this user's runs the program at `path`, or
+    // ran the file that an upgrade has since replaced there.
     static bool programRuns(const QString &path);
 
 signals:
