@@ -41,6 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Request::HeadScan again = Request::scanHead(input);
     require(scan.state == again.state && scan.headSize == again.headSize,
             "the same bytes scanned differently");
+    // As they arrive in two parts: the second scan resumes where the first
+    // stopped, and comes to the same verdict.
+    const qsizetype cut = input.isEmpty() ? 0 : qsizetype(data[0]) % (input.size() + 1);
+    const Request::HeadScan first = Request::scanHead(input.first(cut));
+    if (first.state == State::Incomplete) {
+        const Request::HeadScan resumed = Request::scanHead(input, first.resumeAt);
+        require(resumed.state == scan.state && resumed.headSize == scan.headSize,
+                "a scan resumed came to another verdict");
+    }
 
     // More bytes never undo a verdict, and a blank line always ends a head.
     const QByteArray longer = input.toByteArray() + "\r\n\r\n\n";

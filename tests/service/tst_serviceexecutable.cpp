@@ -17,6 +17,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -275,11 +276,19 @@ void ServiceExecutableTest::heldConnectionsStarveNobody_data()
     // service's processor is watched for three seconds in both, time enough
     // for a spin to burn a whole core plainly.
     QTest::addColumn<bool>("untilTheDeadline");
+    QTest::addColumn<int>("headBytes"); // of each held head, never finished
+    QTest::addColumn<bool>("drip");     // each sends a two-byte line every 50 ms
     // systemd's default soft limit, which a service started by hand also has.
-    QTest::newRow("more than the limit") << 1024 << 1100 << true;
+    QTest::newRow("more than the limit") << 1024 << 1100 << true << 0 << false;
     // So few that the least cap and the service's own descriptors pass it:
     // accept() fails for want of a descriptor.
-    QTest::newRow("out of descriptors") << 24 << 40 << false;
+    QTest::newRow("out of descriptors") << 24 << 40 << false << 0 << false;
+    // As the installed unit allows: heads just under their limit, which all
+    // together would take 32 MB.
+    QTest::newRow("4096 heads of nearly 8 KiB") << 8192 << 4096 << false << 8000 << false;
+    // Each read resumes where the last stopped: the service does not grow
+    // busier as the heads grow.
+    QTest::newRow("300 heads of 7 KB dripping") << 1024 << 300 << false << 7000 << true;
 }
 
 // Whoever holds more connections than the service has descriptors, each
@@ -291,6 +300,8 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     QFETCH(int, descriptors);
     QFETCH(int, held);
     QFETCH(bool, untilTheDeadline);
+    QFETCH(int, headBytes);
+    QFETCH(bool, drip);
     constexpr int WatchedMs = 3000;
     constexpr int HeadDeadlineMs = 2000;
 #ifdef __SANITIZE_ADDRESS__
@@ -305,7 +316,10 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
         const rlimit limit = {rlim_t(descriptors), rlim_t(descriptors)};
         ::setrlimit(RLIMIT_NOFILE, &limit);
     });
-    start({QStringLiteral("--head-deadline-ms"), QString::number(HeadDeadlineMs)});
+    // The default deadline outlasts the watch: dripping heads keep coming.
+    start(untilTheDeadline
+              ? QStringList{QStringLiteral("--head-deadline-ms"), QString::number(HeadDeadlineMs)}
+              : QStringList());
     if (QTest::currentTestFailed())
         return;
     const qint64 pid = m_process->processId();
@@ -313,11 +327,24 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     QElapsedTimer sinceHeld;
     sinceHeld.start();
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    QByteArray head = "GET /astro/view/leo/day/ HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    while (head.size() < headBytes)
+        head += "X-Padding: " + QByteArray(std::min<qsizetype>(100, headBytes - head.size()), 'x') +
+                "\r\n";
     for (int i = 0; i < held; ++i) {
         auto &socket = sockets.emplace_back(std::make_unique<QTcpSocket>());
         socket->connectToHost(QHostAddress::LocalHost, m_port);
-        socket->write("GET /astro/view/leo/day/ HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        socket->write(head);
     }
+    QTimer dripping;
+    connect(&dripping, &QTimer::timeout, this, [&sockets] {
+        for (const auto &socket : sockets) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write("x\n");
+        }
+    });
+    if (drip)
+        dripping.start(50);
     const auto count = [&sockets](QAbstractSocket::SocketState state) {
         return std::count_if(sockets.cbegin(), sockets.cend(),
                              [state](const auto &s) { return s->state() == state; });
@@ -340,25 +367,29 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
 
     QTest::qWait(int(WatchedMs - measured.elapsed()));
     const std::chrono::milliseconds processor = ProcStat::processorTime(pid) - processorBefore;
+    dripping.stop();
+    const qint64 resident = ProcStat::residentBytes(pid);
+    QVERIFY2(resident < 64 * 1024 * 1024,
+             qPrintable(QStringLiteral("%1 MB resident").arg(resident / (1024 * 1024))));
     // Under a tenth of a core.
     QVERIFY2(
         processor.count() < WatchedMs / 10,
         qPrintable(
             QStringLiteral("%1 ms of processor in %2 ms").arg(processor.count()).arg(WatchedMs)));
     qInfo("%d held against %d descriptors; %lld closed at once to make room; another client "
-          "answered in %lld ms; service processor %lld ms over %d ms",
+          "answered in %lld ms; service processor %lld ms over %d ms, %lld MB resident",
           held, descriptors, qlonglong(closedToMakeRoom), answeredMs, qlonglong(processor.count()),
-          WatchedMs);
+          WatchedMs, resident / (1024 * 1024));
     if (!untilTheDeadline) {
         stopWith(SIGTERM);
         return;
     }
 
-    // The head deadline runs from each one's acceptance: soon after, every
-    // held one is closed.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        count(QAbstractSocket::UnconnectedState) == held,
-        int(std::max<qint64>(0, HeadDeadlineMs + 10000 - sinceHeld.elapsed())));
+    // The head deadline runs from each one's acceptance, and those past the
+    // descriptor limit are accepted only as others close: every held one is
+    // closed in the end. Waited for as it happens, the bound far beyond it;
+    // how long it took is reported, not judged.
+    QTRY_VERIFY_WITH_TIMEOUT(count(QAbstractSocket::UnconnectedState) == held, 60000);
     const qint64 allClosedMs = sinceHeld.elapsed();
     QTRY_VERIFY_WITH_TIMEOUT(ProcStat::openDescriptors(pid) < 32, 5000);
     qInfo("all closed after %lld ms", qlonglong(allClosedMs));

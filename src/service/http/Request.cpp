@@ -39,6 +39,12 @@ bool Request::hasHeader(QByteArrayView name) const
                        [&](const auto &h) { return sameName(h.first, name); });
 }
 
+bool Request::keepsAlive() const
+{
+    return version == "HTTP/1.1" &&
+           !header("Connection").toLower().split(',').contains(QByteArray("close"));
+}
+
 bool Request::isRequestLine(QByteArrayView line)
 {
     const QList<QByteArray> parts = line.trimmed().toByteArray().split(' ');
@@ -46,13 +52,13 @@ bool Request::isRequestLine(QByteArrayView line)
            parts[2].startsWith("HTTP/");
 }
 
-Request::HeadScan Request::scanHead(QByteArrayView received)
+Request::HeadScan Request::scanHead(QByteArrayView received, qsizetype from)
 {
-    qsizetype lineStart = 0;
+    qsizetype lineStart = std::clamp<qsizetype>(from, 0, received.size());
     for (;;) {
         const qsizetype lineEnd = received.indexOf('\n', lineStart);
         if (lineEnd < 0)
-            return {};
+            return {HeadState::Incomplete, 0, lineStart};
         QByteArrayView line = received.sliced(lineStart, lineEnd - lineStart);
         if (line.endsWith('\r'))
             line.chop(1);
@@ -73,6 +79,7 @@ std::optional<Request> Request::fromHead(const QByteArray &head)
     Request request;
     request.method = requestLine[0];
     request.target = requestLine[1];
+    request.version = requestLine[2];
     request.rawHead = head;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines[i].trimmed();

@@ -31,7 +31,7 @@ QByteArray Response::encodedBody() const
     return gzip ? gzipCompress(body) : body;
 }
 
-QByteArray Response::head(qsizetype bodySize, Framing framing) const
+QByteArray Response::head(qsizetype bodySize, Framing framing, bool keepOpen) const
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' +
                      (reason.isEmpty() ? reasonPhrase(status) : reason) + "\r\n";
@@ -43,7 +43,9 @@ QByteArray Response::head(qsizetype bodySize, Framing framing) const
         out += "Transfer-Encoding: chunked\r\n";
     else
         out += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
-    out += "Connection: close\r\n\r\n";
+    if (!keepOpen)
+        out += "Connection: close\r\n";
+    out += "\r\n";
     return out;
 }
 

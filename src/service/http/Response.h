@@ -28,8 +28,10 @@ struct Response
     // The body as it goes out: gzipped when asked.
     QByteArray encodedBody() const;
     // Status line and headers for an encoded body of `bodySize` bytes, with
-    // the blank line after them. Every answer closes its connection.
-    QByteArray head(qsizetype bodySize, Framing framing = Framing::ContentLength) const;
+    // the blank line after them; unless it keeps the connection open for
+    // another request, the answer says it closes it.
+    QByteArray head(qsizetype bodySize, Framing framing = Framing::ContentLength,
+                    bool keepOpen = false) const;
 };
 
 QByteArray reasonPhrase(int status);

@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,7 +18,6 @@
 namespace http {
 namespace {
 
-const char *const PendingProperty = "http.pending";
 // Accepted in one go before the event loop gets a turn again.
 constexpr int AcceptBatch = 64;
 
@@ -134,18 +136,45 @@ void Server::acceptConnections()
         // the socket stops reading and the sender is held back by TCP itself.
         socket->setReadBufferSize(MaxHeadBytes);
         m_connections.insert(socket);
-        m_unfinished.append(socket);
+        m_crowd = std::max(m_crowd, int(m_connections.size()));
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             forget(socket);
             socket->deleteLater();
         });
         connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
-        QTimer::singleShot(m_headDeadline, socket, [this, socket] {
-            if (m_unfinished.contains(socket))
-                close(socket);
+        awaitHead(socket);
+    }
+}
+
+// Each head has the deadline from when it is awaited: the first from the
+// connection's acceptance, the next from the answer before it.
+void Server::awaitHead(QTcpSocket *socket)
+{
+    const quint64 serial = ++m_headSerial;
+    m_heads.insert(socket, Head{{}, 0, serial});
+    m_unfinished.append(socket);
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
+    QTimer::singleShot(m_headDeadline, socket, [this, socket, serial] {
+        const auto head = m_heads.constFind(socket);
+        if (head != m_heads.cend() && head->serial == serial)
+            close(socket);
+    });
+    // A request sent right behind the last one is already here.
+    if (socket->bytesAvailable() > 0) {
+        QTimer::singleShot(0, socket, [this, socket, serial] {
+            const auto head = m_heads.constFind(socket);
+            if (head != m_heads.cend() && head->serial == serial)
+                readRequest(socket);
         });
     }
+}
+
+void Server::finishAnswer(QTcpSocket *socket, bool keepOpen)
+{
+    if (keepOpen)
+        awaitHead(socket);
+    else
+        socket->disconnectFromHost();
 }
 
 void Server::pauseAccepting()
@@ -166,27 +195,52 @@ void Server::close(QTcpSocket *socket)
 void Server::forget(QTcpSocket *socket)
 {
     m_connections.remove(socket);
+    dropHead(socket);
+    // After a crowd has gone, what it took goes back to the system.
+    if (m_connections.isEmpty() && m_crowd >= CrowdForTrim) {
+        m_crowd = 0;
+#ifdef __GLIBC__
+        ::malloc_trim(0);
+#endif
+    }
+}
+
+void Server::dropHead(QTcpSocket *socket)
+{
     m_unfinished.removeOne(socket);
+    if (const auto head = m_heads.constFind(socket); head != m_heads.cend()) {
+        m_bufferedHeadBytes -= head->received.size();
+        m_heads.erase(head);
+    }
 }
 
 void Server::readRequest(QTcpSocket *socket)
 {
-    const QByteArray pending = socket->property(PendingProperty).toByteArray() + socket->readAll();
-    const Request::HeadScan scan = Request::scanHead(pending);
+    const auto found = m_heads.find(socket);
+    if (found == m_heads.end())
+        return;
+    Head &head = *found;
+    // One byte past the limit tells a head that is too long.
+    const QByteArray arrived = socket->read(MaxHeadBytes + 1 - head.received.size());
+    head.received += arrived;
+    m_bufferedHeadBytes += arrived.size();
+    const Request::HeadScan scan = Request::scanHead(head.received, head.resumeAt);
     if (scan.state == Request::HeadState::Incomplete) {
-        if (pending.size() > MaxHeadBytes)
+        head.resumeAt = scan.resumeAt;
+        if (head.received.size() > MaxHeadBytes)
             close(socket);
-        else
-            socket->setProperty(PendingProperty, pending);
+        // Whoever holds many heads open makes room for the others first.
+        while (m_bufferedHeadBytes > MaxBufferedHeadBytes && !m_unfinished.isEmpty())
+            close(m_unfinished.first());
         return;
     }
-    // One request per connection: every answer says Connection: close.
+    // Nothing more is read until this one is answered.
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
-    socket->setProperty(PendingProperty, QVariant());
-    m_unfinished.removeOne(socket);
+    const QByteArray received = head.received; // shared, not copied
+    dropHead(socket);
 
     const std::optional<Request> request = scan.state == Request::HeadState::Complete
-                                               ? Request::fromHead(pending.left(scan.headSize))
+                                               ? Request::fromHead(received.left(scan.headSize))
                                                : std::nullopt;
     if (!request) {
         badRequest(socket);
@@ -212,12 +266,13 @@ void Server::answer(QTcpSocket *socket, const Request &request)
         response.status = 404;
     }
     const QByteArray body = response.encodedBody();
-    QByteArray bytes = response.head(body.size());
+    const bool keepOpen = request.keepsAlive();
+    QByteArray bytes = response.head(body.size(), Response::Framing::ContentLength, keepOpen);
     if (request.method != "HEAD")
         bytes += body;
-    later(socket, response.delayMs, [bytes](QTcpSocket *s) {
+    later(socket, response.delayMs, [this, bytes, keepOpen](QTcpSocket *s) {
         s->write(bytes);
-        s->disconnectFromHost();
+        finishAnswer(s, keepOpen);
     });
 }
 

@@ -3,6 +3,7 @@
 #include "Request.h"
 #include "Response.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -18,8 +19,10 @@ class QTcpSocket;
 
 namespace http {
 
-// A small HTTP/1.1 server: one request a connection, read up to a size
-// limit, answered whole, at once or after the answer's delay. Shared by
+// A small HTTP/1.1 server: requests read up to a size limit, answered whole,
+// at once or after the answer's delay, the connection kept for the next one
+// as HTTP/1.1 has it (a client checking who answered finds the far end of
+// the connection still there). Shared by
 // every user of the machine, so no client may keep it from the others: a
 // head must come whole within a deadline, open connections are capped and
 // the oldest unfinished one makes room for a newcomer (also when accept()
@@ -43,15 +46,22 @@ public:
 
     void setHandler(Handler handler);
     int openConnections() const;
+    // Open connections whose request has come and whose answer is under way
+    // (not those waiting for a head, the first or the next).
+    int answeringConnections() const { return int(m_connections.size() - m_unfinished.size()); }
     // How long a connection has for its whole request head.
     void setHeadDeadline(std::chrono::milliseconds deadline) { m_headDeadline = deadline; }
 
     // A request head is cut off past this many bytes; what a client sends
-    // after its head is kept to the same bound.
-    static constexpr qsizetype MaxHeadBytes = 64 * 1024;
+    // after its head is kept to the same bound. All heads still arriving
+    // hold at most MaxBufferedHeadBytes together: past it, the oldest
+    // unfinished connection is closed.
+    static constexpr qsizetype MaxHeadBytes = 8 * 1024;
+    static constexpr qsizetype MaxBufferedHeadBytes = 4 * 1024 * 1024;
     static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
     static constexpr std::chrono::milliseconds AcceptPause{100};
-    // Half the process's descriptor limit, so the server never meets it.
+    // Half the process's descriptor limit, so the server never meets it;
+    // at least 16 and at most 4096.
     static int defaultMaxConnections();
 
 signals:
@@ -62,6 +72,8 @@ protected:
     explicit Server(QObject *parent);
 
     virtual void answer(QTcpSocket *socket, const Request &request);
+    // After an answer: the connection waits for the next head, or closes.
+    void finishAnswer(QTcpSocket *socket, bool keepOpen);
     // Runs deliver(socket) after delayMs, unless the connection is gone by then.
     static void later(QTcpSocket *socket, int delayMs, std::function<void(QTcpSocket *)> deliver);
 
@@ -69,18 +81,34 @@ private:
     bool startAccepting(bool listening);
     void acceptConnections();
     void pauseAccepting();
+    void awaitHead(QTcpSocket *socket);
     void readRequest(QTcpSocket *socket);
     void badRequest(QTcpSocket *socket);
     void close(QTcpSocket *socket);
     void forget(QTcpSocket *socket);
+    void dropHead(QTcpSocket *socket);
 
     QTcpServer *m_server; // listens; the accepting is ours
     QSocketNotifier *m_acceptable = nullptr;
     Handler m_handler;
     const int m_maxConnections;
     std::chrono::milliseconds m_headDeadline = DefaultHeadDeadline;
+    // What has arrived of a head, and where its scan goes on.
+    struct Head
+    {
+        QByteArray received;
+        qsizetype resumeAt = 0;
+        quint64 serial = 0; // which head of the connection, for its deadline
+    };
+
     QSet<QTcpSocket *> m_connections;
     QList<QTcpSocket *> m_unfinished; // head not yet whole, oldest first
+    QHash<QTcpSocket *, Head> m_heads;
+    qsizetype m_bufferedHeadBytes = 0;
+    quint64 m_headSerial = 0;
+    // The most connections open at once since memory was last given back.
+    int m_crowd = 0;
+    static constexpr int CrowdForTrim = 64;
 };
 
 } // namespace http

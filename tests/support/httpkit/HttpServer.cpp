@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <sys/socket.h>
 
@@ -34,14 +35,15 @@ QByteArray chunked(const QByteArray &body)
     return out;
 }
 
-void drip(QTcpSocket *socket, const QByteArray &body, int intervalMs)
+// One byte of the body at a time; `done` once all is sent.
+void drip(QTcpSocket *socket, const QByteArray &body, int intervalMs, std::function<void()> done)
 {
     auto *timer = new QTimer(socket);
     auto sent = std::make_shared<qsizetype>(0);
-    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body, sent] {
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body, sent, done] {
         if (*sent >= body.size()) {
             timer->stop();
-            socket->disconnectFromHost();
+            done();
             return;
         }
         socket->write(body.mid((*sent)++, 1));
@@ -158,25 +160,31 @@ void Server::answer(QTcpSocket *socket, const Request &request)
 {
     const Response response = m_handler ? m_handler(request) : Response::status404();
     const bool isChunked = response.delivery == Response::Delivery::Chunked;
+    // A whole answer keeps the connection as the plain server does.
+    const bool keepOpen =
+        request.keepsAlive() && (isChunked || response.delivery == Response::Delivery::Whole ||
+                                 response.delivery == Response::Delivery::Drip);
     QByteArray body = response.encodedBody();
     const QByteArray head = response.head(
-        body.size(), isChunked ? Response::Framing::Chunked : Response::Framing::ContentLength);
+        body.size(), isChunked ? Response::Framing::Chunked : Response::Framing::ContentLength,
+        keepOpen);
     if (request.method == "HEAD")
         body.clear();
 
-    later(socket, response.delayMs, [head, body, response](QTcpSocket *s) {
+    later(socket, response.delayMs, [this, head, body, response, keepOpen](QTcpSocket *s) {
         switch (response.delivery) {
         case Response::Delivery::Whole:
             s->write(head + body);
-            s->disconnectFromHost();
+            finishAnswer(s, keepOpen);
             break;
         case Response::Delivery::Chunked:
             s->write(head + chunked(body));
-            s->disconnectFromHost();
+            finishAnswer(s, keepOpen);
             break;
         case Response::Delivery::Drip:
             s->write(head);
-            drip(s, body, response.dripIntervalMs);
+            drip(s, body, response.dripIntervalMs,
+                 [this, s, keepOpen] { finishAnswer(s, keepOpen); });
             break;
         case Response::Delivery::Silent:
             break; // hold the connection open and say nothing
