@@ -1,5 +1,6 @@
 #include "PageFetcher.h"
 
+#include "core/LoopbackPeer.h"
 #include "platform/Charset.h"
 
 #include <QNetworkAccessManager>
@@ -170,6 +171,18 @@ void FetchReply::onFinished()
     }
     if (result.error != FetchError::None && result.errorString.isEmpty())
         result.errorString = m_reply->errorString();
+    // Decided on the connections the answer came over, while they are open.
+    if (const QUrl answered = m_reply->url(); result.ok() && LoopbackPeer::isLoopback(answered)) {
+        const LoopbackPeer::Verdict peer =
+            LoopbackPeer::ofConnectionsTo(quint16(answered.port(80)));
+        if (!peer.trusted()) {
+            result.error = FetchError::ForeignServer;
+            result.errorString =
+                peer.kind == LoopbackPeer::Verdict::Foreign
+                    ? QStringLiteral("answered by a server of uid %1").arg(peer.owner)
+                    : QStringLiteral("answered by a server whose owner cannot be told");
+        }
+    }
 
     if (result.ok())
         result.text = Charset::decode(m_body, m_reply->rawHeader("Content-Type"), &result.charset);

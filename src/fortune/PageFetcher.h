@@ -22,7 +22,8 @@ enum class FetchError {
     HttpStatus,       // the server answered with a status outside 2xx
     TooLarge,         // the body passed the size limit
     TooManyRedirects,
-    Network, // anything else the network stack reports
+    ForeignServer, // on this machine's loopback, a server no trusted user runs
+    Network,       // anything else the network stack reports
 };
 
 struct FetchResult
@@ -85,7 +86,9 @@ private:
 
 // Downloads fortune pages: an HTTP GET with "If-Modified-Since: 0", event
 // driven (no busy wait, no nested event loop), the body handed back as text.
-// A page is a 2xx answer; everything else is a failure, never a page.
+// A page is a 2xx answer; everything else is a failure, never a page. So is
+// an answer from this machine's loopback unless the kernel tells that a
+// trusted user's server sent it (LoopbackPeer).
 class PageFetcher : public QObject
 {
     Q_OBJECT

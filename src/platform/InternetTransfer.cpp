@@ -2,6 +2,8 @@
 
 #include "Charset.h"
 
+#include "core/LoopbackPeer.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
@@ -54,9 +56,10 @@ void InternetTransfer::readSome()
     if (m_body.size() < MaxBodyBytes)
         return;
     // Enough: whatever the server says after this is not read.
+    const bool trusted = fromTrustedServer();
     const QByteArray contentType = m_reply->rawHeader("Content-Type");
     drop();
-    report(Charset::decode(m_body, contentType));
+    report(trusted ? Charset::decode(m_body, contentType) : QString());
 }
 
 void InternetTransfer::replyFinished()
@@ -75,9 +78,20 @@ void InternetTransfer::replyFinished()
                                         (error >= QNetworkReply::ContentAccessDenied &&
                                          error <= QNetworkReply::UnknownContentError) ||
                                         error >= QNetworkReply::InternalServerError);
+    const bool trusted = fromTrustedServer();
     const QByteArray contentType = m_reply->rawHeader("Content-Type");
     drop();
-    report(answered ? Charset::decode(m_body, contentType) : QString());
+    report(answered && trusted ? Charset::decode(m_body, contentType) : QString());
+}
+
+// On this machine's loopback, anyone may be the one answering: only a
+// trusted user's server is heard, decided on the connections it answered
+// over while they are open.
+bool InternetTransfer::fromTrustedServer() const
+{
+    const QUrl url = m_reply->url();
+    return !LoopbackPeer::isLoopback(url) ||
+           LoopbackPeer::ofConnectionsTo(quint16(url.port(80))).trusted();
 }
 
 void InternetTransfer::report(const QString &body)

@@ -13,7 +13,8 @@ class QTimer;
 // as a transfer control does: whatever body the server answers with, an
 // error page included, decoded to text and cut at MaxBodyBytes. Only no
 // answer at all (no network, an unknown host, a refused or dropped
-// connection, no whole answer in time) gives the empty text.
+// connection, no whole answer in time, or on the loopback an answer of a
+// server no trusted user runs) gives the empty text.
 class InternetTransfer : public QObject
 {
     Q_OBJECT
@@ -38,6 +39,7 @@ signals:
 private:
     void readSome();
     void replyFinished();
+    bool fromTrustedServer() const;
     void report(const QString &body);
     void drop();
 

@@ -115,6 +115,10 @@ int reportWhoAnswers(quint16 port)
                    .arg(verdict.owner);
         status = 4;
         break;
+    case ServiceProbe::Holder::Unknown:
+        says = QStringLiteral("answered as the service from a socket whose owner cannot be told");
+        status = 5;
+        break;
     }
     std::printf("%s: %s\n", qPrintable(address), qPrintable(says));
     return status;
@@ -181,8 +185,10 @@ int main(int argc, char *argv[])
         QStringLiteral("probe"),
         QStringLiteral("Only say who holds the port: exit 0 for this service, 1 for nothing, "
                        "2 for another program, 3 for no answer in time, 4 for a socket of "
-                       "another user (neither root, the service's user nor the caller), "
-                       "which is not asked anything."));
+                       "another user (neither root, the service's user nor the caller), 5 for "
+                       "an answer as this service from a socket whose owner cannot be told. "
+                       "Decided on the connection that answered, as the kernel tells its far "
+                       "end."));
     parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
                        headDeadlineOption, dateOption, portFileOption, idleOption, backgroundOption,
                        probeOption});

@@ -3,6 +3,7 @@
 // its own once idle, and how it tells who holds a port.
 
 #include "FortuneService.h"
+#include "HostileListener.h"
 #include "HttpClient.h"
 
 #include <QDir>
@@ -36,7 +37,9 @@ enum class Holder {
     OtherHttpServer,
     HangsUpAtOnce,
     NeverAnswers,
-    NobodysService
+    NobodysService,
+    NobodysMappedWildcard,
+    NobodysV6OnlyWildcardBesideTheService,
 };
 
 // Processes running `executable` whose command line holds `word`: a folder
@@ -84,6 +87,7 @@ private slots:
     void backgroundStartOnATakenPortSaysWhy();
     void endsAfterItsIdleTime();
     void requestsPutTheEndOff();
+    void staysWhileTheProgramBesideItRuns_data();
     void staysWhileTheProgramBesideItRuns();
 
 private:
@@ -205,9 +209,15 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort_data()
     QTest::newRow("a program that never answers")
         << Holder::NeverAnswers << 3 << "no answer within 5 s";
     // Its answers would be this service's own, header and all: the owner of
-    // the socket tells, and the port is not asked.
-    QTest::newRow("the service, run by another user")
-        << Holder::NobodysService << 4 << "held by another user, nobody (uid 65534)";
+    // the far end of the connection tells.
+    const QString nobodys = QStringLiteral("held by another user, nobody (uid 65534)");
+    QTest::newRow("the service, run by another user") << Holder::NobodysService << 4 << nobodys;
+    // An IPv6 socket on [::ffff:0.0.0.0] takes every connection to 127.0.0.1.
+    QTest::newRow("another user's IPv4-mapped wildcard")
+        << Holder::NobodysMappedWildcard << 4 << nobodys;
+    // One on [::] with IPV6_V6ONLY takes none of them: the service answers.
+    QTest::newRow("another user's IPv6-only wildcard, the service beside it")
+        << Holder::NobodysV6OnlyWildcardBesideTheService << 0 << "zhiwei-fortune-service answers";
 }
 
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
@@ -220,9 +230,21 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     QTcpServer other;
     quint16 port = 0;
     const passwd *nobody = ::getpwnam("nobody");
-    if (holder == Holder::NobodysService &&
+    if (holder >= Holder::NobodysService &&
         (::geteuid() != 0 || !nobody || nobody->pw_uid != 65534))
         QSKIP("Starting a service as another user (nobody, uid 65534) needs root");
+    // What another user runs is copied into the test's folder, opened to
+    // others: the build itself may sit where only its owner can enter.
+    const auto readAndRun = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                            QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(m_dir->path(), readAndRun));
+    const auto asNobody = [nobody](QProcess &process) {
+        process.setChildProcessModifier([uid = nobody->pw_uid, gid = nobody->pw_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        });
+    };
+    std::unique_ptr<HostileListener> hostile;
     switch (holder) {
     case Holder::Nothing: {
         QTcpServer taken;
@@ -239,22 +261,25 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
         // may sit where only its owner can enter (root's home).
         const QString copy = m_dir->filePath(QStringLiteral("zhiwei-fortune-service"));
         QVERIFY(QFile::copy(Executable, copy));
-        const auto readAndRun = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                QFileDevice::ExeOther;
-        QVERIFY(QFile::setPermissions(m_dir->path(), readAndRun) &&
-                QFile::setPermissions(copy, readAndRun));
+        QVERIFY(QFile::setPermissions(copy, readAndRun));
         QProcess &squatter = m_processes.emplace_back();
-        squatter.setChildProcessModifier([uid = nobody->pw_uid, gid = nobody->pw_gid] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(127);
-        });
+        asNobody(squatter);
         start(squatter, copy, {QStringLiteral("--port"), QStringLiteral("0")});
         if (QTest::currentTestFailed())
             return;
         port = m_port;
         break;
     }
+    case Holder::NobodysMappedWildcard:
+    case Holder::NobodysV6OnlyWildcardBesideTheService:
+        hostile = std::make_unique<HostileListener>(holder == Holder::NobodysMappedWildcard
+                                                        ? QStringLiteral("v4-mapped-wildcard")
+                                                        : QStringLiteral("v6-only-wildcard"));
+        QVERIFY2(hostile->whyNot().isEmpty(), qPrintable(hostile->whyNot()));
+        port = hostile->port();
+        if (holder == Holder::NobodysV6OnlyWildcardBesideTheService)
+            QVERIFY(service.listen(port));
+        break;
     case Holder::OtherHttpServer:
     case Holder::HangsUpAtOnce:
     case Holder::NeverAnswers:
@@ -371,28 +396,66 @@ void ServiceLifecycleTest::requestsPutTheEndOff()
 // A user may read one fortune for longer than the idle time; the next click
 // must still find the service. A copy of the service beside a stand-in
 // program (a copy of sleep, named as the program) shows it.
+enum class Runner { AsStarted, Upgraded, AnotherUser };
+
+// The service the launcher starts stays while a copy of the program runs:
+// this user's, also once an upgrade has replaced its file; not another
+// user's process, which may call itself anything (exec -a).
+void ServiceLifecycleTest::staysWhileTheProgramBesideItRuns_data()
+{
+    QTest::addColumn<Runner>("runner");
+    QTest::addColumn<bool>("stays");
+    QTest::newRow("the program") << Runner::AsStarted << true;
+    QTest::newRow("the program, its file replaced by an upgrade") << Runner::Upgraded << true;
+    QTest::newRow("the program, run by another user") << Runner::AnotherUser << false;
+}
+
 void ServiceLifecycleTest::staysWhileTheProgramBesideItRuns()
 {
+    QFETCH(Runner, runner);
+    QFETCH(bool, stays);
+    const passwd *nobody = ::getpwnam("nobody");
+    if (runner == Runner::AnotherUser && (::geteuid() != 0 || !nobody))
+        QSKIP("Running the program as another user (nobody) needs root");
     const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
     QVERIFY(!sleep.isEmpty());
     const QString service = m_dir->filePath(QStringLiteral("zhiwei-fortune-service"));
     const QString program = m_dir->filePath(QStringLiteral("zhiweige"));
     QVERIFY(QFile::copy(Executable, service));
     QVERIFY(QFile::copy(sleep, program));
+    // Where another user can run it too.
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::permissions(m_dir->path()) |
+                                                     QFileDevice::ReadOther |
+                                                     QFileDevice::ExeOther));
 
     QProcess &running = m_processes.emplace_back();
+    if (runner == Runner::AnotherUser) {
+        running.setChildProcessModifier([uid = nobody->pw_uid, gid = nobody->pw_gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(127);
+        });
+    }
     running.start(program, {QStringLiteral("600")});
-    QVERIFY(running.waitForStarted(5000));
+    QVERIFY2(running.waitForStarted(5000), qPrintable(running.errorString()));
+    if (runner == Runner::Upgraded) {
+        // As dpkg does: the new file renamed over the old one.
+        const QString upgrade = program + u".dpkg-new";
+        QVERIFY(QFile::copy(sleep, upgrade));
+        QCOMPARE(::rename(QFile::encodeName(upgrade).constData(),
+                          QFile::encodeName(program).constData()),
+                 0);
+    }
 
     QProcess &server = m_processes.emplace_back();
     start(server, service,
           {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--idle-exit"),
            QStringLiteral("1")});
-    QVERIFY(said(server, "idle for 1 s, but the program still runs: staying\n"));
-    QCOMPARE(get(m_port, "/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
-
-    running.kill();
-    QVERIFY(running.waitForFinished(5000));
+    if (stays) {
+        QVERIFY(said(server, "idle for 1 s, but the program still runs: staying\n"));
+        QCOMPARE(get(m_port, "/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
+        running.kill();
+        QVERIFY(running.waitForFinished(5000));
+    }
     QVERIFY(said(server, "idle for 1 s: ending\n"));
     QTRY_COMPARE_WITH_TIMEOUT(server.state(), QProcess::NotRunning, WaitMs);
     QCOMPARE(server.exitCode(), 0);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A web server of another user (nobody) on this machine's loopback, as
+// hostile-listener.py makes it: it answers every request as the offline
+// service would, from a socket that is not the caller's. Needs root.
+class HostileListener
+{
+public:
+    // FORM as hostile-listener.py takes it: v4, v4-mapped-wildcard or
+    // v6-only-wildcard.
+    explicit HostileListener(const QString &form);
+    ~HostileListener();
+
+    // Why it could not start; empty once it listens.
+    QString whyNot() const { return m_whyNot; }
+    quint16 port() const { return m_port; }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir; // where nobody reads the script
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_whyNot;
+};
