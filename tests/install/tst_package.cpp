@@ -67,6 +67,8 @@ private slots:
     void foreignServerOnThePortIsOneClearLine();
     void anotherUsersServerIsNeverTalkedTo();
     void launcherStartsNothingWhereTheSocketAnswers();
+    void launcherStartsNothingWhenItCannotTell_data();
+    void launcherStartsNothingWhenItCannotTell();
 
 private:
     QString programDir() const { return m_root + u"/usr/lib/zhiweige"; }
@@ -1345,6 +1347,39 @@ void TstPackage::launcherStartsNothingWhereTheSocketAnswers()
     QTRY_VERIFY2_WITH_TIMEOUT(!(report = copyReport(launcher->processId(), window)).isEmpty(),
                               "the program shows no fortune", StartTimeoutMs * 2);
     QVERIFY2(report.contains(u"白羊座"), qPrintable(report));
+}
+
+// Whose the port is decides whether the program may start: a launcher
+// whose service (and so its probe) is missing, or whose probe crashes,
+// does not start the program as if all were well. No desktop here: the
+// launcher says why on its standard error.
+void TstPackage::launcherStartsNothingWhenItCannotTell_data()
+{
+    QTest::addColumn<QByteArray>("service"); // what stands in for it; empty: nothing
+    QTest::addColumn<QString>("says");
+    QTest::newRow("the service is missing") << QByteArray() << "zhiwei-fortune-service is missing";
+    QTest::newRow("the probe crashes")
+        << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << "failed (status 139)";
+}
+
+void TstPackage::launcherStartsNothingWhenItCannotTell()
+{
+    QFETCH(QByteArray, service);
+    QFETCH(QString, says);
+    const QString root = m_scratch->filePath(QStringLiteral("broken-root"));
+    const QString lib = root + u"/usr/lib/zhiweige";
+    QVERIFY(QDir().mkpath(lib) && QDir().mkpath(root + u"/usr/bin"));
+    QVERIFY(QFile::copy(m_runRoot + u"/usr/bin/zhiweige", root + u"/usr/bin/zhiweige"));
+    QVERIFY(QFile::copy(runProgram(), lib + u"/zhiweige"));
+    if (!service.isEmpty())
+        QVERIFY(writeScript(lib + u"/zhiwei-fortune-service", service));
+
+    QProcessEnvironment environment = sessionEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    const Outcome launched = run(root + u"/usr/bin/zhiweige", {}, StartTimeoutMs, environment);
+    QVERIFY(QDir(root).removeRecursively());
+    QVERIFY2(launched.exitCode == 1 && launched.output.contains(says), qPrintable(launched.output));
 }
 
 QTEST_GUILESS_MAIN(TstPackage)
