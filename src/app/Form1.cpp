@@ -174,9 +174,9 @@ void Form1::connectControls()
     connect(m_ui->Command17, &QPushButton::clicked, this, &Form1::findSignByBirthday);
     connect(m_ui->Command16, &QPushButton::clicked, this, &Form1::toggleMusic);
     connect(m_ui->Command13, &QPushButton::clicked, this,
-            [this] { Browser::open(m_env.endpoints.makerForum); });
+            [this] { Browser::openWhenTrusted(m_env.endpoints.makerForum, m_network, this); });
     connect(m_ui->Command14, &QPushButton::clicked, this,
-            [this] { Browser::open(m_env.endpoints.partnerForum); });
+            [this] { Browser::openWhenTrusted(m_env.endpoints.partnerForum, m_network, this); });
     connect(m_ui->Command15, &QPushButton::clicked, this, &QWidget::close);
     // Ticks while the notice is on its way are ignored by the check itself.
     connect(m_versionTimer, &QTimer::timeout, this,
@@ -317,7 +317,7 @@ bool Form1::askToExit()
         Prompt::show(this, {ShellTexts::exitText(), Prompt::MessageTitle.toString(),
                             Prompt::Icon::Information, Prompt::Buttons::YesNoCancel});
     if (answer == Prompt::Answer::Yes)
-        Browser::open(m_env.endpoints.makerForum);
+        Browser::openWhenTrusted(m_env.endpoints.makerForum, m_network, this);
     return answer == Prompt::Answer::Yes || answer == Prompt::Answer::No;
 }
 

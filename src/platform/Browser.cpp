@@ -1,6 +1,13 @@
 #include "Browser.h"
 
+#include "InternetTransfer.h"
+
+#include "core/LoopbackPeer.h"
+
 #include <QDesktopServices>
+#include <QEventLoopLocker>
+
+#include <memory>
 
 namespace Browser {
 namespace {
@@ -26,6 +33,26 @@ bool open(const QUrl &url)
     if (opener())
         return opener()(url);
     return QDesktopServices::openUrl(url);
+}
+
+void openWhenTrusted(const QUrl &url, QNetworkAccessManager *network, QObject *context)
+{
+    if (!isWebAddress(url))
+        return;
+    if (!LoopbackPeer::isLoopback(url)) {
+        open(url);
+        return;
+    }
+    auto *check = new InternetTransfer(network, context);
+    check->setTimeoutMs(5000);
+    // The forum of the exit prompt: the program stays until the answer.
+    auto running = std::make_shared<QEventLoopLocker>();
+    QObject::connect(check, &InternetTransfer::finished, check, [check, url, running] {
+        if (check->heard())
+            open(url);
+        check->deleteLater();
+    });
+    check->get(url);
 }
 
 void setOpener(Opener newOpener)

@@ -35,6 +35,7 @@ void InternetTransfer::get(const QUrl &url)
 {
     drop();
     m_body.clear();
+    m_heard = false;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
@@ -59,6 +60,7 @@ void InternetTransfer::readSome()
     const bool trusted = fromTrustedServer();
     const QByteArray contentType = m_reply->rawHeader("Content-Type");
     drop();
+    m_heard = trusted;
     report(trusted ? Charset::decode(m_body, contentType) : QString());
 }
 
@@ -81,7 +83,8 @@ void InternetTransfer::replyFinished()
     const bool trusted = fromTrustedServer();
     const QByteArray contentType = m_reply->rawHeader("Content-Type");
     drop();
-    report(answered && trusted ? Charset::decode(m_body, contentType) : QString());
+    m_heard = answered && trusted;
+    report(m_heard ? Charset::decode(m_body, contentType) : QString());
 }
 
 // On this machine's loopback, anyone may be the one answering: only a

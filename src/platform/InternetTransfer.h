@@ -32,6 +32,9 @@ public:
     // Starts a GET; a download still running is dropped without a report.
     // Reports exactly once through finished().
     void get(const QUrl &url);
+    // Whether the last report came from an answer, of a trusted server on
+    // the loopback, rather than from no answer at all.
+    bool heard() const { return m_heard; }
 
 signals:
     void finished(const QString &body);
@@ -47,4 +50,5 @@ private:
     QPointer<QNetworkReply> m_reply;
     QTimer *m_deadline;
     QByteArray m_body;
+    bool m_heard = false;
 };
