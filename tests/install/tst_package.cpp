@@ -65,7 +65,7 @@ private slots:
     void exitPromptYesOpensAForumThatAnswers();
     void runsWithItsIconOnWhatItDependsOn();
     void foreignServerOnThePortIsOneClearLine();
-    void anotherUsersServerIsNeverTalkedTo();
+    void anotherUsersServerIsNeverBelieved();
     void launcherStartsNothingWhereTheSocketAnswers();
     void launcherStartsNothingWhenItCannotTell_data();
     void launcherStartsNothingWhenItCannotTell();
@@ -1244,7 +1244,7 @@ void TstPackage::foreignServerOnThePortIsOneClearLine()
 // the service's own Server header (it is the service, run by nobody): the
 // launcher starts no program against it and says so on the desktop, in a
 // dialog the person has to close.
-void TstPackage::anotherUsersServerIsNeverTalkedTo()
+void TstPackage::anotherUsersServerIsNeverBelieved()
 {
     if (const QString why = missingForRuns(); !why.isEmpty())
         QSKIP(qPrintable(why));
