@@ -133,6 +133,9 @@ exec unshare --mount --pid --fork --kill-child --propagation private bash -euo p
     mount -t tmpfs -o mode=0755 tmpfs "$system/run"
     mkdir -p "$system/run/netns" "$system/run/user" "$system/run/lock"
     mount -t tmpfs -o mode=1777 tmpfs "$system/tmp"
+    # As a booted system has them (systemd-tmpfiles): X servers started at
+    # once would otherwise race to make the socket folder.
+    mkdir -m 1777 "$system/tmp/.X11-unix" "$system/tmp/.ICE-unix"
     exec chroot "$system" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         ZHIWEI_FUZZ_SECONDS="${ZHIWEI_FUZZ_SECONDS:-60}" \
