@@ -369,8 +369,12 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     const std::chrono::milliseconds processor = ProcStat::processorTime(pid) - processorBefore;
     dripping.stop();
     const qint64 resident = ProcStat::residentBytes(pid);
+#ifndef __SANITIZE_ADDRESS__
+    // The sanitizers' own bookkeeping takes several times what a process
+    // holds: the bound is the build as it ships.
     QVERIFY2(resident < 64 * 1024 * 1024,
              qPrintable(QStringLiteral("%1 MB resident").arg(resident / (1024 * 1024))));
+#endif
     // Under a tenth of a core.
     QVERIFY2(
         processor.count() < WatchedMs / 10,
