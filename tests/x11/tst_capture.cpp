@@ -103,6 +103,30 @@ bool pointer(const QStringList &arguments)
            xdotool.exitCode() == 0;
 }
 
+// Whether a click at the pointer reaches the window: the X server has its
+// frame (or the window itself) there. A dialog just closed by the program
+// can lie over it a moment longer, until the window manager has let it go.
+bool windowIsUnderPointer(const QWidget *window)
+{
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("getmouselocation"), QStringLiteral("--shell")});
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-children"), QStringLiteral("-id"),
+                                                QString::number(window->winId())});
+    if (!xdotool.waitForFinished(10'000) || !xwininfo.waitForFinished(10'000))
+        return false;
+    const QString under = QRegularExpression(QStringLiteral("WINDOW=(\\d+)"))
+                              .match(QString::fromUtf8(xdotool.readAllStandardOutput()))
+                              .captured(1);
+    const QString frame = QRegularExpression(QStringLiteral("Parent window id: (0x[0-9a-f]+)"))
+                              .match(QString::fromUtf8(xwininfo.readAllStandardOutput()))
+                              .captured(1);
+    bool isNumber = false;
+    const WId id = under.toULongLong(&isNumber);
+    return isNumber && (id == window->winId() || id == frame.toULongLong(nullptr, 16));
+}
+
 // Runs while a modal Form4 opens: takes the clipboard's picture and closes it.
 class ScreenshotWindowCloser : public QObject
 {
@@ -159,6 +183,17 @@ void TestCapture::init()
     // Once framed, the window centres its frame: let it settle there.
     const QPoint centre = m_form->screen()->availableGeometry().center();
     QTRY_VERIFY_WITH_TIMEOUT((m_form->frameGeometry().center() - centre).manhattanLength() <= 2,
+                             30000);
+    // And the window manager has painted its title bar there: a person never
+    // captures before, a busy machine can.
+    const QRect titleBar(m_form->frameGeometry().topLeft(),
+                         QSize(m_form->width(), frameExtents(m_form.get()).top()));
+    const QColor background = m_form->palette().color(QPalette::Window);
+    QTRY_VERIFY_WITH_TIMEOUT(differingShare(QGuiApplication::primaryScreen()
+                                                ->grabWindow(0, titleBar.x(), titleBar.y(),
+                                                             titleBar.width(), titleBar.height())
+                                                .toImage(),
+                                            QRect(QPoint(), titleBar.size()), background) > 0.5,
                              30000);
 }
 
@@ -257,9 +292,10 @@ void TestCapture::menuIsNotInThePicture()
         // menu opened and clicked by events handed straight to the widgets
         // never fires its item.
         const QPoint at = label->mapToGlobal(label->rect().center());
-        QVERIFY(
-            pointer({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(at.x()),
-                     QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")}));
+        QVERIFY(pointer({QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                         QString::number(at.x()), QString::number(at.y())}));
+        QTRY_VERIFY_WITH_TIMEOUT(windowIsUnderPointer(m_form.get()), 10000);
+        QVERIFY(pointer({QStringLiteral("click"), QStringLiteral("1")}));
         QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 10000);
         QVERIFY(QTest::qWaitForWindowExposed(menu, 10000));
         const QPoint point = menu->mapToGlobal(menu->actionGeometry(item).center());
