@@ -3,7 +3,7 @@
 // package ships them, so an installed program that may not write its folder
 // still finds its skin there, byte for byte what it would have written.
 
-#include "platform/RuntimeFiles.h"
+#include "core/RuntimeFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>

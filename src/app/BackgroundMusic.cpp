@@ -1,6 +1,6 @@
 #include "BackgroundMusic.h"
 
-#include "platform/MediaPlayer.h"
+#include "sound/MediaPlayer.h"
 
 BackgroundMusic::BackgroundMusic(QString tunePath, QObject *parent)
     : QObject(parent)

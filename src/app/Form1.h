@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/Endpoints.h"
-#include "app/UpdateCheck.h"
-#include "fortune/DayMode.h"
-#include "fortune/PageFetcher.h"
-#include "fortune/SignInfo.h"
+#include "Endpoints.h"
+#include "UpdateCheck.h"
+#include "core/DayMode.h"
+#include "core/PageFetcher.h"
+#include "core/SignInfo.h"
 
 #include <QDateTime>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 #include "Form3.h"
 
-#include "platform/Pictures.h"
-#include "platform/RuntimeFiles.h"
-#include "platform/WindowOpacity.h"
+#include "core/RuntimeFiles.h"
+#include "desktop/WindowOpacity.h"
+#include "widgets/Pictures.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WindowOpacity.h"
+#include "desktop/WindowOpacity.h"
 
 #include <QImage>
 #include <QPixmap>

@@ -1,7 +1,7 @@
 #include "PanelPictures.h"
 
-#include "fortune/SignTable.h"
-#include "platform/Pictures.h"
+#include "core/SignTable.h"
+#include "widgets/Pictures.h"
 
 #include <QLabel>
 

@@ -1,8 +1,8 @@
 #include "UpdateCheck.h"
 
-#include "app/ShellTexts.h"
-#include "fortune/DownloadedText.h"
-#include "platform/InternetTransfer.h"
+#include "ShellTexts.h"
+#include "core/DownloadedText.h"
+#include "core/InternetTransfer.h"
 
 UpdateCheck::UpdateCheck(InternetTransfer *inet, QObject *parent)
     : QObject(parent)

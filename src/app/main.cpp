@@ -1,7 +1,7 @@
 #include "app/Form1.h"
 #include "app/Form3.h"
-#include "platform/ModalFocus.h"
-#include "platform/WaylandDialogs.h"
+#include "desktop/ModalFocus.h"
+#include "desktop/WaylandDialogs.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

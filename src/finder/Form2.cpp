@@ -1,9 +1,9 @@
 #include "Form2.h"
 #include "ui_Form2.h"
 
-#include "finder/SignFinder.h"
-#include "platform/Prompt.h"
-#include "platform/WindowFont.h"
+#include "core/SignFinder.h"
+#include "desktop/WindowFont.h"
+#include "widgets/Prompt.h"
 
 Form2::Form2(QWidget *parent)
     : QDialog(parent)

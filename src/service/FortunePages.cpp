@@ -1,6 +1,6 @@
 #include "FortunePages.h"
 
-#include "fortune/SignInfo.h"
+#include "core/SignInfo.h"
 
 #include <QFile>
 #include <QLatin1StringView>

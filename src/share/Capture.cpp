@@ -1,6 +1,6 @@
 #include "Capture.h"
 
-#include "platform/WindowFrame.h"
+#include "desktop/WindowFrame.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

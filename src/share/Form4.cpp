@@ -1,8 +1,8 @@
 #include "Form4.h"
 #include "ui_Form4.h"
 
-#include "platform/WindowFont.h"
-#include "share/ShareTexts.h"
+#include "core/ShareTexts.h"
+#include "desktop/WindowFont.h"
 
 #include <QScreen>
 

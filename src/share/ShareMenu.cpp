@@ -1,15 +1,15 @@
 #include "ShareMenu.h"
 
-#include "fortune/FortuneTexts.h"
-#include "fortune/PageParser.h"
-#include "fortune/QueryFlow.h"
-#include "platform/Clipboard.h"
-#include "platform/LocalDate.h"
-#include "platform/Prompt.h"
-#include "share/Capture.h"
+#include "Capture.h"
+#include "core/FortuneTexts.h"
+#include "core/LocalDate.h"
+#include "core/PageParser.h"
+#include "core/QueryFlow.h"
+#include "core/ReportText.h"
+#include "core/ShareTexts.h"
+#include "desktop/Clipboard.h"
 #include "share/Form4.h"
-#include "share/ReportText.h"
-#include "share/ShareTexts.h"
+#include "widgets/Prompt.h"
 
 #include <QAction>
 #include <QMenu>

@@ -5,7 +5,7 @@
 #include "HttpServer.h"
 #include "TestPages.h"
 #include "app/Form1.h"
-#include "fortune/QueryFlow.h"
+#include "core/QueryFlow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

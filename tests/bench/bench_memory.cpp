@@ -3,7 +3,7 @@
 // shown, and the resident set size is read after the first 10 and at the end.
 #include "FortuneService.h"
 #include "app/Form1.h"
-#include "fortune/QueryFlow.h"
+#include "core/QueryFlow.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 // How fast a downloaded page is cut into a FortuneReport, against the floor
 // of any cutting: one QString::indexOf pass over the same text.
 #include "FortunePages.h"
-#include "fortune/PageParser.h"
-#include "fortune/SignTable.h"
+#include "core/PageParser.h"
+#include "core/SignTable.h"
 
 #include <benchmark/benchmark.h>
 

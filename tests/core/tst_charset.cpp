@@ -1,4 +1,4 @@
-#include "platform/Charset.h"
+#include "core/Charset.h"
 
 #include <QStringEncoder>
 #include <QTest>

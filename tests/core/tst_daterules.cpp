@@ -1,7 +1,7 @@
-#include "fortune/DateRules.h"
-#include "fortune/SignTable.h"
-#include "platform/LocalDate.h"
-#include "share/ReportText.h"
+#include "core/DateRules.h"
+#include "core/LocalDate.h"
+#include "core/ReportText.h"
+#include "core/SignTable.h"
 
 #include <QTest>
 

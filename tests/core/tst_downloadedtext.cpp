@@ -1,4 +1,4 @@
-#include "fortune/DownloadedText.h"
+#include "core/DownloadedText.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "fortune/PageParser.h"
+#include "core/PageParser.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "share/ReportText.h"
+#include "core/ReportText.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "finder/SignFinder.h"
-#include "fortune/SignTable.h"
+#include "core/SignFinder.h"
+#include "core/SignTable.h"
 
 #include <QDate>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "fortune/SignTable.h"
+#include "core/SignTable.h"
 
 #include <QTest>
 

@@ -2,7 +2,7 @@
 // UTF-16, must cut the same way as a slow copy of the rules written the plain
 // way below, and must keep the promises the cut pieces make.
 
-#include "fortune/PageParser.h"
+#include "core/PageParser.h"
 
 #include <QString>
 #include <QStringList>

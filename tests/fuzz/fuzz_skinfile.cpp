@@ -1,7 +1,7 @@
 // Fuzzes the reading of a skin file: whatever the bytes, a skin is refused
 // or whole, and a skin taken names no file but the program's own resources.
 
-#include "platform/SkinFile.h"
+#include "core/SkinFile.h"
 
 #include <QByteArray>
 #include <QRegularExpression>
@@ -20,8 +20,8 @@ namespace {
     std::abort();
 }
 
-constexpr const char *Required[] = {"window",    "windowText", "base",           "text",
-                                    "button",    "buttonText", "highlight",      "highlightedText"};
+constexpr const char *Required[] = {"window", "windowText", "base",      "text",
+                                    "button", "buttonText", "highlight", "highlightedText"};
 
 } // namespace
 
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     require(SkinFile::hasMagic(input) && input.size() <= SkinFile::MaxSize,
             "a skin without the magic, or too large");
     for (const char *name : Required)
-        require(skin->colour(QString::fromLatin1(name)).isValid(), "a required colour missing");
+        require(!skin->colour(QString::fromLatin1(name)).isEmpty(), "a required colour missing");
 
     const QString sheet =
         skin->styleSheet([&skin](const QString &name) { return skin->colour(name); });

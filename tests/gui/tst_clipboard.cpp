@@ -1,4 +1,4 @@
-#include "platform/Clipboard.h"
+#include "desktop/Clipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

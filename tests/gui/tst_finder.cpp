@@ -1,6 +1,6 @@
+#include "core/SignTable.h"
 #include "finder/Form2.h"
-#include "fortune/SignTable.h"
-#include "platform/Prompt.h"
+#include "widgets/Prompt.h"
 
 #include "ControlTable.h"
 

@@ -1,7 +1,7 @@
 #include "app/Form1.h"
-#include "fortune/QueryFlow.h"
-#include "platform/LocalDate.h"
-#include "platform/StatusBar.h"
+#include "core/LocalDate.h"
+#include "core/QueryFlow.h"
+#include "widgets/StatusBar.h"
 
 #include "ControlTable.h"
 #include "HttpServer.h"

@@ -1,7 +1,7 @@
 #include "app/Form1.h"
-#include "fortune/QueryFlow.h"
-#include "platform/Clipboard.h"
-#include "platform/Prompt.h"
+#include "core/QueryFlow.h"
+#include "desktop/Clipboard.h"
+#include "widgets/Prompt.h"
 
 #include "HttpServer.h"
 #include "TestPages.h"

@@ -1,4 +1,4 @@
-#include "platform/MediaPlayer.h"
+#include "sound/MediaPlayer.h"
 
 #include <QAudioOutput>
 #include <QDeadlineTimer>

@@ -1,9 +1,9 @@
 #include "app/Form1.h"
+#include "core/QueryFlow.h"
 #include "finder/Form2.h"
-#include "fortune/QueryFlow.h"
-#include "platform/Prompt.h"
-#include "platform/StatusBar.h"
 #include "share/Form4.h"
+#include "widgets/Prompt.h"
+#include "widgets/StatusBar.h"
 
 #include "HttpServer.h"
 #include "RandomSite.h"

@@ -1,5 +1,5 @@
-#include "fortune/FortuneReport.h"
-#include "fortune/ResultDisplay.h"
+#include "core/FortuneReport.h"
+#include "widgets/ResultDisplay.h"
 
 #include <QLabel>
 #include <QTest>

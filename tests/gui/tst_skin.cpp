@@ -1,7 +1,7 @@
 #include "app/Form1.h"
-#include "platform/RuntimeFiles.h"
-#include "platform/Skin.h"
-#include "platform/SkinFile.h"
+#include "core/RuntimeFiles.h"
+#include "core/SkinFile.h"
+#include "widgets/Skin.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -386,7 +386,7 @@ void TestSkin::shippedSkinShowsSteelBlue()
     const Skin skin = shippedSkin();
     for (const QString &name : {QStringLiteral("accent"), QStringLiteral("title"),
                                 QStringLiteral("window"), QStringLiteral("button")}) {
-        const QColor file = skin.file().colour(name);
+        const QColor file = QColor::fromString(skin.file().colour(name));
         const QColor shown = skin.colour(name);
         // Warm in the file, a sky-to-steel blue once the program has turned it.
         QVERIFY2(hueDistance(file.hsvHueF() * 360.0, 0.0) <= 20.0, qPrintable(name));

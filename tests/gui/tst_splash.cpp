@@ -1,5 +1,5 @@
 #include "app/Form3.h"
-#include "platform/RuntimeFiles.h"
+#include "core/RuntimeFiles.h"
 
 #include <QApplication>
 #include <QFile>

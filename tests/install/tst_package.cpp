@@ -1,4 +1,4 @@
-#include "platform/RuntimeFiles.h"
+#include "core/RuntimeFiles.h"
 
 #include "HttpServer.h"
 

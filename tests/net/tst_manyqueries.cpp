@@ -1,5 +1,5 @@
-#include "fortune/PageFetcher.h"
-#include "fortune/QueryFlow.h"
+#include "core/PageFetcher.h"
+#include "core/QueryFlow.h"
 
 #include "HttpServer.h"
 #include "TestPages.h"
@@ -155,8 +155,8 @@ void TestManyQueries::ended(Run &run, const SignInfo &sign, bool shown)
         run.faults << query + (shown ? QStringLiteral("shown") : QStringLiteral("failed"));
     } else if (shown) {
         const QueryFlow::OnShow &onShow = run.flow->onShow();
-        if (onShow.fortune.luckyColour != sign.slug || onShow.fortune.luckyNumber != run.dateAsked ||
-            onShow.sign != &sign)
+        if (onShow.fortune.luckyColour != sign.slug ||
+            onShow.fortune.luckyNumber != run.dateAsked || onShow.sign != &sign)
             run.faults << query + u"shows " + onShow.fortune.luckyColour + u' ' +
                               onShow.fortune.luckyNumber;
     }

@@ -1,7 +1,7 @@
 #include "HostileListener.h"
 #include "HttpServer.h"
-#include "fortune/PageFetcher.h"
-#include "platform/InternetTransfer.h"
+#include "core/InternetTransfer.h"
+#include "core/PageFetcher.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

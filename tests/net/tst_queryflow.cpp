@@ -1,6 +1,6 @@
-#include "fortune/FortuneTexts.h"
-#include "fortune/PageFetcher.h"
-#include "fortune/QueryFlow.h"
+#include "core/FortuneTexts.h"
+#include "core/PageFetcher.h"
+#include "core/QueryFlow.h"
 
 #include "HttpServer.h"
 #include "TestPages.h"

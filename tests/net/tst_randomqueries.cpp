@@ -1,5 +1,5 @@
-#include "fortune/PageFetcher.h"
-#include "fortune/QueryFlow.h"
+#include "core/PageFetcher.h"
+#include "core/QueryFlow.h"
 
 #include "HttpServer.h"
 #include "RandomSite.h"

@@ -1,7 +1,7 @@
 #include "HttpServer.h"
 #include "app/UpdateCheck.h"
-#include "platform/Browser.h"
-#include "platform/InternetTransfer.h"
+#include "core/InternetTransfer.h"
+#include "desktop/Browser.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>

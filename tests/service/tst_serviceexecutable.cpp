@@ -3,7 +3,7 @@
 
 #include "FortunePages.h"
 
-#include "fortune/SignTable.h"
+#include "core/SignTable.h"
 
 #include "HttpClient.h"
 #include "ProcStat.h"

@@ -4,8 +4,8 @@
 #include "FortunePages.h"
 #include "FortuneService.h"
 
-#include "fortune/PageParser.h"
-#include "fortune/SignTable.h"
+#include "core/PageParser.h"
+#include "core/SignTable.h"
 
 #include "HttpClient.h"
 

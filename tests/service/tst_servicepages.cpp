@@ -3,8 +3,8 @@
 
 #include "FortunePages.h"
 
-#include "fortune/PageParser.h"
-#include "fortune/SignTable.h"
+#include "core/PageParser.h"
+#include "core/SignTable.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "RandomSite.h"
 
-#include "fortune/SignTable.h"
+#include "core/SignTable.h"
 
 using httpkit::Response;
 

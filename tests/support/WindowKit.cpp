@@ -1,7 +1,7 @@
 #include "WindowKit.h"
 
 #include "app/Form1.h"
-#include "fortune/QueryFlow.h"
+#include "core/QueryFlow.h"
 
 #include <QComboBox>
 #include <QLabel>

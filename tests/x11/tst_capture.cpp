@@ -1,5 +1,5 @@
 #include "app/Form1.h"
-#include "platform/Clipboard.h"
+#include "desktop/Clipboard.h"
 #include "share/Capture.h"
 
 #include <QApplication>

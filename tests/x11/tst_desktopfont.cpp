@@ -1,8 +1,8 @@
 #include "app/Form1.h"
+#include "core/RuntimeFiles.h"
 #include "finder/Form2.h"
-#include "platform/RuntimeFiles.h"
-#include "platform/Skin.h"
 #include "share/Form4.h"
+#include "widgets/Skin.h"
 
 #include "WindowKit.h"
 

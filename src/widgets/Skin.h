@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SkinFile.h"
+#include "core/SkinFile.h"
 
 #include <QColor>
 #include <QPalette>

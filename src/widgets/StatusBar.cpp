@@ -1,7 +1,7 @@
 #include "StatusBar.h"
 
-#include "platform/LocalDate.h"
-#include "platform/ValueLabel.h"
+#include "ValueLabel.h"
+#include "core/LocalDate.h"
 
 #include <QDateTime>
 #include <QLabel>

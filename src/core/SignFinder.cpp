@@ -1,6 +1,6 @@
 #include "SignFinder.h"
 
-#include "fortune/SignTable.h"
+#include "SignTable.h"
 
 namespace SignFinder {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "Charset.h"
 
-#include "core/LoopbackPeer.h"
+#include "LoopbackPeer.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

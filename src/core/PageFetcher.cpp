@@ -1,7 +1,7 @@
 #include "PageFetcher.h"
 
-#include "core/LoopbackPeer.h"
-#include "platform/Charset.h"
+#include "Charset.h"
+#include "LoopbackPeer.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

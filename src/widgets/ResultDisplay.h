@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PageParser.h"
-#include "SignTable.h"
+#include "core/PageParser.h"
+#include "core/SignTable.h"
 
 #include <QObject>
 

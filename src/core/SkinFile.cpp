@@ -150,7 +150,7 @@ std::optional<SkinFile> SkinFile::parse(const QByteArray &bytes, QString *error)
         const QString name = match.captured(1);
         if (skin.m_colours.contains(name))
             return refuse(error, where + u"colour " + name + u" defined twice");
-        skin.m_colours.insert(name, QColor::fromString(match.capturedView(2)));
+        skin.m_colours.insert(name, match.captured(2).toLower());
     }
 
     // A file cut short loses its [end] line, wherever the cut fell.

@@ -1,6 +1,6 @@
 #include "Skin.h"
 
-#include "platform/RuntimeFiles.h"
+#include "core/RuntimeFiles.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -98,11 +98,11 @@ QColor Skin::shifted(const QColor &colour, int hue, int saturation, int brightne
 
 QColor Skin::colour(const QString &name) const
 {
-    QColor base = m_file.colour(name);
+    QColor base = QColor::fromString(m_file.colour(name));
     if (!base.isValid()) {
         for (const Fallback &fallback : Fallbacks) {
             if (fallback.name == name)
-                base = m_file.colour(fallback.from.toString());
+                base = QColor::fromString(m_file.colour(fallback.from.toString()));
         }
     }
     // Rounded to what the style sheet can say, so that the palette and the
@@ -146,7 +146,8 @@ QPalette Skin::palette() const
 
 QString Skin::styleSheet() const
 {
-    return m_file.styleSheet([this](const QString &name) { return colour(name); });
+    return m_file.styleSheet(
+        [this](const QString &name) { return colour(name).name(QColor::HexRgb); });
 }
 
 const Skin *Skin::attached()

@@ -1,6 +1,6 @@
 #include "Browser.h"
 
-#include "InternetTransfer.h"
+#include "core/InternetTransfer.h"
 
 #include "core/LoopbackPeer.h"
 

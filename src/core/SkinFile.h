@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QColor>
 #include <QMap>
 #include <QString>
 
@@ -24,18 +23,20 @@ public:
     static bool hasMagic(const QByteArray &bytes);
 
     QString name() const { return m_name; }
-    // An invalid colour for a name the file does not define.
-    QColor colour(const QString &name) const { return m_colours.value(name); }
+    // The colour of that name as "#rrggbb", empty for a name the file does
+    // not define.
+    QString colour(const QString &name) const { return m_colours.value(name); }
     QString styleTemplate() const { return m_styleTemplate; }
 
-    // The template with every @name replaced by the colour colourOf gives for it.
+    // The template with every @name replaced by the "#rrggbb" colourOf gives
+    // for it.
     template <typename ColourOf> QString styleSheet(ColourOf colourOf) const
     {
         QString sheet;
         qsizetype from = 0;
         for (const Reference &ref : m_references) {
             sheet += QStringView(m_styleTemplate).sliced(from, ref.at - from);
-            sheet += colourOf(ref.name).name(QColor::HexRgb);
+            sheet += colourOf(ref.name);
             from = ref.at + 1 + ref.name.size();
         }
         sheet += QStringView(m_styleTemplate).sliced(from);
@@ -50,7 +51,7 @@ private:
     };
 
     QString m_name;
-    QMap<QString, QColor> m_colours;
+    QMap<QString, QString> m_colours;
     QString m_styleTemplate;
     QList<Reference> m_references;
 };
