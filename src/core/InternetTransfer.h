@@ -1,13 +1,13 @@
 #pragma once
 
+#include "PageFetcher.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
 class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
 
 // Downloads one small text, such as the version notice, in the background,
 // as a transfer control does: whatever body the server answers with, an
@@ -40,15 +40,7 @@ signals:
     void finished(const QString &body);
 
 private:
-    void readSome();
-    void replyFinished();
-    bool fromTrustedServer() const;
-    void report(const QString &body);
-    void drop();
-
-    QNetworkAccessManager *m_network;
-    QPointer<QNetworkReply> m_reply;
-    QTimer *m_deadline;
-    QByteArray m_body;
+    PageFetcher m_fetcher;
+    QPointer<FetchReply> m_reply;
     bool m_heard = false;
 };

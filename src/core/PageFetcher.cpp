@@ -53,10 +53,12 @@ FetchError errorFor(QNetworkReply::NetworkError error)
 
 } // namespace
 
-FetchReply::FetchReply(QNetworkReply *reply, const FetchLimits &limits, QObject *parent)
+FetchReply::FetchReply(QNetworkReply *reply, FetchStyle style, const FetchLimits &limits,
+                       QObject *parent)
     : QObject(parent)
     , m_reply(reply)
     , m_url(reply->url())
+    , m_style(style)
     , m_limits(limits)
     , m_idle(new QTimer(this))
     , m_deadline(new QTimer(this))
@@ -104,7 +106,7 @@ void FetchReply::abort()
 void FetchReply::onMetaData()
 {
     m_idle->start();
-    if (!isSuccess(statusOf(m_reply)) || !hasPlainLength(m_reply))
+    if (m_style == FetchStyle::Text || !isSuccess(statusOf(m_reply)) || !hasPlainLength(m_reply))
         return;
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     if (length > m_limits.maxBodyBytes) {
@@ -121,12 +123,19 @@ void FetchReply::onReadyRead()
     const qint64 available = m_reply->bytesAvailable();
     if (available <= 0)
         return;
-    if (!isSuccess(statusOf(m_reply))) {
+    if (m_style == FetchStyle::Page && !isSuccess(statusOf(m_reply))) {
         // An error page is never shown; only its status matters.
         m_reply->skip(available);
         return;
     }
     m_bodyBytes = m_body.size() + available;
+    if (m_style == FetchStyle::Text && m_bodyBytes >= m_limits.maxBodyBytes) {
+        // Enough: whatever the server says after this is not read.
+        m_body += m_reply->read(m_limits.maxBodyBytes - m_body.size());
+        m_bodyBytes = m_body.size();
+        complete();
+        return;
+    }
     if (m_bodyBytes > m_limits.maxBodyBytes) {
         fail(FetchError::TooLarge,
              QStringLiteral("the page passed %1 bytes").arg(m_limits.maxBodyBytes));
@@ -148,7 +157,12 @@ void FetchReply::onFinished()
         onReadyRead();
     if (m_finished || m_aborted)
         return;
+    complete();
+}
 
+// The verdict on the answer so far, and the report.
+void FetchReply::complete()
+{
     FetchResult result;
     result.httpStatus = statusOf(m_reply);
     result.bodyBytes = m_bodyBytes;
@@ -164,7 +178,7 @@ void FetchReply::onFinished()
     } else if (result.httpStatus == 0) {
         result.error = FetchError::Network;
         result.errorString = QStringLiteral("not an HTTP answer");
-    } else if (hasPlainLength(m_reply) &&
+    } else if (m_style == FetchStyle::Page && hasPlainLength(m_reply) &&
                m_bodyBytes < m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()) {
         result.error = FetchError::ConnectionClosed;
         result.errorString = QStringLiteral("the page ended early");
@@ -172,9 +186,10 @@ void FetchReply::onFinished()
     if (result.error != FetchError::None && result.errorString.isEmpty())
         result.errorString = m_reply->errorString();
     // Decided on the connections the answer came over, while they are open.
-    if (const QUrl answered = m_reply->url(); result.ok() && LoopbackPeer::isLoopback(answered)) {
-        const LoopbackPeer::Verdict peer =
-            LoopbackPeer::ofConnectionsTo(quint16(answered.port(80)));
+    const bool answered =
+        result.ok() || (m_style == FetchStyle::Text && result.error == FetchError::HttpStatus);
+    if (const QUrl url = m_reply->url(); answered && LoopbackPeer::isLoopback(url)) {
+        const LoopbackPeer::Verdict peer = LoopbackPeer::ofConnectionsTo(quint16(url.port(80)));
         if (!peer.trusted()) {
             result.error = FetchError::ForeignServer;
             result.errorString =
@@ -184,7 +199,7 @@ void FetchReply::onFinished()
         }
     }
 
-    if (result.ok())
+    if (result.ok() || (m_style == FetchStyle::Text && result.error == FetchError::HttpStatus))
         result.text = Charset::decode(m_body, m_reply->rawHeader("Content-Type"), &result.charset);
     finish(std::move(result));
 }
@@ -238,14 +253,15 @@ PageFetcher::PageFetcher(QNetworkAccessManager *network, QObject *parent)
     , m_network(network ? network : new QNetworkAccessManager(this))
 {}
 
-FetchReply *PageFetcher::fetch(const QUrl &url)
+FetchReply *PageFetcher::fetch(const QUrl &url, FetchStyle style)
 {
     QNetworkRequest request(url);
     // "0" is no date, so no server can take it for a fresh copy and answer 304.
-    request.setRawHeader("If-Modified-Since", "0");
+    if (style == FetchStyle::Page)
+        request.setRawHeader("If-Modified-Since", "0");
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setMaximumRedirectsAllowed(m_limits.maxRedirects);
-    return new FetchReply(m_network->get(request), m_limits, this);
+    return new FetchReply(m_network->get(request), style, m_limits, this);
 }

@@ -38,6 +38,12 @@ struct FetchResult
     bool ok() const { return error == FetchError::None; }
 };
 
+// What a download takes from the answer. A page is a 2xx answer asked for
+// fresh ("If-Modified-Since: 0"), whole and within the size limit. A text,
+// such as the version notice, is the body of any answer, an error page's
+// included, cut at the size limit.
+enum class FetchStyle { Page, Text };
+
 struct FetchLimits
 {
     qint64 maxBodyBytes = 4 * 1024 * 1024;
@@ -64,17 +70,19 @@ signals:
 
 private:
     friend class PageFetcher;
-    FetchReply(QNetworkReply *reply, const FetchLimits &limits, QObject *parent);
+    FetchReply(QNetworkReply *reply, FetchStyle style, const FetchLimits &limits, QObject *parent);
     void onMetaData();
     void onReadyRead();
     void onFinished();
     void onReplyDestroyed();
+    void complete();
     void fail(FetchError error, const QString &why);
     void finish(FetchResult result);
     void release();
 
     QPointer<QNetworkReply> m_reply;
     QUrl m_url;
+    FetchStyle m_style;
     FetchLimits m_limits;
     QTimer *m_idle;
     QTimer *m_deadline;
@@ -84,11 +92,10 @@ private:
     bool m_aborted = false;
 };
 
-// Downloads fortune pages: an HTTP GET with "If-Modified-Since: 0", event
-// driven (no busy wait, no nested event loop), the body handed back as text.
-// A page is a 2xx answer; everything else is a failure, never a page. So is
-// an answer from this machine's loopback unless the kernel tells that a
-// trusted user's server sent it (LoopbackPeer).
+// Downloads pages and small texts: an HTTP GET, event driven (no busy wait,
+// no nested event loop), the body handed back as text. No answer from this
+// machine's loopback is taken unless the kernel tells that a trusted user's
+// server sent it (LoopbackPeer).
 class PageFetcher : public QObject
 {
     Q_OBJECT
@@ -97,9 +104,9 @@ public:
 
     void setLimits(const FetchLimits &limits) { m_limits = limits; }
 
-    // Starts the download of one page. The reply is owned by the fetcher and
-    // deletes itself after it has reported.
-    FetchReply *fetch(const QUrl &url);
+    // Starts one download. The reply is owned by the fetcher and deletes
+    // itself after it has reported.
+    FetchReply *fetch(const QUrl &url, FetchStyle style = FetchStyle::Page);
 
 private:
     QNetworkAccessManager *m_network;
