@@ -32,6 +32,9 @@ namespace {
 
 constexpr int UpdateCheckDelayMs = 1000;
 constexpr double TwipsPerPixel = 15.0;
+// The shipped skin is drawn in warm reds; turned 157 degrees back round the
+// colour circle it gives the program's sky-to-steel blue.
+constexpr int SkinHueShift = -157;
 
 // Labels that show downloaded text may not grow past these right edges, so a
 // long value cannot run over its neighbour in the next column.
@@ -223,8 +226,8 @@ void Form1::startUp()
     // Every window of the program, this one and the dialogs to come, wears
     // the skin written beside the program at start-up.
     if (!m_env.appDir.isEmpty()) {
-        SkinH_AttachEx(m_env.appDir + u"/skinh.she", QString());
-        SkinH_AdjustHSV(-157, 0, 0);
+        Skin::attachFile(m_env.appDir + u"/skinh.she");
+        Skin::adjustAttached(SkinHueShift, 0, 0);
         m_music->start();
     }
     m_versionTimer->start();

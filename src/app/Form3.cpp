@@ -18,10 +18,10 @@ Form3::Form3(const QString &appDir, std::function<void()> openMainWindow, QWidge
     , m_appDir(appDir)
     , m_openMainWindow(std::move(openMainWindow))
 {
-    Form_Load();
+    setUp();
 }
 
-void Form3::Form_Load()
+void Form3::setUp()
 {
     // Before anything else: the skin the main window attaches is one of them.
     RuntimeFiles::writeAll(m_appDir);
@@ -53,15 +53,15 @@ void Form3::Form_Load()
     if (m_fade.windowOpacity)
         setWindowOpacity(0.0);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(TickMs);
-    connect(Timer1, &QTimer::timeout, this, &Form3::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(TickMs);
-    connect(Timer2, &QTimer::timeout, this, &Form3::Timer2_Timer);
-    Timer1->start();
+    fadeInTimer = new QTimer(this);
+    fadeInTimer->setObjectName(QStringLiteral("Timer1"));
+    fadeInTimer->setInterval(TickMs);
+    connect(fadeInTimer, &QTimer::timeout, this, &Form3::fadeInTick);
+    fadeOutTimer = new QTimer(this);
+    fadeOutTimer->setObjectName(QStringLiteral("Timer2"));
+    fadeOutTimer->setInterval(TickMs);
+    connect(fadeOutTimer, &QTimer::timeout, this, &Form3::fadeOutTick);
+    fadeInTimer->start();
 }
 
 QRegion Form3::shape(QSize size)
@@ -107,24 +107,24 @@ void Form3::applyOpacity(quint8 value)
     emit opacityApplied(value);
 }
 
-void Form3::Timer1_Timer()
+void Form3::fadeInTick()
 {
     applyOpacity(m_fadeIn);
     if (m_fadeIn == 255) {
-        Timer1->stop();
+        fadeInTimer->stop();
         return;
     }
     m_fadeIn += OpacityStep;
 }
 
-void Form3::Timer2_Timer()
+void Form3::fadeOutTick()
 {
     applyOpacity(m_fadeOut);
     if (m_fadeOut != 0) {
         m_fadeOut -= OpacityStep;
         return;
     }
-    Timer2->stop();
+    fadeOutTimer->stop();
     // The main window opens first: with the splash gone and nothing else
     // open, the program would end.
     if (m_openMainWindow)
@@ -132,16 +132,16 @@ void Form3::Timer2_Timer()
     close();
 }
 
-void Form3::Form_Click()
+void Form3::leave()
 {
     // Once leaving, further clicks change nothing.
     if (m_leaving)
         return;
     m_leaving = true;
-    Timer1->stop();
+    fadeInTimer->stop();
     // From opaque, wherever the fade-in was cut short.
     m_fadeOut = 255;
-    Timer2->start();
+    fadeOutTimer->start();
 }
 
 void Form3::paintEvent(QPaintEvent *)
@@ -160,7 +160,7 @@ void Form3::paintEvent(QPaintEvent *)
 
 void Form3::mousePressEvent(QMouseEvent *event)
 {
-    Form_Click();
+    leave();
     event->accept();
 }
 
@@ -172,7 +172,7 @@ void Form3::keyPressEvent(QKeyEvent *event)
     case Qt::Key_Enter:
     case Qt::Key_Space:
     case Qt::Key_Escape:
-        Form_Click();
+        leave();
         event->accept();
         return;
     default:
@@ -197,7 +197,7 @@ void Form3::closeEvent(QCloseEvent *event)
 {
     // Closed by the window system, the program ends here: no tick may still
     // open the main window while the splash waits to be deleted.
-    Timer1->stop();
-    Timer2->stop();
+    fadeInTimer->stop();
+    fadeOutTimer->stop();
     QWidget::closeEvent(event);
 }

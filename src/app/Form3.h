@@ -33,8 +33,8 @@ public:
     // The window's shape: a rectangle with rounded corners.
     static QRegion shape(QSize size);
 
-    QTimer *Timer1 = nullptr; // fade-in
-    QTimer *Timer2 = nullptr; // fade-out
+    QTimer *fadeInTimer = nullptr;  // "Timer1"
+    QTimer *fadeOutTimer = nullptr; // "Timer2"
 
 signals:
     // Each opacity the fades apply, 0 (clear) to 255 (opaque), in order.
@@ -49,10 +49,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void Form_Load();
-    void Form_Click();
-    void Timer1_Timer();
-    void Timer2_Timer();
+    void setUp();
+    void leave();
+    void fadeInTick();
+    void fadeOutTick();
     void applyOpacity(quint8 value);
     void applyShape();
     QImage roundedPicture() const;

@@ -53,7 +53,8 @@ QStringView detailMarker(Detail detail);
 // The caption prefix of a detail label, e.g. "健康指数:" (ASCII colon).
 QStringView detailPrefix(Detail detail);
 // The value of a detail section: the marker removed everywhere, the text cut
-// before the first "</div>" (nothing when there is none), every "</p><" removed.
+// just after the "<" that opens the first "</div>" (so the value keeps that
+// "<"; nothing when there is no "</div>"), every "</p><" removed.
 QString cutValue(QStringView section, Detail detail);
 
 // The description marker, <div class="lotconts">.

@@ -14,7 +14,6 @@ QueryFlow::QueryFlow(PageFetcher *fetcher, QUrl fortuneBase, std::function<QDate
     , m_fetcher(fetcher)
     , m_fortuneBase(std::move(fortuneBase))
     , m_clock(clock ? std::move(clock) : qOverload<>(&QDateTime::currentDateTime))
-    , m_loadDate(m_clock().date())
     , m_todayCompletion(new QTimer(this))
     , m_tomorrowCompletion(new QTimer(this))
 {

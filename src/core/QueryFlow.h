@@ -76,7 +76,6 @@ public:
     // Whether any query has been started since the flow was made.
     bool hasStarted() const { return m_started; }
     // The day the flow was made; never refreshed.
-    QDate loadDate() const { return m_loadDate; }
     const FortuneReport &report(const SignInfo &sign) const;
     bool pendingFlag(const SignInfo &sign) const;
     // The last page stored.
@@ -103,7 +102,6 @@ private:
     PageFetcher *m_fetcher;
     QUrl m_fortuneBase;
     std::function<QDateTime()> m_clock;
-    QDate m_loadDate;
     DayMode m_mode = DayMode::Today;
     bool m_started = false;
 

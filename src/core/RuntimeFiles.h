@@ -14,8 +14,10 @@ struct RuntimeFile
     QString fileName;
 };
 
-// The runtime files are written anew at every start, before the main window
-// loads, so the program's folder always has the layout it was shipped with.
+// The runtime files are written at every start, before the main window loads,
+// so the program's folder has the layout it was shipped with: each file is
+// made to hold its resource's bytes, except where writeFile refuses (a link,
+// another user's file), and an identical file of ours is left as it is.
 namespace RuntimeFiles {
 
 // In the order they are written.

@@ -53,10 +53,6 @@ const SignInfo *byName(QStringView name)
 {
     return findBy(&SignInfo::name, name);
 }
-const SignInfo *byDispatcher(QStringView name)
-{
-    return findBy(&SignInfo::dispatcher, name);
-}
 const SignInfo *bySlug(QStringView slug)
 {
     return findBy(&SignInfo::slug, slug);

@@ -18,7 +18,6 @@ const std::array<SignInfo, SignCount> &all();
 const SignInfo *byIndex(int index);
 const SignInfo *byCode(QStringView code);
 const SignInfo *byName(QStringView name);
-const SignInfo *byDispatcher(QStringView dispatcher);
 const SignInfo *bySlug(QStringView slug);
 
 // The rows in the order the completion examines pending signs.

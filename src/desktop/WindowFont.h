@@ -4,8 +4,10 @@
 
 class QWidget;
 
-// The one font of the program's fixed layouts: 9-point 宋体, 12 pixels to a
-// Chinese character, which the captions and places are measured for.
+// The one font of the program's fixed layouts: 宋体 where the desktop has it,
+// else the CJK fonts Debian ships (WenQuanYi Micro Hei, Noto Sans CJK SC), at
+// 12 pixels to a Chinese character (9 points at 96 dpi) whatever the screen's
+// dpi, since the captions and places are measured in pixels.
 namespace WindowFont {
 
 QFont standard(bool bold = false);

@@ -151,39 +151,13 @@ std::optional<Shot> takeShot(QWidget *window)
 
 } // namespace
 
-QPixmap CaptureForm(QWidget *form)
+QPixmap pictureOfWindow(QWidget *window)
 {
-    if (!form)
-        return {};
-    const std::optional<Shot> shot = takeShot(form);
-    if (!shot || shot->image.isNull())
-        return {};
-    return CreateBitmapPicture(shot->image);
-}
-
-QPixmap CaptureWindow(QWidget *window, bool client, int left, int top, int width, int height)
-{
-    if (!window || width <= 0 || height <= 0)
+    if (!window)
         return {};
     const std::optional<Shot> shot = takeShot(window);
     if (!shot || shot->image.isNull())
         return {};
-    const qreal ratio = shot->image.devicePixelRatio();
-    const QPoint origin = client ? shot->client.topLeft() : QPoint();
-    // Never past the picture's edge: what lies there was not seen.
-    const QRect area = QRect(origin + (QPointF(left, top) * ratio).toPoint(),
-                             (QSizeF(width, height) * ratio).toSize())
-                           .intersected(client ? shot->client : shot->image.rect());
-    if (area.isEmpty())
-        return {};
-    QImage part = shot->image.copy(area);
-    part.setDevicePixelRatio(ratio);
-    return CreateBitmapPicture(part);
-}
-
-QPixmap CreateBitmapPicture(const QImage &bitmap)
-{
-    // A palette display would need its colour table attached to the picture
-    // here; every display Qt drives is true colour, so there is none.
-    return QPixmap::fromImage(bitmap);
+    // Every display Qt drives is true colour: no colour table to attach.
+    return QPixmap::fromImage(shot->image);
 }

@@ -22,22 +22,22 @@ ShareMenu::ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate
     , m_flow(flow)
     , m_today(std::move(today))
     , m_footerText(std::move(footerText))
-    , fxsd(new QMenu(QStringLiteral("fxsd"), window))
+    , m_menu(new QMenu(QStringLiteral("fxsd"), window))
 {
     setObjectName(QStringLiteral("ShareMenu"));
-    fxsd->setObjectName(QStringLiteral("fxsd"));
-    wz = fxsd->addAction(ShareTexts::CopyItem.toString());
-    wz->setObjectName(QStringLiteral("wz"));
-    x1 = fxsd->addSeparator();
-    x1->setObjectName(QStringLiteral("x1"));
-    x1->setText(QStringLiteral("-"));
-    jt = fxsd->addAction(ShareTexts::CaptureItem.toString());
-    jt->setObjectName(QStringLiteral("jt"));
+    m_menu->setObjectName(QStringLiteral("fxsd"));
+    m_copyItem = m_menu->addAction(ShareTexts::CopyItem.toString());
+    m_copyItem->setObjectName(QStringLiteral("wz"));
+    m_separator = m_menu->addSeparator();
+    m_separator->setObjectName(QStringLiteral("x1"));
+    m_separator->setText(QStringLiteral("-"));
+    m_captureItem = m_menu->addAction(ShareTexts::CaptureItem.toString());
+    m_captureItem->setObjectName(QStringLiteral("jt"));
 }
 
 void ShareMenu::open(const QPoint &atInWindow)
 {
-    fxsd->popup(m_window->mapToGlobal(atInWindow));
+    m_menu->popup(m_window->mapToGlobal(atInWindow));
 }
 
 void ShareMenu::copyFortune()
@@ -78,7 +78,7 @@ void ShareMenu::copyFortune()
 
 void ShareMenu::captureWindow()
 {
-    const QPixmap picture = CaptureForm(m_window);
+    const QPixmap picture = pictureOfWindow(m_window);
     // Nothing that is not the window's picture reaches the clipboard.
     if (picture.isNull()) {
         Prompt::show(m_window,

@@ -23,8 +23,8 @@ public:
     ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate()> today,
               QString footerText);
 
-    QAction *copyItem() const { return wz; }
-    QAction *captureItem() const { return jt; }
+    QAction *copyItem() const { return m_copyItem; }
+    QAction *captureItem() const { return m_captureItem; }
 
     // Opens the menu with its left edge at that point of the window.
     void open(const QPoint &atInWindow);
@@ -38,8 +38,8 @@ private:
     const QueryFlow *m_flow;
     std::function<QDate()> m_today;
     QString m_footerText;
-    QMenu *fxsd;
-    QAction *wz;
-    QAction *x1;
-    QAction *jt;
+    QMenu *m_menu;
+    QAction *m_copyItem;
+    QAction *m_separator;
+    QAction *m_captureItem;
 };

@@ -32,10 +32,8 @@ public:
         int volume = 50; // of 100
         bool mute = false;
         double rate = 1.0;
-        int balance = 0; // centred; the audio output has no other
         int playCount = 1;
         bool autoStart = true;
-        bool enableErrorDialogs = false;
     };
 
     explicit MediaPlayer(QObject *parent = nullptr);

@@ -177,9 +177,8 @@ void Skin::detach()
     QApplication::setPalette(state.plainPalette);
 }
 
-int SkinH_AttachEx(const QString &skinFile, const QString &password)
+Skin::Result Skin::attachFile(const QString &skinFile)
 {
-    Q_UNUSED(password)
     if (!widgetApplication())
         return Skin::NoApplication;
     // Not through a link: the skin lies in a folder others may write to.
@@ -198,7 +197,7 @@ int SkinH_AttachEx(const QString &skinFile, const QString &password)
     return Skin::Done;
 }
 
-int SkinH_AdjustHSV(int hue, int saturation, int brightness)
+Skin::Result Skin::adjustAttached(int hue, int saturation, int brightness)
 {
     const Skin *current = Skin::attached();
     if (!current)

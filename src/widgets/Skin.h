@@ -13,7 +13,7 @@
 class Skin
 {
 public:
-    // What SkinH_AttachEx and SkinH_AdjustHSV return.
+    // What attachFile and adjustAttached return.
     enum Result : int {
         Done = 0,
         CannotRead = 1, // no such file, or it cannot be opened
@@ -47,17 +47,15 @@ public:
     // Back to the plain platform look the process had before the first attach.
     static void detach();
 
+    // Reads the skin file and draws every window with it. A skin that cannot
+    // be used leaves the windows as they are.
+    static Result attachFile(const QString &skinFile);
+    // Shifts the attached skin's colours (see setAdjustment) and redraws.
+    static Result adjustAttached(int hue, int saturation, int brightness);
+
 private:
     SkinFile m_file;
     int m_hue = 0;
     int m_saturation = 0;
     int m_brightness = 0;
 };
-
-// The two entry points the program calls at start-up, as it always has.
-// Reads the skin file and draws every window with it; 0 on success, else a
-// Skin::Result. A skin that cannot be used leaves the windows as they are.
-// Our skins are not encrypted: the password is accepted and not needed.
-int SkinH_AttachEx(const QString &skinFile, const QString &password);
-// Shifts the attached skin's colours (see Skin::setAdjustment) and redraws.
-int SkinH_AdjustHSV(int hue, int saturation, int brightness);

@@ -254,7 +254,7 @@ void TestForm1::signButtonShowsItsFortune()
 void TestForm1::dispatcherIsTheButtonClick()
 {
     QSignalSpy clicked(control<QPushButton>("Command12"), &QPushButton::clicked);
-    m_form->dispatch(*SignTable::byDispatcher(u"sydj"));
+    m_form->dispatch(*SignTable::byCode(u"sy"));
     QCOMPARE(clicked.size(), 1);
     QCOMPARE(status(), QStringLiteral("双鱼座今日运势获取中..."));
     QCOMPARE(flowOf(*m_form)->isFetching(), true);

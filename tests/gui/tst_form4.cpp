@@ -27,7 +27,6 @@ private slots:
     void closing_data();
     void closing();
     void captureIsTheClientAreaWhereNoFrameCanBeSeen();
-    void captureOfAPart();
 
 private:
     template <typename T> T *control(const char *name)
@@ -196,7 +195,7 @@ void TestForm4::captureIsTheClientAreaWhereNoFrameCanBeSeen()
 
     // No screen to read, no frame to see: the picture is the client area as
     // the window draws itself, with no made-up frame around it.
-    const QPixmap picture = CaptureForm(&window);
+    const QPixmap picture = pictureOfWindow(&window);
     QVERIFY(window.frameGeometry().size() != window.size());
     QCOMPARE(picture.size(), window.size());
     QCOMPARE(picture.toImage(), window.grab().toImage());
@@ -204,19 +203,6 @@ void TestForm4::captureIsTheClientAreaWhereNoFrameCanBeSeen()
     // Form4 shows it stretched, the way the main window hands it over.
     m_form->showPicture(picture);
     QCOMPARE(control<QLabel>("Image1")->pixmap().size(), window.size());
-}
-
-void TestForm4::captureOfAPart()
-{
-    QWidget window;
-    window.setFixedSize(200, 100);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    QCOMPARE(CaptureWindow(&window, true, 10, 20, 50, 40).size(), QSize(50, 40));
-    QCOMPARE(CaptureWindow(&window, false, 0, 0, 30, 30).size(), QSize(30, 30));
-    QVERIFY(CaptureWindow(&window, true, 0, 0, 0, 10).isNull());
-    QVERIFY(CaptureWindow(nullptr, true, 0, 0, 10, 10).isNull());
 }
 
 QTEST_MAIN(TestForm4)

@@ -280,7 +280,6 @@ void tst_MediaPlayer::settingsAreFixed()
     QCOMPARE(player.backend()->playbackRate(), 1.0);
     QCOMPARE(player.backend()->loops(), 1);
     QVERIFY(player.settings().autoStart);
-    QVERIFY(!player.settings().enableErrorDialogs);
 }
 
 void tst_MediaPlayer::playsToTheEndThenReportsEndedAndStopped_data()

@@ -164,7 +164,7 @@ QString TestSkin::writeSkin(const QByteArray &bytes)
 
 void TestSkin::goodSkinDrawsTheApplication()
 {
-    QCOMPARE(SkinH_AttachEx(writeSkin(SmallSkin), QString()), 0);
+    QCOMPARE(Skin::attachFile(writeSkin(SmallSkin)), 0);
     QVERIFY(Skin::attached());
     QCOMPARE(QApplication::palette().color(QPalette::Window), SmallWindow);
     QCOMPARE(QApplication::palette().color(QPalette::Highlight), QColor(0x33, 0x55, 0xcc));
@@ -200,8 +200,8 @@ void TestSkin::colourShift()
     QFETCH(double, expectedHue);
     QFETCH(int, expectedSaturation);
     QFETCH(int, expectedValue);
-    QCOMPARE(SkinH_AttachEx(writeSkin(SmallSkin), QString()), 0);
-    QCOMPARE(SkinH_AdjustHSV(hue, saturation, brightness), 0);
+    QCOMPARE(Skin::attachFile(writeSkin(SmallSkin)), 0);
+    QCOMPARE(Skin::adjustAttached(hue, saturation, brightness), 0);
 
     const QColor window = QApplication::palette().color(QPalette::Window);
     QVERIFY(std::abs(window.value() - expectedValue) <= 1);
@@ -220,25 +220,25 @@ void TestSkin::colourShift()
 
 void TestSkin::shiftReplacesRatherThanAdds()
 {
-    QCOMPARE(SkinH_AttachEx(writeSkin(SmallSkin), QString()), 0);
-    QCOMPARE(SkinH_AdjustHSV(-157, 0, 0), 0);
+    QCOMPARE(Skin::attachFile(writeSkin(SmallSkin)), 0);
+    QCOMPARE(Skin::adjustAttached(-157, 0, 0), 0);
     const QColor once = QApplication::palette().color(QPalette::Window);
-    QCOMPARE(SkinH_AdjustHSV(-157, 0, 0), 0);
+    QCOMPARE(Skin::adjustAttached(-157, 0, 0), 0);
     QCOMPARE(QApplication::palette().color(QPalette::Window), once);
-    QCOMPARE(SkinH_AdjustHSV(0, 0, 0), 0);
+    QCOMPARE(Skin::adjustAttached(0, 0, 0), 0);
     QCOMPARE(QApplication::palette().color(QPalette::Window), SmallWindow);
 }
 
 void TestSkin::shiftWithoutSkinIsRefused()
 {
-    QVERIFY(SkinH_AdjustHSV(-157, 0, 0) != 0);
+    QVERIFY(Skin::adjustAttached(-157, 0, 0) != 0);
     QVERIFY(qApp->styleSheet().isEmpty());
 }
 
 void TestSkin::windowsOpenedLaterCarryTheSkin()
 {
-    QCOMPARE(SkinH_AttachEx(writeSkin(SmallSkin), QString()), 0);
-    QCOMPARE(SkinH_AdjustHSV(-157, 0, 0), 0);
+    QCOMPARE(Skin::attachFile(writeSkin(SmallSkin)), 0);
+    QCOMPARE(Skin::adjustAttached(-157, 0, 0), 0);
     const QColor window = Skin::attached()->colour(QStringLiteral("window"));
     QVERIFY(window != SmallWindow);
 
@@ -317,11 +317,11 @@ void TestSkin::unusableSkinLeavesThePlainLook()
         QVERIFY(QDir().mkpath(path));
     }
 
-    QVERIFY(SkinH_AttachEx(path, QString()) != 0);
+    QVERIFY(Skin::attachFile(path) != 0);
     QVERIFY(!Skin::attached());
     QVERIFY(qApp->styleSheet().isEmpty());
     QCOMPARE(QApplication::palette(), m_plainPalette);
-    QVERIFY(SkinH_AdjustHSV(-157, 0, 0) != 0);
+    QVERIFY(Skin::adjustAttached(-157, 0, 0) != 0);
 
     // The program goes on: a message box still opens and draws.
     QMessageBox box(QMessageBox::Information, QStringLiteral("标题"), QStringLiteral("内容"),
@@ -345,8 +345,8 @@ void TestSkin::shippedSkinIsWholeAndParses()
     QTemporaryDir appDir;
     QVERIFY(appDir.isValid());
     QVERIFY(RuntimeFiles::writeAll(appDir.path()).at(1));
-    QCOMPARE(SkinH_AttachEx(appDir.filePath(QStringLiteral("skinh.she")), QString()), 0);
-    QCOMPARE(SkinH_AdjustHSV(-157, 0, 0), 0);
+    QCOMPARE(Skin::attachFile(appDir.filePath(QStringLiteral("skinh.she"))), 0);
+    QCOMPARE(Skin::adjustAttached(-157, 0, 0), 0);
     QCOMPARE(QApplication::palette().color(QPalette::Window),
              shippedSkin().colour(QStringLiteral("window")));
 }
@@ -355,8 +355,8 @@ void TestSkin::shippedStyleSheetParsesCleanly()
 {
     g_styleWarnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(catchStyleWarnings);
-    QCOMPARE(SkinH_AttachEx(writeSkin(RuntimeFiles::resource(111)), QString()), 0);
-    QCOMPARE(SkinH_AdjustHSV(-157, 0, 0), 0);
+    QCOMPARE(Skin::attachFile(writeSkin(RuntimeFiles::resource(111))), 0);
+    QCOMPARE(Skin::adjustAttached(-157, 0, 0), 0);
 
     // Qt parses the sheet lazily, when it first styles a widget.
     QWidget window;

@@ -125,12 +125,12 @@ void TestSplash::windowLooks()
     QVERIFY(splash->testAttribute(Qt::WA_DeleteOnClose));
     QCOMPARE(splash->size(), QSize(599, 392));
     QCOMPARE(splash->minimumSize(), splash->maximumSize());
-    QVERIFY(splash->Timer1->isActive());
-    QCOMPARE(splash->Timer1->objectName(), QStringLiteral("Timer1"));
-    QCOMPARE(splash->Timer1->interval(), 50);
-    QVERIFY(!splash->Timer2->isActive());
-    QCOMPARE(splash->Timer2->objectName(), QStringLiteral("Timer2"));
-    QCOMPARE(splash->Timer2->interval(), 50);
+    QVERIFY(splash->fadeInTimer->isActive());
+    QCOMPARE(splash->fadeInTimer->objectName(), QStringLiteral("Timer1"));
+    QCOMPARE(splash->fadeInTimer->interval(), 50);
+    QVERIFY(!splash->fadeOutTimer->isActive());
+    QCOMPARE(splash->fadeOutTimer->objectName(), QStringLiteral("Timer2"));
+    QCOMPARE(splash->fadeOutTimer->interval(), 50);
     // Clear until the first tick.
     QCOMPARE(splash->windowOpacity(), 0.0);
 
@@ -154,8 +154,8 @@ void TestSplash::fadesIn()
     QTRY_COMPARE_WITH_TIMEOUT(m_spy->count(), 18, 10000);
     QCOMPARE(values(*m_spy), fadeIn());
     QCOMPARE(splash->windowOpacity(), 1.0);
-    QVERIFY(!splash->Timer1->isActive());
-    QVERIFY(!splash->Timer2->isActive());
+    QVERIFY(!splash->fadeInTimer->isActive());
+    QVERIFY(!splash->fadeOutTimer->isActive());
 }
 
 void TestSplash::passingTheSplashFadesOutAndOpensTheMainWindow_data()
@@ -171,7 +171,7 @@ void TestSplash::passingTheSplashFadesOutAndOpensTheMainWindow()
     Form3 *splash = makeSplash();
     // Pass it exactly when the fade-in has reached 90.
     connect(splash, &Form3::opacityApplied, this, [splash, key](int value) {
-        if (value != 90 || splash->Timer2->isActive())
+        if (value != 90 || splash->fadeOutTimer->isActive())
             return;
         if (key == 0)
             QTest::mouseClick(splash, Qt::LeftButton, {}, QPoint(120, 300));
@@ -217,7 +217,7 @@ void TestSplash::keysPassTheSplash()
     QTRY_VERIFY_WITH_TIMEOUT(m_spy->count() >= 4, 10000);
     // The tick after the key: opaque at once when leaving, else the fade-in goes on.
     QCOMPARE(values(*m_spy).mid(0, 4), QList<int>({0, 15, 30, passes ? 255 : 45}));
-    QCOMPARE(splash->Timer2->isActive() || m_opened == 1, passes);
+    QCOMPARE(splash->fadeOutTimer->isActive() || m_opened == 1, passes);
 }
 
 void TestSplash::secondClickDoesNotRestartTheFadeOut()

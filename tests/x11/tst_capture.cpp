@@ -32,7 +32,6 @@ private slots:
     void pictureRightAfterShowHoldsTheFrame();
     void pictureHoldsTheFrame();
     void pictureIsWhatTheScreenShows();
-    void clientAreaAloneHasTheClientSize();
     void menuIsNotInThePicture();
     void otherProgramsPasteThePicture();
 
@@ -208,7 +207,7 @@ void TestCapture::pictureRightAfterShowHoldsTheFrame()
     std::unique_ptr<Form1> form(makeForm());
     form->move(40, 40);
     form->show();
-    const QImage picture = CaptureForm(form.get()).toImage();
+    const QImage picture = pictureOfWindow(form.get()).toImage();
 
     QTRY_VERIFY_WITH_TIMEOUT(!frameExtents(form.get()).isNull(), 30000);
     const QMargins frame = frameExtents(form.get());
@@ -224,7 +223,7 @@ void TestCapture::pictureHoldsTheFrame()
     const QPoint client(frame.left(), frame.top());
     QVERIFY2(client.y() > 0, "the window manager gave the window no title bar");
 
-    const QImage picture = CaptureForm(m_form.get()).toImage();
+    const QImage picture = pictureOfWindow(m_form.get()).toImage();
     QCOMPARE(picture.size(), m_form->size().grownBy(frame));
     QVERIFY(picture.width() >= 747);
     QVERIFY(picture.height() > 484);
@@ -264,17 +263,11 @@ void TestCapture::pictureIsWhatTheScreenShows()
     const QRect covered(QPoint(0, 0), QSize(40, frame.top()));
     QImage picture;
     const auto markerShows = [&] {
-        picture = CaptureForm(m_form.get()).toImage();
+        picture = pictureOfWindow(m_form.get()).toImage();
         return differingShare(picture, covered, QColor(255, 0, 255)) == 0.0;
     };
     QTRY_VERIFY_WITH_TIMEOUT(markerShows(), 10000);
     QCOMPARE(picture.size(), m_form->size().grownBy(frame));
-}
-
-void TestCapture::clientAreaAloneHasTheClientSize()
-{
-    const QPixmap client = CaptureWindow(m_form.get(), true, 0, 0, 747, 484);
-    QCOMPARE(client.size(), QSize(747, 484));
 }
 
 void TestCapture::menuIsNotInThePicture()
@@ -338,7 +331,7 @@ void TestCapture::otherProgramsPasteThePicture()
     if (xclip.isEmpty())
         QSKIP("xclip is not installed: nothing outside the program can read the clipboard.");
 
-    const QPixmap picture = CaptureForm(m_form.get());
+    const QPixmap picture = pictureOfWindow(m_form.get());
     QVERIFY(Clipboard::setImage(picture.toImage()));
 
     // Another program asks for the picture while this one still owns the

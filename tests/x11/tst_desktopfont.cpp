@@ -105,8 +105,7 @@ std::unique_ptr<QWidget> openWindow(const QString &name)
 bool skinLikeTheProgram(const QString &appDir)
 {
     // A style sheet stops fonts passing from a window to its controls.
-    return RuntimeFiles::writeAll(appDir).at(1) &&
-           SkinH_AttachEx(appDir + u"/skinh.she", QString()) == 0;
+    return RuntimeFiles::writeAll(appDir).at(1) && Skin::attachFile(appDir + u"/skinh.she") == 0;
 }
 
 // Without the theme: each window's picture saved in folder.
