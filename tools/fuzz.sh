@@ -3,34 +3,28 @@
 # copy of its seeds, then prints libFuzzer's final figures for each.
 #   tools/fuzz.sh               60 seconds each, in ./build-fuzz
 #   tools/fuzz.sh 600           ten minutes each
-#   BUILD_DIR=... tools/fuzz.sh another build folder
+# The settings are CMakePresets.json's "fuzz" presets.
 # A crashing input is kept in <build>/tests/fuzz/run/<name>/ beside the log;
 # replay it with <build>/tests/fuzz/fuzz_<name> <file>.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
-build=${BUILD_DIR:-$root/build-fuzz}
+build=$root/build-fuzz
 
 "$root/tools/setup-deps.sh"
 
-# The compiler is chosen when the folder is first configured. clang warns
-# about the GCC-only warning options the project asks for.
-export CC=clang CXX=clang++
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS=-Wno-unknown-warning-option \
-    -DZHIWEI_BUILD_FUZZERS=ON -DZHIWEI_BUILD_BENCHMARKS=OFF \
-    -DZHIWEI_FUZZ_SECONDS="$seconds" >/dev/null
+cd "$root"
+cmake --preset fuzz -DZHIWEI_FUZZ_SECONDS="$seconds" >/dev/null
 if ! grep -q '^CMAKE_CXX_COMPILER:.*clang++' "$build/CMakeCache.txt"; then
     echo "fuzz.sh: $build was configured with another compiler than clang++; remove it" >&2
     exit 1
 fi
-cmake --build "$build" --parallel "$(nproc)" --target fuzz_pageparser fuzz_charset \
-    fuzz_request fuzz_skinfile
+cmake --build --preset fuzz --parallel "$(nproc)"
 
-cd "$build"
 status=0
-ctest --output-on-failure --parallel "$(nproc)" -L fuzz || status=$?
+ctest --preset fuzz --parallel "$(nproc)" || status=$?
+cd "$build"
 
 for log in tests/fuzz/run/*/fuzz.log; do
     [[ -f $log ]] || continue

@@ -11,13 +11,13 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD_DIR:-$root/build-rel}
+build=$root/build-rel
 port=${MEASURE_PORT:-18241}
 runs=${RUNS:-10}
 
 "$root/tools/setup-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZHIWEI_SERVICE_PORT="$port" \
-    -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null
+(cd "$root" && cmake --preset release -DZHIWEI_SERVICE_PORT="$port" -DZHIWEI_FORTUNE_BASE= \
+    -DZHIWEI_NOTICE_URL= -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null)
 cmake --build "$build" --parallel "$(nproc)" \
     --target zhiweige zhiwei-fortune-service minimal_window bench_pagecut bench_memory bench_fetchwait \
     bench_hugevalue

@@ -8,14 +8,14 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
+build=$root/build
 port=${ZHIWEI_SERVICE_PORT:-18231}
 
 "$root/tools/setup-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
-    -DZHIWEI_SERVICE_PORT="$port" -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= \
+cd "$root"
+cmake --preset default -DZHIWEI_SERVICE_PORT="$port" -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= \
     -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null
-cmake --build "$build" --parallel "$(nproc)" --target zhiweige zhiwei-fortune-service
+cmake --build --preset program --parallel "$(nproc)"
 
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$build/xdg-runtime}
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -27,16 +27,26 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if curl -fsS "http://127.0.0.1:$port/kwgamejc/xz/jc.txt" >/dev/null 2>&1; then
-    echo "Using the fortune service already listening on port $port."
-else
-    "$build/bin/zhiwei-fortune-service" --port "$port" &
+# Whose port it is, as the service's own probe tells it (see the launcher).
+service=$build/bin/zhiwei-fortune-service
+holder=0
+"$service" --probe --port "$port" >/dev/null 2>&1 || holder=$?
+case $holder in
+0) echo "Using the fortune service already listening on port $port." ;;
+1)
+    "$service" --port "$port" &
     pids+=($!)
     for _ in $(seq 100); do
-        curl -fsS "http://127.0.0.1:$port/kwgamejc/xz/jc.txt" >/dev/null 2>&1 && break
+        "$service" --probe --port "$port" >/dev/null 2>&1 && break
         sleep 0.1
     done
-fi
+    ;;
+*)
+    echo "127.0.0.1:$port is held by something other than your fortune service" \
+        "(probe status $holder); run with ZHIWEI_SERVICE_PORT set to a free port." >&2
+    exit 1
+    ;;
+esac
 
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
     "$build/bin/zhiweige"
