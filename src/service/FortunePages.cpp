@@ -1,237 +1,16 @@
 #include "FortunePages.h"
 
+#include "FortuneMaker.h"
+#include "SiteSigns.h"
+#include "SiteTemplate.h"
 #include "core/SignInfo.h"
 
-#include <QFile>
-#include <QLatin1StringView>
-
 #include <array>
-#include <iterator>
 
 namespace FortunePages {
 namespace {
 
-// The signs as the site files them. Kept apart from the program's own table
-// on purpose: the site is someone else's, and a slip in either list should
-// show up as a failing test, not be copied into both.
-struct SiteSign
-{
-    QStringView slug;
-    QStringView name;
-    QStringView dates;
-    QStringView element; // 四象
-    QStringView ruler;   // 守护星
-    QStringView stone;   // 幸运石
-};
-
-constexpr SiteSign Signs[] = {
-    {u"aries", u"白羊座", u"3月21日-4月19日", u"火象", u"火星", u"红宝石"},
-    {u"taurus", u"金牛座", u"4月20日-5月20日", u"土象", u"金星", u"翡翠"},
-    {u"gemini", u"双子座", u"5月21日-6月21日", u"风象", u"水星", u"玛瑙"},
-    {u"cancer", u"巨蟹座", u"6月22日-7月22日", u"水象", u"月亮", u"珍珠"},
-    {u"leo", u"狮子座", u"7月23日-8月22日", u"火象", u"太阳", u"琥珀"},
-    {u"virgo", u"处女座", u"8月23日-9月22日", u"土象", u"水星", u"蓝宝石"},
-    {u"libra", u"天秤座", u"9月23日-10月23日", u"风象", u"金星", u"蛋白石"},
-    {u"scorpio", u"天蝎座", u"10月24日-11月22日", u"水象", u"冥王星", u"黄玉"},
-    {u"sagittarius", u"射手座", u"11月23日-12月21日", u"火象", u"木星", u"绿松石"},
-    {u"capricorn", u"摩羯座", u"12月22日-1月19日", u"土象", u"土星", u"石榴石"},
-    {u"aquarius", u"水瓶座", u"1月20日-2月18日", u"风象", u"天王星", u"紫水晶"},
-    {u"pisces", u"双鱼座", u"2月19日-3月20日", u"水象", u"海王星", u"海蓝宝"},
-};
-
-const SiteSign *signBySlug(QStringView slug)
-{
-    for (const SiteSign &sign : Signs) {
-        if (sign.slug == slug)
-            return &sign;
-    }
-    return nullptr;
-}
-
-// splitmix64: tiny, fast and the same on every machine, which is all a made-up
-// horoscope needs.
-class Dice
-{
-public:
-    explicit Dice(quint64 seed)
-        : m_state(seed)
-    {}
-
-    static quint64 mix(quint64 z)
-    {
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-
-    quint64 next() { return mix(m_state += 0x9E3779B97F4A7C15ull); }
-    int below(int n) { return int(next() % quint64(n)); }
-    int between(int low, int high) { return low + below(high - low + 1); }
-
-    template <typename T, std::size_t N> const T &pick(const T (&items)[N])
-    {
-        return items[below(int(N))];
-    }
-
-private:
-    quint64 m_state;
-};
-
-quint64 seedFor(QStringView slug, QDate date)
-{
-    quint64 hash = 0xCBF29CE484222325ull; // FNV-1a
-    for (const QChar c : slug) {
-        hash ^= c.unicode();
-        hash *= 0x100000001B3ull;
-    }
-    return Dice::mix(hash + Dice::mix(quint64(date.toJulianDay())));
-}
-
-// One star now and then, mostly two to five.
-constexpr int StarOdds[] = {1, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5};
-
-constexpr QStringView Colours[] = {
-    u"红色",   u"天蓝色", u"金色",   u"米白色", u"紫罗兰", u"墨绿色", u"橙色",   u"粉红色",
-    u"银灰色", u"咖啡色", u"浅绿色", u"宝蓝色", u"酒红色", u"象牙白", u"柠檬黄", u"藏青色",
-};
-
-constexpr QStringView Directions[] = {u"正东", u"东南", u"正南", u"西南",
-                                      u"正西", u"西北", u"正北", u"东北"};
-
-// Sentences by aspect and by how the day looks: [0] poor, [1] middling, [2] good.
-using Tiers = std::array<std::array<QStringView, 3>, 3>;
-
-constexpr Tiers WorkLines{{
-    {{u"工作中容易因细节疏忽而返工，重要文件提交前最好再仔细核对一遍。",
-      u"职场压力略大，面对临时变动要沉住气，先把轻重缓急理清楚再行动。",
-      u"手头的事务头绪繁多，与同事沟通时语气放缓，能少走不少弯路。"}},
-    {{u"工作节奏平稳，按部就班完成分内之事即可，不必急于求成。",
-      u"职场上人际往来较多，多听少说，能从同事的意见中得到启发。",
-      u"今天适合整理工作资料，把零散的想法写成计划，日后会派上用场。"}},
-    {{u"工作上思路清晰，积压的事务能一口气处理妥当，上司对你的表现颇为满意。",
-      u"职场中有不错的表现机会，主动承担重要任务，能让大家看到你的能力与担当。",
-      u"适合推进拖延已久的计划，团队配合默契，效率比平时高出不少。"}},
-}};
-
-constexpr Tiers LoveLines{{
-    {{u"感情上容易因小事闹别扭，说话前多站在对方角度想一想，可避免不必要的争执。",
-      u"单身者桃花较弱，不妨把心思放在充实自己上，缘分自会悄悄到来。",
-      u"恋爱中的人容易想得太多，坦诚说出心里的疑问，比暗自猜测更好。"}},
-    {{u"感情平淡中见真情，多花些时间陪伴对方，彼此的关系会更加稳固。",
-      u"爱情运势平稳，一起做顿晚饭或散散步，简单的相处就很温暖。",
-      u"单身者可以多参加朋友间的聚会，轻松的氛围里容易遇到聊得来的人。"}},
-    {{u"感情方面甜蜜温馨，有伴者与另一半心意相通，单身者容易在聚会中遇到心仪对象。",
-      u"爱情运势上扬，适合表达心意，一句真诚的问候就能拉近彼此的距离。",
-      u"恋人之间默契十足，不妨一起规划一次短途旅行，留下美好的回忆。"}},
-}};
-
-constexpr Tiers MoneyLines{{
-    {{u"钱财上需谨慎，高风险的投资暂且观望，与人借贷往来务必写清楚。",
-      u"今天花销容易超出预算，看似划算的促销活动要三思而后行。",
-      u"财务上有些小波折，整理一下近期的账单，能帮你找出不必要的开支。"}},
-    {{u"财务状况平稳，收支大致平衡，购物前列好清单可避免冲动消费。",
-      u"正财收入稳定，偏财运一般，把闲钱做些稳健的安排较为妥当。",
-      u"理财方面宜守不宜攻，多了解一些理财知识，为日后的决定打好基础。"}},
-    {{u"财运不错，正财稳定入账，还有机会收到意外的小红包或奖金。",
-      u"理财方面眼光独到，适合梳理投资组合，稳健的安排会带来可观回报。",
-      u"有机会通过副业或兼职增加收入，把握好时机，付出会有不错的回报。"}},
-}};
-
-constexpr Tiers HealthLines{{
-    {{u"容易感到疲倦，饮食宜清淡，晚上尽量早些休息，别熬夜追剧。",
-      u"换季时节要注意保暖，出门多带件外套，喉咙不适时多喝温水。",
-      u"久坐之后肩颈容易酸痛，工作间隙起身活动一下，身体会轻松许多。"}},
-    {{u"身体状况尚可，注意劳逸结合，午后可以起身走动片刻。",
-      u"精神状态不错，但三餐要按时吃，零食和冷饮还是少碰为好。",
-      u"适合做些舒缓的运动，比如散步或拉伸，帮助放松紧绷的神经。"}},
-    {{u"精力充沛，适合安排一场户外运动，让身心都舒展开来。",
-      u"身体状态良好，睡眠质量不错，整个人看起来神采奕奕。",
-      u"健康运佳，坚持一段时间的锻炼开始见效，继续保持好习惯。"}},
-}};
-
-constexpr QStringView AdviceLines[] = {
-    u"保持平常心，稳扎稳打，好运自然会跟随你的脚步而来。",
-    u"遇事多与信任的人商量，集思广益能帮你找到更好的办法。",
-    u"今天不妨给自己留出一段独处的时间，整理思绪之后再出发。",
-    u"带上一件幸运颜色的小物件出门，能为你带来一整天的好心情。",
-    u"答应别人的事情要说到做到，靠谱的形象会为你赢得更多机会。",
-    u"少一些比较，多一些专注，把眼前的小事做好就是最大的收获。",
-};
-
-struct Fortune
-{
-    std::array<int, 4> stars{};
-    int health = 0;
-    int negotiation = 0;
-    QStringView colour;
-    int number = 0;
-    QStringView matching;
-    QStringView direction;
-    std::array<QStringView, 4> lines; // work, love, money, health
-    QStringView advice;
-    QString description;
-};
-
-int tierOfStars(int stars)
-{
-    return stars <= 2 ? 0 : stars == 3 ? 1 : 2;
-}
-int tierOfPercent(int percent)
-{
-    return percent < 72 ? 0 : percent < 86 ? 1 : 2;
-}
-
-QStringView lineFor(const Tiers &tiers, int tier, Dice &dice)
-{
-    return tiers[tier][dice.below(3)];
-}
-
-Fortune fortuneFor(QStringView slug, QDate date)
-{
-    Dice dice(seedFor(slug, date));
-    Fortune f;
-    for (int &stars : f.stars)
-        stars = dice.pick(StarOdds);
-    f.health = dice.between(60, 99);
-    f.negotiation = dice.between(60, 99);
-    f.colour = dice.pick(Colours);
-    f.number = dice.between(0, 99);
-    do {
-        f.matching = dice.pick(Signs).name;
-    } while (signBySlug(slug) && f.matching == signBySlug(slug)->name);
-    f.direction = dice.pick(Directions);
-
-    f.lines[0] = lineFor(WorkLines, tierOfStars(f.stars[2]), dice);
-    f.lines[1] = lineFor(LoveLines, tierOfStars(f.stars[1]), dice);
-    f.lines[2] = lineFor(MoneyLines, tierOfStars(f.stars[3]), dice);
-    f.lines[3] = lineFor(HealthLines, tierOfPercent(f.health), dice);
-    f.advice = dice.pick(AdviceLines);
-
-    // Two to four of the five themes, in a fixed order; every sentence is long
-    // enough that three of them always make a description of decent length.
-    const std::array<QStringView, 5> themes{f.lines[0], f.lines[1], f.lines[2], f.lines[3],
-                                            f.advice};
-    int wanted = dice.between(2, 4);
-    std::array<bool, 5> chosen{};
-    for (int left = wanted; left > 0;) {
-        const int theme = dice.below(5);
-        if (!chosen[theme]) {
-            chosen[theme] = true;
-            --left;
-        }
-    }
-    for (int i = 0; i < 5; ++i) {
-        if (chosen[i])
-            f.description += themes[i];
-    }
-    for (int i = 0; f.description.size() < 60 && i < 5; ++i) {
-        if (!chosen[i]) {
-            chosen[i] = true;
-            f.description += themes[i];
-        }
-    }
-    return f;
-}
+using namespace FortuneMaker;
 
 QString dateText(QDate date)
 {
@@ -255,154 +34,75 @@ QString dayPath(QStringView slug, QDate date)
 
 // Everything the site's pages share ------------------------------------------
 
-// The site's style sheet and scripts, as files of their own (site/), built
-// into the service and read once.
-QString siteFile(const char *name)
+// The site's templates, style sheet and scripts, read once.
+struct SiteFiles
 {
-    QFile file(u":/site/" + QLatin1StringView(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("the service was built without its resource %s", name);
-    return QString::fromUtf8(file.readAll());
+    QString page = SiteTemplate::read("page.html");
+    QString day = SiteTemplate::read("day.html");
+    QString css = SiteTemplate::read("page.css");
+    QString headJs = SiteTemplate::read("head.js");
+    QString footJs = SiteTemplate::read("foot.js");
+};
+
+const SiteFiles &site()
+{
+    static const SiteFiles files;
+    return files;
 }
 
-const QString &styleSheet()
-{
-    static const QString css =
-        u"<style type=\"text/css\">\n" + siteFile("page.css") + u"</style>\n";
-    return css;
-}
-
-const QString &headScripts()
-{
-    static const QString js =
-        u"<script type=\"text/javascript\" src=\"/static/js/jquery-1.12.4.min.js\"></script>\n"
-        "<script type=\"text/javascript\" src=\"/static/js/common.js?v=20240311\"></script>\n"
-        "<script type=\"text/javascript\">\n" +
-        siteFile("head.js") + u"</script>\n";
-    return js;
-}
-
-const QString &footScripts()
-{
-    static const QString js =
-        u"<a id=\"gotop\" href=\"javascript:void(0)\" title=\"返回顶部\"></a>\n"
-        "<script type=\"text/javascript\" src=\"/static/js/astro.js?v=20240311\"></script>\n"
-        "<script type=\"text/javascript\">\n" +
-        siteFile("foot.js") + u"</script>\n";
-    return js;
-}
-
-QString head(QByteArrayView charset, const QString &title, const QString &keywords,
-             const QString &description)
+// The signs in the bar above every page; `activeSlug` is shown as chosen.
+QString signBar(QStringView activeSlug)
 {
     QString out;
-    out += u"<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"" +
-           QLatin1StringView(charset) + u"\">\n";
-    out += u"<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
-           u"<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-           u"<meta name=\"renderer\" content=\"webkit\">\n";
-    out += u"<title>" + title + u"</title>\n";
-    out += u"<meta name=\"keywords\" content=\"" + keywords + u"\">\n";
-    out += u"<meta name=\"description\" content=\"" + description + u"\">\n";
-    out +=
-        u"<link rel=\"shortcut icon\" href=\"/favicon.ico\" type=\"image/x-icon\">\n"
-        u"<link rel=\"stylesheet\" type=\"text/css\" href=\"/static/css/base.css?v=20240311\">\n"
-        u"<link rel=\"stylesheet\" type=\"text/css\" href=\"/static/css/astro.css?v=20240311\">\n";
-    out += styleSheet();
-    out += headScripts();
-    out += u"</head>\n";
-    return out;
-}
-
-QString siteTop(QStringView activeSlug)
-{
-    QString out;
-    out += u"<div id=\"topbar\"><div class=\"wrap\"><span>欢迎来到星历网，每天都有好运气！</span>"
-           u"<span class=\"right\"><a href=\"/user/login/\">登录</a>|<a href=\"/user/register/\">"
-           u"免费注册</a>|<a href=\"/m/\">手机版</a>|<a href=\"javascript:void(0)\" "
-           u"onclick=\"addFavorite()\">收藏本站</a>|<a href=\"/sitemap/\">网站地图</a></span>"
-           u"</div></div>\n";
-    out += u"<div id=\"header\"><div class=\"wrap clearfix\">"
-           u"<div class=\"logo\"><a href=\"/\" title=\"星历网\">星历网</a></div>"
-           u"<div class=\"search\"><form action=\"/search/\" method=\"get\">"
-           u"<input class=\"kw\" type=\"text\" name=\"q\" placeholder=\"搜索星座、运势、配对\">"
-           u"<button type=\"submit\">搜索</button></form></div></div></div>\n";
-    out += u"<div id=\"nav\"><div class=\"wrap\"><ul class=\"clearfix\">"
-           u"<li><a href=\"/\">首页</a></li>"
-           u"<li class=\"on\"><a href=\"/astro/\">星座运势</a></li>"
-           u"<li><a href=\"/astro/pair/\">星座配对</a></li>"
-           u"<li><a href=\"/astro/character/\">星座性格</a></li>"
-           u"<li><a href=\"/astro/love/\">星座爱情</a></li>"
-           u"<li><a href=\"/shengxiao/\">生肖运势</a></li>"
-           u"<li><a href=\"/tarot/\">塔罗占卜</a></li>"
-           u"<li><a href=\"/xingming/\">姓名测试</a></li>"
-           u"<li><a href=\"/jiemeng/\">周公解梦</a></li>"
-           u"<li><a href=\"/huangli/\">老黄历</a></li>"
-           u"<li><a href=\"/bbs/\">论坛</a></li>"
-           u"</ul></div></div>\n";
-    out += u"<div id=\"subnav\"><div class=\"wrap\">";
     for (const SiteSign &sign : Signs) {
         out += u"<a href=\"/astro/view/" + sign.slug + u"/day/\"";
         if (sign.slug == activeSlug)
             out += u" class=\"on\"";
         out += u">" + sign.name + u"</a>";
     }
-    out += u"</div></div>\n";
-    // The phone menu, hidden on a desktop screen.
-    out += u"<div id=\"mnav\" style=\"display:none\"><a href=\"/m/\">手机首页</a>"
-           u"<a href=\"/m/astro/\">星座运势</a><a href=\"/m/astro/pair/\">星座配对</a>"
-           u"<a href=\"/m/shengxiao/\">生肖运势</a><a href=\"/m/tarot/\">塔罗占卜</a>"
-           u"<a href=\"/m/huangli/\">老黄历</a>";
-    for (const SiteSign &sign : Signs)
-        out += u"<a href=\"/m/astro/view/" + sign.slug + u"/day/\">" + sign.name + u"运势</a>";
-    out += u"</div>\n";
     return out;
 }
 
-QString siteFooter()
+// The phone menu's signs; the menu is hidden on a desktop screen.
+QString phoneSigns()
 {
-    return QStringLiteral(
-        "<div id=\"footer\"><div class=\"wrap\">\n"
-        "<p><a href=\"/about/\">关于我们</a>|<a href=\"/contact/\">联系我们</a>|"
-        "<a href=\"/ad/\">广告服务</a>|<a href=\"/links/\">友情链接</a>|"
-        "<a href=\"/privacy/\">隐私政策</a>|<a href=\"/sitemap/\">网站地图</a>|"
-        "<a href=\"/bbs/\">意见反馈</a></p>\n"
-        "<p class=\"links\">友情链接：<a href=\"/links/go?id=11\">星座屋</a>"
-        "<a href=\"/links/go?id=12\">每日黄历</a><a href=\"/links/go?id=13\">塔罗小站</a>"
-        "<a href=\"/links/go?id=14\">解梦大全</a><a href=\"/links/go?id=15\">生肖运程</a>"
-        "<a href=\"/links/go?id=16\">姓名测试</a><a href=\"/links/go?id=17\">心理测试</a>"
-        "<a href=\"/links/go?id=18\">万年历</a><a href=\"/links/go?id=19\">星座配对</a>"
-        "<a href=\"/links/go?id=20\">更多链接</a></p>\n"
-        "<p class=\"tags\">热门标签：<a href=\"/tag/shuini/\">水星逆行</a>"
-        "<a href=\"/tag/taohua/\">桃花运</a><a href=\"/tag/caiyun/\">财运</a>"
-        "<a href=\"/tag/kaoshi/\">考试运</a><a href=\"/tag/fuhe/\">复合</a>"
-        "<a href=\"/tag/xingpan/\">星盘</a><a href=\"/tag/shangsheng/\">上升星座</a>"
-        "<a href=\"/tag/yueliang/\">月亮星座</a><a href=\"/tag/benmingnian/\">本命年</a>"
-        "<a href=\"/tag/zhiye/\">职业规划</a></p>\n"
-        "<p>本站内容仅供娱乐参考，请勿迷信。星座运势每日零点更新。</p>\n"
-        "<p>Copyright &copy; 2006-2026 星历网 All Rights Reserved.</p>\n"
-        "</div></div>\n");
+    QString out;
+    for (const SiteSign &sign : Signs)
+        out += u"<a href=\"/m/astro/view/" + sign.slug + u"/day/\">" + sign.name + u"运势</a>";
+    return out;
+}
+
+// A whole page of the site around `content`: head, menus, footer and scripts.
+QString sitePage(QByteArrayView charset, const QString &title, const QString &keywords,
+                 const QString &description, QStringView bodyClass, QStringView activeSlug,
+                 const QString &content)
+{
+    const SiteFiles &files = site();
+    return SiteTemplate::fill(files.page, {{u"charset", QString::fromLatin1(charset)},
+                                           {u"title", title},
+                                           {u"keywords", keywords},
+                                           {u"description", description},
+                                           {u"page.css", files.css},
+                                           {u"head.js", files.headJs},
+                                           {u"body-class", bodyClass},
+                                           {u"signs", signBar(activeSlug)},
+                                           {u"phone-signs", phoneSigns()},
+                                           {u"content", content},
+                                           {u"foot.js", files.footJs}});
 }
 
 // A sign's day page --------------------------------------------------------
-
-QString starImages(int count)
-{
-    QString out;
-    for (int i = 0; i < count; ++i)
-        out += u"<img src=\"/static/img/star.gif\" alt=\"★\"/>";
-    return out;
-}
 
 // The block the program reads. Every "<h4>" of the page is here, nine of
 // them, and the description comes right after the last.
 QString fortuneBlock(const Fortune &f)
 {
     constexpr QStringView StarTitles[] = {u"综合运势", u"爱情运势", u"工作状况", u"理财投资"};
+    const QString star = QStringLiteral("<img src=\"/static/img/star.gif\" alt=\"★\"/>");
     QString out =
         QStringLiteral("<div class=\"fortune-box clearfix\" id=\"fortune\">\n<div class=\"item\">");
     for (int i = 0; i < 4; ++i) {
-        out += u"<h4>" + StarTitles[i] + u"</h4><p class=\"stars\">" + starImages(f.stars[i]) +
+        out += u"<h4>" + StarTitles[i] + u"</h4><p class=\"stars\">" + star.repeated(f.stars[i]) +
                u"</p></div><div class=\"item\">";
     }
     const std::array<std::pair<QStringView, QString>, 5> values{{
@@ -446,21 +146,16 @@ QString profileBlock(const SiteSign &sign)
            u"爱情专题</a>。</p></div>\n";
 }
 
+// Stars out of five; a fortune has one at least and five at most.
 QString textStars(int stars)
 {
-    QString out;
-    for (int i = 0; i < 5; ++i)
-        out += i < stars ? u'★' : u'☆';
-    return out;
+    return QString(stars, u'★') + QString(5 - stars, u'☆');
 }
 
 // Today's board of all twelve signs, as the site shows it under each page.
-QString rankingBlock(QDate date)
+QString rankingRows(QDate date)
 {
-    QString out = QStringLiteral("<div class=\"related ranking\"><h3>十二星座今日运势排行</h3>"
-                                 "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"4\">"
-                                 "<tr><th>星座</th><th>综合</th><th>爱情</th><th>工作</th>"
-                                 "<th>财运</th><th>健康</th></tr>\n");
+    QString out;
     for (const SiteSign &sign : Signs) {
         const Fortune f = fortuneFor(sign.slug, date);
         out += u"<tr><td><a href=\"/astro/view/" + sign.slug + u"/day/\">" + sign.name +
@@ -468,63 +163,37 @@ QString rankingBlock(QDate date)
                u"</td><td>" + textStars(f.stars[2]) + u"</td><td>" + textStars(f.stars[3]) +
                u"</td><td>" + QString::number(f.health) + u"%</td></tr>\n";
     }
-    out += u"</table></div>\n";
     return out;
 }
 
-QString historyBlock(QStringView slug, QStringView name, QDate date)
+QString historyLinks(QStringView slug, QStringView name, QDate date)
 {
-    QString out =
-        u"<div class=\"related history\"><h3>" + name + u"往日运势</h3><ul class=\"clearfix\">";
+    QString out;
     for (int back = 1; back <= 14; ++back) {
         const QDate day = date.addDays(-back);
         out += u"<li><a href=\"" + dayPath(slug, day) + u"\">" + name + dateText(day) +
                u"运势</a></li>";
     }
-    out += u"</ul><form class=\"pick\" action=\"/astro/view/" + slug +
-           u"/day/\" method=\"get\"><label>查看其他日期：<input type=\"text\" id=\"pickDay\" "
-           u"value=\"" +
-           date.toString(u"yyyy-MM-dd") + u"\" autocomplete=\"off\"></label>" +
-           u"<button type=\"button\" id=\"pickGo\">查看</button></form></div>\n";
     return out;
 }
 
-QString prevNextBlock(QStringView slug, QStringView name, QDate date)
-{
-    return u"<div class=\"prevnext\"><a href=\"" + dayPath(slug, date.addDays(-1)) +
-           u"\">上一天：" + name + dateText(date.addDays(-1)) + u"运势</a><a href=\"" +
-           dayPath(slug, date.addDays(1)) + u"\">下一天：" + name + dateText(date.addDays(1)) +
-           u"运势</a></div>\n";
-}
-
-QString shareBlock()
-{
-    return QStringLiteral(
-        "<div class=\"share\">分享到："
-        "<a href=\"#\" data-url=\"/share/weibo?title={t}&amp;url={u}\">微博</a>"
-        "<a href=\"#\" data-url=\"/share/qzone?title={t}&amp;url={u}\">QQ空间</a>"
-        "<a href=\"#\" data-url=\"/share/wechat?url={u}\">微信</a>"
-        "<a href=\"#\" data-url=\"/share/douban?title={t}&amp;url={u}\">豆瓣</a></div>\n");
-}
-
-QString relatedBlock(QStringView slug, QStringView name)
+QString relatedLinks(QStringView slug, QStringView name)
 {
     constexpr QStringView Topics[] = {
         u"男生喜欢一个人的表现", u"和什么星座最配",     u"的性格特点全面分析",   u"女生的爱情观",
         u"本周运势早知道",       u"适合什么样的工作",   u"的幸运石与守护神",     u"吵架后如何和好",
         u"的优点和缺点",         u"今年的整体运势解析", u"最容易被哪个星座吸引", u"在职场上的表现",
     };
-    QString out = QStringLiteral("<div class=\"related\"><h3>相关阅读</h3><ul class=\"clearfix\">");
+    QString out;
     int n = 0;
     for (QStringView topic : Topics) {
         out += u"<li><a href=\"/astro/" + slug + u"/article/" + QString::number(1021 + 37 * n++) +
                u".html\">" + name + topic + u"</a></li>";
     }
-    out += u"</ul></div>\n";
     return out;
 }
 
-QString commentsBlock(QStringView name, QDate date, Dice &dice)
+QString commentItems(QDate date, Dice &dice)
 {
     constexpr QStringView People[] = {u"星语心愿", u"晴天小猪", u"月光宝盒", u"一只喵",
                                       u"听风的人", u"木子李",   u"橘子汽水", u"夏天的风"};
@@ -534,7 +203,7 @@ QString commentsBlock(QStringView name, QDate date, Dice &dice)
         u"健康指数这么低，看来今晚得早点睡了。",     u"幸运颜色是我最喜欢的颜色，开心。",
         u"希望明天的运势能好一点，加油！",           u"准不准不重要，看着开心就好啦。",
     };
-    QString out = QStringLiteral("<div class=\"comments\"><h3>网友评论</h3><ul>");
+    QString out;
     const int count = dice.between(4, 8);
     for (int i = 0; i < count; ++i) {
         out += u"<li><span class=\"who\">" + dice.pick(People) + u"</span><span class=\"when\">" +
@@ -544,24 +213,24 @@ QString commentsBlock(QStringView name, QDate date, Dice &dice)
                    .arg(dice.between(0, 59), 2, 10, QLatin1Char('0')) +
                u"</span><p>" + dice.pick(Words) + u"</p></li>";
     }
-    out += u"</ul><form action=\"/comment/post\" method=\"post\"><textarea name=\"content\" "
-           u"rows=\"3\" cols=\"60\" placeholder=\"说说你今天的运势准不准……\"></textarea>"
-           u"<input type=\"hidden\" name=\"topic\" value=\"" +
-           name + u"\"><button type=\"submit\">发表评论</button></form></div>\n";
     return out;
 }
 
-QString sidebar(QStringView slug)
+// The sidebar's list of the signs with their days.
+QString sidebarSigns()
 {
-    QString out =
-        QStringLiteral("<div class=\"sidebar\">\n<div class=\"box\"><h3>十二星座今日运势</h3>"
-                       "<ul class=\"signs clearfix\">");
+    QString out;
     for (const SiteSign &sign : Signs) {
         out += u"<li><a href=\"/astro/view/" + sign.slug + u"/day/\">" + sign.name + u"</a><span>" +
                sign.dates + u"</span></li>";
     }
-    out += QStringLiteral(
-        "</ul></div>\n<div class=\"box pair\"><h3>星座配对</h3><form id=\"pairForm\">");
+    return out;
+}
+
+// The two choices of the pairing form, this page's sign chosen in the first.
+QString pairChoices(QStringView slug)
+{
+    QString out;
     for (QStringView field : {u"a", u"b"}) {
         out += u"<select name=\"" + field + u"\">";
         for (const SiteSign &sign : Signs) {
@@ -572,100 +241,53 @@ QString sidebar(QStringView slug)
         }
         out += u"</select>";
     }
-    out += u"<button type=\"submit\">配对</button></form></div>\n"
-           u"<div class=\"box hot\"><h3>热门测算</h3><ul>"
-           u"<li class=\"top\"><em>1</em><a href=\"/tarot/love/\">塔罗牌爱情占卜</a></li>"
-           u"<li class=\"top\"><em>2</em><a href=\"/xingming/\">姓名配对测试</a></li>"
-           u"<li class=\"top\"><em>3</em><a href=\"/astro/pan/\">星盘查询</a></li>"
-           u"<li><em>4</em><a href=\"/shengxiao/year/\">生肖本年运程</a></li>"
-           u"<li><em>5</em><a href=\"/jiemeng/\">周公解梦大全</a></li>"
-           u"<li><em>6</em><a href=\"/huangli/\">今日黄历宜忌</a></li>"
-           u"<li><em>7</em><a href=\"/astro/moon/\">月亮星座查询</a></li>"
-           u"<li><em>8</em><a href=\"/astro/rising/\">上升星座查询</a></li>"
-           u"</ul></div>\n"
-           u"<div class=\"box\"><h3>星座知识</h3><ul class=\"hot\">"
-           u"<li><a href=\"/astro/know/1.html\">什么是太阳星座、月亮星座和上升星座</a></li>"
-           u"<li><a href=\"/astro/know/2.html\">十二星座的守护星分别是什么</a></li>"
-           u"<li><a href=\"/astro/know/3.html\">火象、土象、风象、水象星座的区别</a></li>"
-           u"<li><a href=\"/astro/know/4.html\">水逆是什么意思，水逆期间要注意什么</a></li>"
-           u"<li><a href=\"/astro/know/5.html\">星座日期是按阳历还是农历来算</a></li>"
-           u"<li><a href=\"/astro/know/6.html\">为什么同一星座的人性格也不一样</a></li>"
-           u"</ul></div>\n"
-           u"<div class=\"box\"><h3>最新文章</h3><ul class=\"hot\">"
-           u"<li><a href=\"/article/88213.html\">下周水星顺行，这三个星座终于松了口气</a></li>"
-           u"<li><a href=\"/article/88207.html\">十二星座谁最会存钱？第一名当之无愧</a></li>"
-           u"<li><a href=\"/article/88196.html\">和巨蟹座做朋友是一种什么样的体验</a></li>"
-           u"<li><a href=\"/article/88190.html\">射手座的旅行清单里永远少不了这几样</a></li>"
-           u"<li><a href=\"/article/88184.html\">摩羯座加班的时候都在想些什么</a></li>"
-           u"<li><a href=\"/article/88171.html\">双鱼座的直觉到底有多准</a></li>"
-           u"<li><a href=\"/article/88165.html\">天蝎座记仇吗？听听他们自己怎么说</a></li>"
-           u"<li><a href=\"/article/88152.html\">金牛座的美食地图，吃货必看</a></li>"
-           u"<li><a href=\"/article/88147.html\">狮子座最受不了的五件小事</a></li>"
-           u"<li><a href=\"/article/88139.html\">水瓶座的脑洞究竟从哪里来</a></li>"
-           u"</ul></div>\n"
-           u"<div class=\"box ad\">广告位招租</div>\n</div>\n";
     return out;
 }
 
 QString signPage(const SiteSign &sign, QDate date, QByteArrayView charset)
 {
     const Fortune f = fortuneFor(sign.slug, date);
-    Dice dice(seedFor(sign.slug, date) ^
-              0x5A17E5EEDull); // the page's clutter, apart from the fortune
+    // The page's clutter rolls its own dice, apart from the fortune.
+    Dice dice(seedFor(sign.slug, date) ^ 0x5A17E5EEDull);
     const QString day = dateText(date);
+    const QString range =
+        sign.dates.isEmpty() ? QString() : u"<p class=\"range\">" + sign.dates + u"</p>";
 
-    QString out;
-    out.reserve(40 * 1024);
-    out += head(
+    const QString content =
+        SiteTemplate::fill(site().day, {{u"slug", sign.slug},
+                                        {u"name", sign.name},
+                                        {u"range", range},
+                                        {u"day", day},
+                                        {u"weekday", weekdayText(date)},
+                                        {u"date", date.toString(u"yyyy-MM-dd")},
+                                        {u"today", dayPath(sign.slug, date)},
+                                        {u"yesterday", dayPath(sign.slug, date.addDays(-1))},
+                                        {u"yesterday-text", dateText(date.addDays(-1))},
+                                        {u"tomorrow", dayPath(sign.slug, date.addDays(1))},
+                                        {u"tomorrow-text", dateText(date.addDays(1))},
+                                        {u"fortune", fortuneBlock(f)},
+                                        {u"detail", detailBlock(sign.name, f)},
+                                        {u"profile", profileBlock(sign)},
+                                        {u"ranking", rankingRows(date)},
+                                        {u"history", historyLinks(sign.slug, sign.name, date)},
+                                        {u"related", relatedLinks(sign.slug, sign.name)},
+                                        {u"comments", commentItems(date, dice)},
+                                        {u"sidebar-signs", sidebarSigns()},
+                                        {u"pair", pairChoices(sign.slug)}});
+    return sitePage(
         charset, sign.name + u"今日运势 " + day + u" - 星历网",
         sign.name + u"今日运势," + sign.name + u"运势," + sign.name +
             u"每日运势,星座运势查询,今日星座运势",
         u"星历网为您提供" + day + sign.name + u"今日运势，包括" + sign.name +
-            u"综合运势、爱情运势、工作状况、理财投资、健康指数、幸运颜色、幸运数字和速配星座。");
-    out += u"<body class=\"astro-day\">\n";
-    out += siteTop(sign.slug);
-    out += u"<div class=\"wrap\">\n<div class=\"breadcrumb\">当前位置：<a href=\"/\">首页</a> "
-           u"&gt; <a href=\"/astro/\">星座运势</a> &gt; <a href=\"/astro/view/" +
-           sign.slug + u"/\">" + sign.name + u"</a> &gt; <span>今日运势</span></div>\n";
-    out += u"<div id=\"main\" class=\"clearfix\">\n<div class=\"content\">\n";
-    out += u"<div class=\"astro-head clearfix\"><div class=\"pic\"><img src=\"/static/img/signs/" +
-           sign.slug + u".png\" width=\"96\" height=\"96\" alt=\"" + sign.name + u"\"></div>" +
-           u"<h1>" + sign.name + u"今日运势</h1>";
-    if (!sign.dates.isEmpty())
-        out += u"<p class=\"range\">" + sign.dates + u"</p>";
-    out += u"<p class=\"date\">" + day + u" " + weekdayText(date) + u"</p>";
-    out += u"<ul class=\"tabs clearfix\"><li class=\"on\"><a href=\"" + dayPath(sign.slug, date) +
-           u"\">今日运势</a></li><li><a href=\"" + dayPath(sign.slug, date.addDays(1)) +
-           u"\">明日运势</a></li><li><a href=\"/astro/view/" + sign.slug +
-           u"/week/\">本周运势</a></li><li><a href=\"/astro/view/" + sign.slug +
-           u"/month/\">本月运势</a></li><li><a href=\"/astro/view/" + sign.slug +
-           u"/year/\">今年运势</a></li></ul></div>\n";
-    out += fortuneBlock(f);
-    out += detailBlock(sign.name, f);
-    out += shareBlock();
-    out += prevNextBlock(sign.slug, sign.name, date);
-    out += profileBlock(sign);
-    out += rankingBlock(date);
-    out += historyBlock(sign.slug, sign.name, date);
-    out += relatedBlock(sign.slug, sign.name);
-    out += commentsBlock(sign.name, date, dice);
-    out += u"</div>\n";
-    out += sidebar(sign.slug);
-    out += u"</div>\n</div>\n";
-    out += siteFooter();
-    out += footScripts();
-    out += u"</body>\n</html>\n";
-    return out;
+            u"综合运势、爱情运势、工作状况、理财投资、健康指数、幸运颜色、幸运数字和速配星座。",
+        u" class=\"astro-day\"", sign.slug, content);
 }
 
 // Small pages ---------------------------------------------------------------
 
 QString plainPage(QByteArrayView charset, const QString &title, const QString &body)
 {
-    QString out = head(charset, title, QStringLiteral("星座运势,星历网"), title);
-    out += u"<body>\n" + siteTop({}) + u"<div class=\"wrap\">\n" + body + u"</div>\n" +
-           siteFooter() + footScripts() + u"</body>\n</html>\n";
-    return out;
+    return sitePage(charset, title, QStringLiteral("星座运势,星历网"), title, {}, {}, body);
 }
 
 QString forumPage(QByteArrayView charset, QStringView forum, QStringView motto,
@@ -686,14 +308,11 @@ QString forumPage(QByteArrayView charset, QStringView forum, QStringView motto,
 
 QString page(const SignInfo &sign, QDate date, QByteArrayView charset)
 {
+    // What the site knows of the sign, under the slug and name asked for.
     const SiteSign *known = signBySlug(sign.slug);
-    SiteSign asked{sign.slug, sign.name, {}, {}, {}, {}};
-    if (known) {
-        asked.dates = known->dates;
-        asked.element = known->element;
-        asked.ruler = known->ruler;
-        asked.stone = known->stone;
-    }
+    SiteSign asked = known ? *known : SiteSign{};
+    asked.slug = sign.slug;
+    asked.name = sign.name;
     return signPage(asked, date, charset);
 }
 

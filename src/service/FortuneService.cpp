@@ -78,14 +78,21 @@ void FortuneService::setNotice(QByteArray notice)
 
 bool FortuneService::setCharset(QByteArrayView charset)
 {
+    QByteArray name = charsetName(charset);
+    if (name.isEmpty())
+        return false;
+    m_charset = std::move(name);
+    return true;
+}
+
+QByteArray FortuneService::charsetName(QByteArrayView charset)
+{
     const QByteArray name = charset.toByteArray().toLower();
     if (name == Utf8 || name == "utf8")
-        m_charset = Utf8.toByteArray();
-    else if (name == Gbk)
-        m_charset = Gbk.toByteArray();
-    else
-        return false;
-    return true;
+        return Utf8.toByteArray();
+    if (name == Gbk)
+        return Gbk.toByteArray();
+    return {};
 }
 
 void FortuneService::setHeadDeadline(std::chrono::milliseconds deadline)

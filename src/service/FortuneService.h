@@ -47,6 +47,9 @@ public:
     // change, for anything else. GBK pages are encoded as GB18030, whose
     // two-byte part is GBK: the pages hold no character outside it.
     bool setCharset(QByteArrayView charset);
+    // The name pages go out under for `charset`, "utf-8" or "gbk"; empty for
+    // a charset setCharset() refuses.
+    static QByteArray charsetName(QByteArrayView charset);
     QByteArray charset() const { return m_charset; }
 
     // Every answer waits this long before its first byte.

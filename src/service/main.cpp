@@ -6,12 +6,11 @@
 #include "Background.h"
 #include "FortuneService.h"
 #include "IdleShutdown.h"
+#include "ServiceOptions.h"
 #include "ServiceProbe.h"
 #include "SocketActivation.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QSaveFile>
 #include <QSocketNotifier>
 
@@ -24,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <variant>
 
 namespace {
 
@@ -138,112 +138,21 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("zhiwei-fortune-service"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.0"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Serves daily fortune pages, the version notice and the forum pages on "
-                       "127.0.0.1, so the program works with no internet."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port to listen on; 0 takes any free port. "
-                                                       "Unused when systemd hands over a socket."),
-                                        QStringLiteral("N"), QString::number(ZHIWEI_SERVICE_PORT));
-    const QCommandLineOption charsetOption(QStringLiteral("charset"),
-                                           QStringLiteral("Charset of the pages: utf-8 or gbk."),
-                                           QStringLiteral("NAME"), QStringLiteral("utf-8"));
-    const QCommandLineOption noticeOption(QStringLiteral("notice"),
-                                          QStringLiteral("Body of the version notice (jc.txt)."),
-                                          QStringLiteral("TEXT"), QStringLiteral("V2"));
-    const QCommandLineOption noticeFileOption(
-        QStringLiteral("notice-file"),
-        QStringLiteral("Take the body of the version notice from this file, byte for byte."),
-        QStringLiteral("PATH"));
-    const QCommandLineOption delayOption(QStringLiteral("delay-ms"),
-                                         QStringLiteral("Wait this long before every answer."),
-                                         QStringLiteral("N"), QStringLiteral("0"));
-    const QCommandLineOption headDeadlineOption(
-        QStringLiteral("head-deadline-ms"),
-        QStringLiteral("Close a connection whose request head has not come whole after this "
-                       "long."),
-        QStringLiteral("N"), QString::number(http::Server::DefaultHeadDeadline.count()));
-    const QCommandLineOption dateOption(QStringLiteral("date"),
-                                        QStringLiteral("Pretend today is this day."),
-                                        QStringLiteral("YYYYMMDD"));
-    const QCommandLineOption portFileOption(
-        QStringLiteral("port-file"),
-        QStringLiteral("Write the port number to this file once listening."),
-        QStringLiteral("PATH"));
-    const QCommandLineOption idleOption(
-        QStringLiteral("idle-exit"),
-        QStringLiteral("End after this many seconds without a request, once no copy of the "
-                       "program beside this service runs; 0 never ends."),
-        QStringLiteral("SECONDS"), QStringLiteral("0"));
-    const QCommandLineOption backgroundOption(
-        QStringLiteral("background"),
-        QStringLiteral("Go on in the background once listening; exit 0 then, or 1 and why."));
-    const QCommandLineOption probeOption(
-        QStringLiteral("probe"),
-        QStringLiteral("Only say who holds the port: exit 0 for this service, 1 for nothing, "
-                       "2 for another program, 3 for no answer in time, 4 for a socket of "
-                       "another user (neither root, the service's user nor the caller), 5 for "
-                       "an answer as this service from a socket whose owner cannot be told. "
-                       "Decided on the connection that answered, as the kernel tells its far "
-                       "end."));
-    parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
-                       headDeadlineOption, dateOption, portFileOption, idleOption, backgroundOption,
-                       probeOption});
-    parser.process(app);
-
-    bool ok = false;
-    const uint port = parser.value(portOption).toUInt(&ok);
-    if (!ok || port > 65535)
-        fail(QStringLiteral("--port wants a number from 0 to 65535, not \"%1\"")
-                 .arg(parser.value(portOption)));
-    if (parser.isSet(probeOption))
-        return reportWhoAnswers(quint16(port));
+    const auto parsed = ServiceOptions::parse(QCoreApplication::arguments());
+    if (const QString *refused = std::get_if<QString>(&parsed))
+        fail(*refused);
+    const ServiceOptions &options = std::get<ServiceOptions>(parsed);
+    if (options.probe)
+        return reportWhoAnswers(options.port);
 
     raiseDescriptorLimit();
     FortuneService service;
-
-    if (!service.setCharset(parser.value(charsetOption).toLatin1()))
-        fail(QStringLiteral("--charset wants utf-8 or gbk, not \"%1\"")
-                 .arg(parser.value(charsetOption)));
-
-    if (parser.isSet(noticeFileOption)) {
-        if (parser.isSet(noticeOption))
-            fail(QStringLiteral("give --notice or --notice-file, not both"));
-        QFile file(parser.value(noticeFileOption));
-        if (!file.open(QIODevice::ReadOnly))
-            fail(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
-        service.setNotice(file.readAll());
-    } else {
-        service.setNotice(parser.value(noticeOption).toUtf8());
-    }
-
-    const int delayMs = parser.value(delayOption).toInt(&ok);
-    if (!ok || delayMs < 0)
-        fail(QStringLiteral("--delay-ms wants a number of milliseconds, not \"%1\"")
-                 .arg(parser.value(delayOption)));
-    service.setDelayMs(delayMs);
-
-    const int headDeadlineMs = parser.value(headDeadlineOption).toInt(&ok);
-    if (!ok || headDeadlineMs <= 0)
-        fail(QStringLiteral("--head-deadline-ms wants a number of milliseconds, not \"%1\"")
-                 .arg(parser.value(headDeadlineOption)));
-    service.setHeadDeadline(std::chrono::milliseconds(headDeadlineMs));
-
-    if (parser.isSet(dateOption)) {
-        const QString text = parser.value(dateOption);
-        const QDate date = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
-        if (text.size() != 8 || !date.isValid())
-            fail(QStringLiteral("--date wants a day as YYYYMMDD, not \"%1\"").arg(text));
-        service.setClock([date] { return date; });
-    }
-
-    const int idleSeconds = parser.value(idleOption).toInt(&ok);
-    if (!ok || idleSeconds < 0)
-        fail(QStringLiteral("--idle-exit wants a number of seconds, not \"%1\"")
-                 .arg(parser.value(idleOption)));
+    service.setCharset(options.charset);
+    service.setNotice(options.notice);
+    service.setDelayMs(options.delayMs);
+    service.setHeadDeadline(options.headDeadline);
+    if (options.date)
+        service.setClock([date = *options.date] { return date; });
 
     if (!quitOnSignals())
         fail(QStringLiteral("cannot watch for SIGTERM and SIGINT"));
@@ -257,14 +166,14 @@ int main(int argc, char *argv[])
         if (!service.adopt(SocketActivation::FirstSocket))
             fail(QStringLiteral("cannot serve on the socket handed over: %1")
                      .arg(service.errorString()));
-    } else if (!service.listen(quint16(port), QHostAddress::LocalHost)) {
+    } else if (!service.listen(options.port, QHostAddress::LocalHost)) {
         fail(QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
-                 .arg(port)
+                 .arg(options.port)
                  .arg(service.errorString()));
     }
 
     std::unique_ptr<IdleShutdown> idle;
-    if (idleSeconds > 0) {
+    if (const int idleSeconds = options.idleSeconds; idleSeconds > 0) {
         idle = std::make_unique<IdleShutdown>(std::chrono::seconds(idleSeconds),
                                               QCoreApplication::applicationDirPath() +
                                                   QStringLiteral("/zhiweige"));
@@ -283,8 +192,8 @@ int main(int argc, char *argv[])
 
     // Written whole or not at all, so whoever waits for the file never reads
     // half a number.
-    if (parser.isSet(portFileOption)) {
-        QSaveFile file(parser.value(portFileOption));
+    if (options.portFile) {
+        QSaveFile file(*options.portFile);
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(QByteArray::number(service.port()) + '\n') < 0 || !file.commit())
             fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));

@@ -60,8 +60,10 @@ public:
     static constexpr qsizetype MaxBufferedHeadBytes = 4 * 1024 * 1024;
     static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
     static constexpr std::chrono::milliseconds AcceptPause{100};
-    // Half the process's descriptor limit, so the server never meets it;
-    // at least 16 and at most 4096.
+    // The most connections open at once, taken when the server is made: half
+    // the soft descriptor limit, clamped to 16..4096, and 4096 when the limit
+    // is unlimited or cannot be read. Below a limit of 32 the floor of 16 is
+    // more than half, and the server can run into the limit.
     static int defaultMaxConnections();
 
 signals:
