@@ -29,8 +29,8 @@ import time
 import pictures
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
-import sound  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
+from zhiweige import sound  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800
 # sway refuses to run as root; its rows run as this user, which every Debian
@@ -621,7 +621,7 @@ class Checks:
     # --------------------------------------------------------- program
 
     def start_program(self):
-        from accessible import AccessibleProgram
+        from zhiweige.accessible import AccessibleProgram
 
         program = self.args.program
         env = dict(self.ui.env if isinstance(self.ui, XSession) else self.desk.env)
@@ -780,7 +780,7 @@ class Checks:
 
     def fortune(self):
         """c: one sign fills the panel; its report reaches the clipboard."""
-        import fortune_oracle as oracle
+        from zhiweige import oracle
 
         sign, mode = oracle.SIGNS[0][0], oracle.TODAY
         self.click_main(FIRST_SIGN)
@@ -793,8 +793,7 @@ class Checks:
         report = report.decode("utf-8") if report else None
         today = datetime.date.today()
         page = oracle.fetch_page(self.args.port, oracle.page_path(sign, mode, today))
-        forum = f"HTTP://127.0.0.1:{self.args.port}/bbs/"
-        expected = oracle.expected_report(sign, mode, page, today, forum)
+        expected = oracle.expected_report(sign, mode, page, today, self.args.port)
         # A screen reader hears the day's description, not only its label's name.
         description = oracle.cut_page(page)[2]
         if report == expected and not self.shows(MAIN_TITLE, description):
@@ -1105,8 +1104,9 @@ def outside(args, row, folder):
     os.makedirs(here)
     for name in ("wayland_e2e.py", "pictures.py"):
         shutil.copy(os.path.join(HERE, name), here)
-    shutil.copytree(os.path.join(os.path.dirname(HERE), "e2e"), os.path.join(folder, "code", "e2e"),
-                    ignore=shutil.ignore_patterns("__pycache__", "build"))
+    shutil.copytree(os.path.join(os.path.dirname(HERE), "support", "zhiweige"),
+                    os.path.join(folder, "code", "support", "zhiweige"),
+                    ignore=shutil.ignore_patterns("__pycache__"))
     os.makedirs(os.path.join(folder, "program"))
     os.makedirs(os.path.join(folder, "bin"))
     program = shutil.copy2(args.program, os.path.join(folder, "program"))
