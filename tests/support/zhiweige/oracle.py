@@ -84,5 +84,6 @@ def expected_report(sign, mode, page, today, port, date_text=None):
     lines = [sign + mode, f"[{date_text or today.isoformat()}]:"]
     lines += [f"{aspect}:{count}颗星" for aspect, count in zip(STAR_ASPECTS, stars)]
     lines += [f"{name}:{value}" for name, value in zip(DETAILS, values)]
-    lines += [" ", description, " ", f"本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:{port}/bbs/"]
+    forum = f"HTTP://127.0.0.1:{port}/bbs/"
+    lines += [" ", description, " ", "本信息由澄川知微阁提供!官方论坛:" + forum]
     return "\r\n".join(lines)

@@ -13,7 +13,6 @@ import time
 from . import (CHOOSE_YOUR_SIGN, FETCH_TIMEOUT, MAIN_TITLE, MESSAGE_TITLE, SHARE_LABEL,
                SHARE_MENU_AT, SIGN_BUTTONS, SPLASH_CLICK, SPLASH_TITLE, WINDOW_TIMEOUT,
                done_text, oracle, x11)
-from .accessible import AccessibleProgram
 from .tools import Failure, start
 
 
@@ -92,6 +91,9 @@ class Program:
         self._log = open(log_path, "w")
         self.process = start([path], env, self._log, cwd=cwd or self.folder)
         self.pid = self.process.pid
+        # Here, not above: a suite says which packages are missing before gi is needed.
+        from .accessible import AccessibleProgram
+
         self.accessible = AccessibleProgram(self.pid)
         self.main = None
 
