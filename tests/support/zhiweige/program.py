@@ -204,7 +204,8 @@ class Program:
             raise Failure(f"the share menu opened at {place}, not at {SHARE_MENU_AT}")
         return menu
 
-    def choose_from_share_menu(self, menu, item):
+    @staticmethod
+    def choose_from_share_menu(menu, item):
         # Two items with a separator between them: one in the top quarter,
         # one in the bottom quarter.
         x, y, width, height = x11.geometry(menu)

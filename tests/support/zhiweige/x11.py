@@ -32,6 +32,17 @@ def visible_windows(pid):
     return [int(line) for line in out.split()]
 
 
+def windows_called(name):
+    """Any process's visible windows of that name."""
+    out = run("xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(name)}$",
+              ok_codes=(0, 1))
+    return [int(line) for line in out.split()]
+
+
+def window_pid(window):
+    return int(run("xdotool", "getwindowpid", str(window)))
+
+
 def window_name(window):
     out = run("xprop", "-id", str(window), "-notype", "_NET_WM_NAME", ok_codes=(0, 1))
     match = re.match(r'_NET_WM_NAME = "(.*)"\s*$', out, re.S)
@@ -143,6 +154,11 @@ def click(window, x, y):
 def click_screen(x, y):
     # A moment between: the window under the pointer learns of it first.
     run("xdotool", "mousemove", str(x), str(y), "sleep", "0.05", "click", "1")
+
+
+def activate(window):
+    """Raises the window and gives it the focus, once the window manager has."""
+    run("xdotool", "windowactivate", "--sync", str(window))
 
 
 def key(*names):
