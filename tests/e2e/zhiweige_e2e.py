@@ -28,7 +28,7 @@ from zhiweige import (CHOOSE_YOUR_SIGN, DAY_COMBO, DAY_MODE_BUTTON, EXIT_BUTTON,
                       MAIN_TITLE, MESSAGE_TITLE, MONTH_COMBO, MUSIC_BUTTON, MUSIC_OFF, MUSIC_ON,
                       NETWORK_FAILED, NEWER_TITLE, NO_SIGN_ON_SHOW, OK_CAPTION, PICTURE_OK,
                       PICTURE_SIZE, PICTURE_TITLE, SPLASH_CLICK, SPLASH_SIZE, SPLASH_TITLE,
-                      TOMORROW_CHOSEN, WINDOW_TIMEOUT, copied_text, done_text, forum,
+                      TOMORROW_CHOSEN, WINDOW_TIMEOUT, copied_text, done_text,
                       oracle, sound, tools, x11)
 from zhiweige.accessible import Role
 
@@ -43,24 +43,15 @@ TUNE_SCRIPT = os.path.join(
     "make-tune.sh",
 )
 
+FORUM = f"http://127.0.0.1:{PORT}/bbs/"
 OPAQUE = 0xFFFFFFFF
 
 
 class Service(zhiweige.program.Service):
+    """The service on the suite's port, its log beside the program's."""
+
     def __init__(self, notice="V2", charset="utf-8"):
         super().__init__(SERVICE, PORT, os.path.join(LOGS, "service.log"), notice, charset)
-
-
-class Program(zhiweige.program.Program):
-    """A run of the program built for the suite's port, its log numbered."""
-
-    runs = 0
-
-    def __init__(self, waiter, program=PROGRAM, locale="C", extra_env=None):
-        Program.runs += 1
-        log = os.path.join(LOGS, f"program-{Program.runs}.log")
-        super().__init__(program, dict(os.environ, **(extra_env or {})), log, waiter,
-                         locale=locale)
 
 
 def save_screenshot(name, window=None):
@@ -76,6 +67,7 @@ def save_screenshot(name, window=None):
 
 
 class ProgramTestCase(unittest.TestCase):
+    runs = 0
     notice = "V2"
     charset = "utf-8"
 
@@ -96,8 +88,11 @@ class ProgramTestCase(unittest.TestCase):
         for program in self.programs:
             program.stop()
 
-    def start_program(self, **options):
-        program = Program(self.waiter, **options)
+    def start_program(self, program=PROGRAM, locale="C", extra_env=None):
+        ProgramTestCase.runs += 1
+        log = os.path.join(LOGS, f"program-{ProgramTestCase.runs}.log")
+        program = zhiweige.program.Program(program, dict(os.environ, **(extra_env or {})), log,
+                                           self.waiter, locale=locale)
         self.programs.append(program)
         return program
 
@@ -206,7 +201,7 @@ class VersionCheckTest(ProgramTestCase):
             self.waiter.until(
                 lambda: program.browsed_addresses(), WINDOW_TIMEOUT, "the browser to be asked"
             )
-            self.assertEqual(program.browsed_addresses(), [forum(PORT)])
+            self.assertEqual(program.browsed_addresses(), [FORUM])
         else:
             self.assertEqual(program.browsed_addresses(), [])
 
@@ -411,7 +406,7 @@ class ShellTest(ProgramTestCase):
                         WINDOW_TIMEOUT,
                         "the browser to be asked for the forum",
                     )
-                    self.assertEqual(program.browsed_addresses(), [forum(PORT)])
+                    self.assertEqual(program.browsed_addresses(), [FORUM])
                 else:
                     self.assertEqual(program.browsed_addresses(), [])
 

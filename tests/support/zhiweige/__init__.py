@@ -1,17 +1,8 @@
-"""知微阁 as the suites meet it from outside: its window titles, what it says,
-where its controls are; and, in the modules beside this one, how it is
-started and driven:
-
-  tools        waits, and the processes a run starts and ends
-  program      the program and its fortune service, run and waited on
-  x11          the X display through the ordinary X tools
-  compositors  Wayland compositors started headless, their input and screens
-  accessible   what the windows show, read through AT-SPI
-  oracle       what a copied report must say, worked out from the page
-  sound        a sound server of a run's own; pictures: screen pictures
-
-`python3 -m zhiweige` drives the program's windows in X for a suite that is
-not in Python.
+"""知微阁 as the suites meet it from outside: its titles, what it says and
+where its controls are. Beside this: tools (waits, processes), program (the
+program and its service run), x11 and compositors (the desktops it is driven
+on), accessible (AT-SPI), oracle (what a report must say), sound, pictures;
+`python3 -m zhiweige` drives it in X for a suite not in Python.
 """
 
 MAIN_TITLE = "澄川知微阁 V2"
@@ -71,7 +62,3 @@ def done_text(sign, mode):
 
 def copied_text(sign, mode):
     return f"{sign}{mode}已复制!"
-
-
-def forum(port):
-    return f"http://127.0.0.1:{port}/bbs/"

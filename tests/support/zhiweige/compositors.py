@@ -340,13 +340,7 @@ class KWin(Compositor):
         self.find_xwayland(exclude=self.OUTER)
 
     def grab(self):
-        done = subprocess.run(["xwd", "-silent", "-root"], env=self.outer, capture_output=True,
-                              timeout=30, check=False)
-        picture = _xwd_picture(done.stdout)
-        if picture is None:
-            raise Failure(f"xwd of KWin's screen gave {len(done.stdout)} bytes: "
-                          f"{done.stderr.decode(errors='replace')[-200:]}")
-        return picture
+        return _xwd(self.outer, "-root")
 
 
 COMPOSITORS = {"mutter": Mutter, "sway": Sway, "kwin": KWin}
@@ -392,29 +386,24 @@ class XSession:
         window = self.window(title)
         if frame:
             window = x11.parent(window)
-        done = subprocess.run(["xwd", "-silent", "-id", str(window)], env=self.env,
-                              capture_output=True, timeout=30, check=False)
-        picture = _xwd_picture(done.stdout)
-        if picture is None:
-            header = struct.unpack(">25I", done.stdout[:100]) if len(done.stdout) >= 100 else ()
-            error = done.stderr.decode(errors="replace").strip().splitlines()
-            raise Failure(f"xwd -id {window} gave {len(done.stdout)} bytes"
-                          + (f", header {header[:13]}" if header else "")
-                          + (f": {error[0]}" if error else ""))
-        return picture
+        return _xwd(self.env, "-id", str(window))
 
 
-def _xwd_picture(data):
-    """An xwd dump of four bytes a pixel, least significant first: what
-    Xwayland gives."""
-    if len(data) < 100:
-        return None
-    header = struct.unpack(">25I", data[:100])
-    size, width, height, byte_order = header[0], header[4], header[5], header[7]
-    bytes_per_line, colours = header[12], header[19]
-    pixels = data[size + colours * 12:]
-    if byte_order != 0 or bytes_per_line < width * 4 or len(pixels) < bytes_per_line * height:
-        return None
-    return pictures.from_bgrx(width, height, bytes_per_line, pixels)
-
-
+def _xwd(env, *args):
+    """A picture by xwd, of four bytes a pixel, least significant first: what
+    Xvfb and Xwayland give."""
+    done = subprocess.run(["xwd", "-silent", *args], env=env, capture_output=True, timeout=30,
+                          check=False)
+    data = done.stdout
+    header = struct.unpack(">25I", data[:100]) if len(data) >= 100 else ()
+    if header:
+        size, width, height, byte_order = header[0], header[4], header[5], header[7]
+        bytes_per_line, colours = header[12], header[19]
+        pixels = data[size + colours * 12:]
+        fits = width * 4 <= bytes_per_line and bytes_per_line * height <= len(pixels)
+        if byte_order == 0 and fits:
+            return pictures.from_bgrx(width, height, bytes_per_line, pixels)
+    error = done.stderr.decode(errors="replace").strip().splitlines()
+    raise Failure(f"xwd {' '.join(args)} gave {len(data)} bytes"
+                  + (f", header {header[:13]}" if header else "")
+                  + (f": {error[0]}" if error else ""))

@@ -5,15 +5,12 @@ show read through AT-SPI."""
 
 import os
 import shutil
-import signal
-import subprocess
 import tempfile
-import time
 
 from . import (CHOOSE_YOUR_SIGN, FETCH_TIMEOUT, MAIN_TITLE, MESSAGE_TITLE, SHARE_LABEL,
                SHARE_MENU_AT, SIGN_BUTTONS, SPLASH_CLICK, SPLASH_TITLE, WINDOW_TIMEOUT,
                done_text, oracle, x11)
-from .tools import Failure, start
+from .tools import Failure, Waiter, end, start
 
 
 class Service:
@@ -33,36 +30,27 @@ class Service:
         self.process = start(
             [self.path, "--port", str(self.port), "--notice", self.notice, "--charset",
              self.charset, "--port-file", port_file], self.env, self._log)
-        deadline = time.monotonic() + WINDOW_TIMEOUT
-        while not os.path.exists(port_file):
-            if self.process.poll() is not None:
-                raise Failure(
-                    f"the fortune service could not start on port {self.port} (exit "
-                    f"{self.process.returncode}); see {self.log_path}. Is another "
-                    "program holding the port?"
-                )
-            if time.monotonic() > deadline:
-                raise Failure("the fortune service did not start listening")
-            time.sleep(0.05)
+        Waiter().until(lambda: os.path.exists(port_file) or self.process.poll() is not None,
+                       WINDOW_TIMEOUT, "the fortune service to listen")
+        if self.process.poll() is not None:
+            raise Failure(
+                f"the fortune service could not start on port {self.port} (exit "
+                f"{self.process.returncode}); see {self.log_path}. Is another "
+                "program holding the port?"
+            )
         return self
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process = None
-        if getattr(self, "_log", None):
+        if self.process:
+            end(self.process, 10)
             self._log.close()
+        self.process = None
         shutil.rmtree(getattr(self, "_folder", ""), ignore_errors=True)
 
 
 class Program:
-    """One run of the program, from the splash to its end. env is the
-    session's, without what would tell the program of a desktop."""
+    """One run of the program, from the splash to its end, in the session of
+    env less what would tell the program of a desktop."""
 
     def __init__(self, path, env, log_path, waiter, platform="xcb", locale="C", cwd=None):
         self.waiter, self.log_path = waiter, log_path
@@ -242,21 +230,6 @@ class Program:
         return self.process.returncode
 
     def stop(self):
-        if self.alive():
-            try:
-                os.killpg(self.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.pid, signal.SIGKILL)
-                self.process.wait()
-        else:
-            # Anything it started (xdg-open and the browser script) ends too.
-            try:
-                os.killpg(self.pid, signal.SIGTERM)
-            except (ProcessLookupError, PermissionError):
-                pass
+        end(self.process, 10)
         self._log.close()
         shutil.rmtree(self.folder, ignore_errors=True)

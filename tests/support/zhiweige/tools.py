@@ -31,25 +31,24 @@ def start(args, env, logfile, **options):
     return process
 
 
-def stop_all():
-    for process in reversed(started):
-        if process.poll() is None:
-            try:
-                os.killpg(process.pid, signal.SIGTERM)
-            except (ProcessLookupError, PermissionError):
-                pass
-    for process in reversed(started):
+def end(process, timeout=5):
+    """Ends a process started here: a TERM to its group, then a KILL to what
+    is left of it (sway acts on no TERM; the program leaves xdg-open and the
+    browser behind)."""
+    for sent in (signal.SIGTERM, signal.SIGKILL):
         try:
-            process.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            pass
-        # Whatever is left of the group goes too: sway outlives the end of
-        # the process that started it, and a TERM it does not act on.
-        try:
-            os.killpg(process.pid, signal.SIGKILL)
+            os.killpg(process.pid, sent)
         except (ProcessLookupError, PermissionError):
             pass
-        process.wait()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+def stop_all():
+    for process in reversed(started):
+        end(process)
 
 
 class Waiter:
