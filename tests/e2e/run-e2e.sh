@@ -145,7 +145,7 @@ rm -rf "$shots/logs"
 mkdir -p "$shots/logs"
 
 export ZHIWEI_E2E_PROGRAM=$program ZHIWEI_E2E_SERVICE=$service ZHIWEI_E2E_PORT=$port
-export ZHIWEI_E2E_SHOTS=$shots PYTHONDONTWRITEBYTECODE=1
+export ZHIWEI_E2E_SHOTS=$shots PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$here/../support
 cd "$here" || exit 1
 # In the background, so that a TERM from CTest's timeout reaches the trap at
 # once; the harness then stops what it started before the display goes.

@@ -119,15 +119,7 @@ namespace {
 constexpr int StartTimeoutMs = 30000;
 constexpr quint16 RunPort = ZHIWEI_LIFECYCLE_PORT;
 constexpr int IdleSeconds = ZHIWEI_LIFECYCLE_IDLE_SECONDS;
-const QString MainWindowTitle = QStringLiteral("澄川知微阁 V2");
-const QString MessageTitle = QStringLiteral("Kw系列软件");
 const QString PackageVersion = QStringLiteral(ZHIWEI_VERSION "-" ZHIWEI_PACKAGE_REVISION);
-
-// Where things are in the main window's client area: the first sign
-// (白羊座), the share label, the exit button.
-const QPoint AriesButton(16 + 16 + 36, 152 + 40 + 16);
-const QPoint ShareLabel(312 + 216 + 12, 16 + 168 + 6);
-const QPoint ExitButton(312 + 336 + 36, 352 + 16 + 20);
 
 struct Outcome
 {
@@ -172,45 +164,35 @@ QList<pid_t> processesOf(const QString &path)
     return pids;
 }
 
-QStringList xdotool(const QStringList &arguments)
+// The suites' driver of the program in X (tests/support/zhiweige), one
+// action a run: its answer's lines. Its names stand for the program's
+// titles and points: MAIN_TITLE, SHARE_LABEL.
+QStringList driver(const QStringList &arguments)
 {
-    const Outcome found = run(QStringLiteral("xdotool"), arguments, 10000);
-    return found.exitCode == 0 ? found.output.split(u'\n', Qt::SkipEmptyParts) : QStringList();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PYTHONPATH"),
+                       QStringLiteral(ZHIWEI_SOURCE_DIR "/tests/support"));
+    const Outcome done =
+        run(QStringLiteral("python3"),
+            QStringList{QStringLiteral("-Bm"), QStringLiteral("zhiweige")} + arguments, 10000,
+            environment, QProcess::SeparateChannels);
+    return done.exitCode == 0 ? done.output.split(u'\n', Qt::SkipEmptyParts) : QStringList();
 }
 
 // The visible windows of a process, popups included.
 QStringList windowsOf(qint64 pid)
 {
-    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                    QStringLiteral("--pid"), QString::number(pid)});
+    return driver({QStringLiteral("windows"), QString::number(pid)});
 }
 
-// Its visible window of that name. Compared here: xdotool's own name
-// patterns do not take Chinese text in every locale.
-QString windowNamed(qint64 pid, const QString &name)
+QString windowNamed(qint64 pid, const char *title)
 {
-    for (const QString &window : windowsOf(pid)) {
-        if (xdotool({QStringLiteral("getwindowname"), window}).value(0) == name)
-            return window;
-    }
-    return {};
+    return driver({QStringLiteral("window"), QString::number(pid), QLatin1String(title)}).value(0);
 }
 
-void click(const QString &window, QPoint at)
+void click(const QString &window, const char *point)
 {
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
-             QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
-             QStringLiteral("1")});
-}
-
-QRect geometryOf(const QString &window)
-{
-    QMap<QString, int> value;
-    for (const QString &line :
-         xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window}))
-        value.insert(line.section(u'=', 0, 0), line.section(u'=', 1).toInt());
-    return QRect(value.value(QStringLiteral("X")), value.value(QStringLiteral("Y")),
-                 value.value(QStringLiteral("WIDTH")), value.value(QStringLiteral("HEIGHT")));
+    driver({QStringLiteral("click"), window, QLatin1String(point)});
 }
 
 struct Stamp
@@ -833,7 +815,8 @@ QString TstPackage::missingForRuns()
         return QStringLiteral(
             "No X display: install xvfb and openbox to run the installed program");
     for (const auto &[tool, package] :
-         {std::pair{QStringLiteral("xdotool"), QStringLiteral("xdotool")},
+         {std::pair{QStringLiteral("python3"), QStringLiteral("python3")},
+          std::pair{QStringLiteral("xdotool"), QStringLiteral("xdotool")},
           std::pair{QStringLiteral("xclip"), QStringLiteral("xclip")}}) {
         if (const QString why = missingTool(tool, package); !why.isEmpty())
             return why;
@@ -912,9 +895,8 @@ QString TstPackage::passSplash(QProcess *launcher)
         return QString();
     };
     QString splash;
-    if (!QTest::qWaitFor(
-            [&] { return !(splash = windowNamed(pid, QStringLiteral("Form3"))).isEmpty(); },
-            StartTimeoutMs))
+    if (!QTest::qWaitFor([&] { return !(splash = windowNamed(pid, "SPLASH_TITLE")).isEmpty(); },
+                         StartTimeoutMs))
         return fail("no splash");
 
     // A click that comes while the window is still being set up can be lost;
@@ -922,12 +904,12 @@ QString TstPackage::passSplash(QProcess *launcher)
     QString main;
     QElapsedTimer sinceClick;
     const auto clickedThrough = [&] {
-        main = windowNamed(pid, MainWindowTitle);
+        main = windowNamed(pid, "MAIN_TITLE");
         if (!main.isEmpty())
             return true;
         if (!sinceClick.isValid() || sinceClick.elapsed() > 3000) {
-            if (!windowNamed(pid, QStringLiteral("Form3")).isEmpty())
-                click(splash, QPoint(300, 196));
+            if (!windowNamed(pid, "SPLASH_TITLE").isEmpty())
+                click(splash, "SPLASH_CLICK");
             sinceClick.start();
         }
         return false;
@@ -940,7 +922,7 @@ QString TstPackage::passSplash(QProcess *launcher)
 QString TstPackage::copyReport(qint64 pid, const QString &mainWindow)
 {
     const QStringList before = windowsOf(pid);
-    click(mainWindow, ShareLabel);
+    click(mainWindow, "SHARE_LABEL");
     QString menu;
     const auto opened = [&] {
         const QStringList now = windowsOf(pid);
@@ -952,14 +934,11 @@ QString TstPackage::copyReport(qint64 pid, const QString &mainWindow)
     };
     if (!QTest::qWaitFor(opened, StartTimeoutMs))
         return {};
-    // Two items with a separator between them: copying as text is the upper one.
-    const QRect at = geometryOf(menu);
-    xdotool({QStringLiteral("mousemove"), QString::number(at.center().x()),
-             QString::number(at.top() + at.height() / 4), QStringLiteral("click"),
-             QStringLiteral("1")});
+    // Copying as text is the first of its two items.
+    driver({QStringLiteral("share-item"), menu, QStringLiteral("0")});
     // The program says what it did in a box, and owns the clipboard while it runs.
     QString box;
-    if (!QTest::qWaitFor([&] { return !(box = windowNamed(pid, MessageTitle)).isEmpty(); },
+    if (!QTest::qWaitFor([&] { return !(box = windowNamed(pid, "MESSAGE_TITLE")).isEmpty(); },
                          StartTimeoutMs))
         return {};
     const Outcome clipboard =
@@ -968,17 +947,17 @@ QString TstPackage::copyReport(qint64 pid, const QString &mainWindow)
              QStringLiteral("-t"), QStringLiteral("UTF8_STRING")},
             10000, QProcessEnvironment::systemEnvironment(), QProcess::SeparateChannels);
     answerMessageBox(pid, QStringLiteral("Return"));
-    const bool closed =
-        QTest::qWaitFor([&] { return windowNamed(pid, MessageTitle).isEmpty(); }, StartTimeoutMs);
+    const bool closed = QTest::qWaitFor([&] { return windowNamed(pid, "MESSAGE_TITLE").isEmpty(); },
+                                        StartTimeoutMs);
     return closed && clipboard.exitCode == 0 ? clipboard.output : QString();
 }
 
 void TstPackage::answerMessageBox(qint64 pid, const QString &key)
 {
     QString box;
-    QTRY_VERIFY_WITH_TIMEOUT(!(box = windowNamed(pid, MessageTitle)).isEmpty(), StartTimeoutMs);
-    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), box});
-    xdotool({QStringLiteral("key"), key});
+    QTRY_VERIFY_WITH_TIMEOUT(!(box = windowNamed(pid, "MESSAGE_TITLE")).isEmpty(), StartTimeoutMs);
+    driver({QStringLiteral("activate"), box});
+    driver({QStringLiteral("key"), key});
 }
 
 QList<pid_t> TstPackage::runServices() const
@@ -1067,7 +1046,7 @@ void TstPackage::twoUsersShareOneService()
     QTRY_COMPARE_WITH_TIMEOUT(first->state(), QProcess::NotRunning, StartTimeoutMs);
     QCOMPARE(runServices(), services);
 
-    click(secondWindow, AriesButton);
+    click(secondWindow, "FIRST_SIGN");
     QString report;
     QTRY_VERIFY2_WITH_TIMEOUT(!(report = copyReport(second->processId(), secondWindow)).isEmpty(),
                               "the second program shows no fortune", StartTimeoutMs * 2);
@@ -1097,7 +1076,7 @@ void TstPackage::exitPromptYesOpensAForumThatAnswers()
     const QString window = passSplash(launcher);
     if (QTest::currentTestFailed())
         return;
-    click(window, ExitButton);
+    click(window, "EXIT_BUTTON");
     answerMessageBox(launcher->processId(), QStringLiteral("Return"));
     QTRY_COMPARE_WITH_TIMEOUT(launcher->state(), QProcess::NotRunning, StartTimeoutMs);
     QCOMPARE(launcher->exitStatus(), QProcess::NormalExit);
@@ -1271,19 +1250,16 @@ void TstPackage::anotherUsersServerIsNeverBelieved()
     // launcher's own process that shows it.
     QString dialog;
     const auto dialogShown = [&dialog] {
-        const QStringList windows =
-            xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--name"), QStringLiteral("^zhiweige$")});
-        dialog = windows.value(0);
+        dialog = driver({QStringLiteral("window"), QStringLiteral("zhiweige")}).value(0);
         return !dialog.isEmpty();
     };
     if (!QTest::qWaitFor(dialogShown, StartTimeoutMs))
         QFAIL(qPrintable(u"no dialog; the launcher said: " +
                          QString::fromLocal8Bit(launcher->readAllStandardError())));
     QVERIFY(processesOf(runProgram()).isEmpty());
-    const QString pid = xdotool({QStringLiteral("getwindowpid"), dialog}).value(0);
-    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), dialog});
-    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+    const QString pid = driver({QStringLiteral("pid"), dialog}).value(0);
+    driver({QStringLiteral("activate"), dialog});
+    driver({QStringLiteral("key"), QStringLiteral("Return")});
     if (!QTest::qWaitFor([&] { return launcher->state() == QProcess::NotRunning; },
                          StartTimeoutMs) &&
         !pid.isEmpty())
@@ -1342,7 +1318,7 @@ void TstPackage::launcherStartsNothingWhereTheSocketAnswers()
     // Only systemd's: the service runs in the process that held the socket.
     QCOMPARE(runServices(), QList<pid_t>{pid_t(socketHolder)});
 
-    click(window, AriesButton);
+    click(window, "FIRST_SIGN");
     QString report;
     QTRY_VERIFY2_WITH_TIMEOUT(!(report = copyReport(launcher->processId(), window)).isEmpty(),
                               "the program shows no fortune", StartTimeoutMs * 2);

@@ -1,53 +1,26 @@
 """The X display as a person meets it: windows, the mouse, the keyboard, the
 clipboard and the screen, through the ordinary X tools."""
 
-import itertools
 import os
 import re
 import struct
 import subprocess
-import time
+
+from . import tools
 
 # The tools print window names in the locale's charset; ours are Chinese.
 _TOOL_ENV = dict(os.environ, LC_ALL="C.UTF-8", LANG="C.UTF-8")
 
 
+def use_display(env):
+    """From now on, the display (and its authority) that env names."""
+    _TOOL_ENV.clear()
+    _TOOL_ENV.update(env, LC_ALL="C.UTF-8", LANG="C.UTF-8")
+
+
 def run(*args, timeout=30, ok_codes=(0,)):
-    done = subprocess.run(
-        args, env=_TOOL_ENV, capture_output=True, timeout=timeout, check=False
-    )
-    if done.returncode not in ok_codes:
-        raise RuntimeError(
-            f"{' '.join(args)} exited {done.returncode}: {done.stderr.decode(errors='replace')}"
-        )
-    return done.stdout.decode("utf-8", errors="replace")
-
-
-class Waiter:
-    """Polls for something a person could see, with a deadline and a picture
-    of the screen when the deadline passes."""
-
-    _failures = itertools.count(1)
-
-    def __init__(self, evidence_dir):
-        self.evidence_dir = evidence_dir
-
-    def until(self, probe, timeout, what):
-        deadline = time.monotonic() + timeout
-        pause = 0.02
-        while True:
-            value = probe()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                shot = os.path.join(self.evidence_dir, f"timeout-{next(self._failures)}.png")
-                try:
-                    screenshot(shot)
-                except Exception as error:  # the display itself may be gone
-                    shot = f"(no screenshot: {error})"
-                raise AssertionError(f"gave up after {timeout} s waiting for {what}; screen: {shot}")
-            time.sleep(pause)
-            pause = min(pause * 1.5, 0.2)
+    out = tools.run(*args, env=_TOOL_ENV, timeout=timeout, ok_codes=ok_codes)
+    return out.decode("utf-8", errors="replace")
 
 
 # ------------------------------------------------------------------ windows
@@ -57,6 +30,17 @@ def visible_windows(pid):
     """The mapped windows of a process, popups included."""
     out = run("xdotool", "search", "--onlyvisible", "--pid", str(pid), ok_codes=(0, 1))
     return [int(line) for line in out.split()]
+
+
+def windows_called(name):
+    """Any process's visible windows of that name."""
+    out = run("xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(name)}$",
+              ok_codes=(0, 1))
+    return [int(line) for line in out.split()]
+
+
+def window_pid(window):
+    return int(run("xdotool", "getwindowpid", str(window)))
 
 
 def window_name(window):
@@ -71,7 +55,7 @@ def windows_named(pid, name):
         try:
             if window_name(window) == name:
                 found.append(window)
-        except RuntimeError:  # gone between the search and the look
+        except tools.Failure:  # gone between the search and the look
             pass
     return found
 
@@ -88,6 +72,13 @@ def geometry(window):
     ):
         value[key] = int(re.search(rf"{label}:\s+(-?\d+)", out).group(1))
     return value["x"], value["y"], value["width"], value["height"]
+
+
+def parent(window):
+    """The window that holds it: for a top-level one, its frame."""
+    out = run("xwininfo", "-children", "-id", str(window))
+    match = re.search(r"Parent window id: (0x[0-9a-f]+)", out)
+    return int(match.group(1), 16) if match else None
 
 
 def is_override_redirect(window):
@@ -161,7 +152,13 @@ def click(window, x, y):
 
 
 def click_screen(x, y):
-    run("xdotool", "mousemove", str(x), str(y), "click", "1")
+    # A moment between: the window under the pointer learns of it first.
+    run("xdotool", "mousemove", str(x), str(y), "sleep", "0.05", "click", "1")
+
+
+def activate(window):
+    """Raises the window and gives it the focus, once the window manager has."""
+    run("xdotool", "windowactivate", "--sync", str(window))
 
 
 def key(*names):
@@ -171,41 +168,25 @@ def key(*names):
 # ------------------------------------------------------ clipboard and screen
 
 
+def clipboard(kind="UTF8_STRING"):
+    """The clipboard as another program pastes it, in the form kind; None when
+    it holds nothing in that form."""
+    done = subprocess.run(["xclip", "-selection", "clipboard", "-o", "-t", kind],
+                          env=_TOOL_ENV, capture_output=True, timeout=60, check=False)
+    return done.stdout if done.returncode == 0 and done.stdout else None
+
+
 def clipboard_text():
-    """The clipboard's text as another program pastes it; None when it has none."""
-    done = subprocess.run(
-        ["xclip", "-selection", "clipboard", "-o", "-t", "UTF8_STRING"],
-        env=_TOOL_ENV,
-        capture_output=True,
-        timeout=30,
-        check=False,
-    )
-    return done.stdout.decode("utf-8") if done.returncode == 0 and done.stdout else None
-
-
-def clipboard_targets():
-    done = subprocess.run(
-        ["xclip", "-selection", "clipboard", "-o", "-t", "TARGETS"],
-        env=_TOOL_ENV,
-        capture_output=True,
-        timeout=30,
-        check=False,
-    )
-    return done.stdout.decode(errors="replace").split() if done.returncode == 0 else []
+    text = clipboard()
+    return text.decode("utf-8") if text else None
 
 
 def clipboard_png(path):
     """Saves the clipboard's picture as PNG; False when it holds none."""
+    data = clipboard("image/png")
     with open(path, "wb") as out:
-        done = subprocess.run(
-            ["xclip", "-selection", "clipboard", "-o", "-t", "image/png"],
-            env=_TOOL_ENV,
-            stdout=out,
-            stderr=subprocess.DEVNULL,
-            timeout=60,
-            check=False,
-        )
-    return done.returncode == 0 and png_size(path) is not None
+        out.write(data or b"")
+    return data is not None and png_size(path) is not None
 
 
 def png_size(path):

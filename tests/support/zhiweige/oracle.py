@@ -75,13 +75,15 @@ def cut_page(page):
     return stars, values, description
 
 
-def expected_report(sign, mode, page, today, forum, date_text=None):
-    """The fifteen lines of the report, as they reach the clipboard. The date
-    is written as date_text says; by default as yyyy-mm-dd, the program's own
-    form for the C locale, which has none worth showing."""
+def expected_report(sign, mode, page, today, port, date_text=None):
+    """The fifteen lines of the report, as they reach the clipboard, from the
+    program built for port. The date is written as date_text says; by default
+    as yyyy-mm-dd, the program's own form for the C locale, which has none
+    worth showing."""
     stars, values, description = cut_page(page)
     lines = [sign + mode, f"[{date_text or today.isoformat()}]:"]
     lines += [f"{aspect}:{count}颗星" for aspect, count in zip(STAR_ASPECTS, stars)]
     lines += [f"{name}:{value}" for name, value in zip(DETAILS, values)]
+    forum = f"HTTP://127.0.0.1:{port}/bbs/"
     lines += [" ", description, " ", "本信息由澄川知微阁提供!官方论坛:" + forum]
     return "\r\n".join(lines)

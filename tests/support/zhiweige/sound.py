@@ -11,8 +11,7 @@ import tempfile
 import time
 
 TOOLS = ("pulseaudio", "pactl", "parec")
-HELPER = os.path.join(
-    os.path.dirname(os.path.abspath(__file__)), "..", "support", "sound-server.sh")
+HELPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sound-server.sh")
 
 RATE = 44100
 FRAME_BYTES = 4  # two channels of 16 bits
