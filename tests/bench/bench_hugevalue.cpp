@@ -2,8 +2,8 @@
 // million characters: how long the window's thread works to complete it
 // (parse, clean, show and paint) and to show a hover over that value.
 // Prints the processor time of the window's thread and the wall time.
-#include "HttpServer.h"
 #include "TestPages.h"
+#include "WindowKit.h"
 #include "app/Form1.h"
 #include "core/QueryFlow.h"
 
@@ -13,7 +13,6 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolTip>
 
 #include <cstdio>
@@ -54,17 +53,12 @@ int main(int argc, char *argv[])
     PageSpec spec;
     spec.colour = QString(length, u'y');
     const QByteArray page = TestPages::page(spec).toUtf8();
-    httpkit::Server server(
-        [&page](const httpkit::Request &) { return httpkit::Response::html(page); });
-    if (!server.listen())
+    MainWindowFixture main;
+    if (!main.serve([&page](const httpkit::Request &) { return httpkit::Response::html(page); }))
         return 1;
 
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(server.baseUrl());
-    environment.completionDelay = std::chrono::milliseconds(0);
-    Form1 form(environment);
-    form.findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
-    form.show();
+    main.environment.completionDelay = std::chrono::milliseconds(0);
+    Form1 &form = *main.open(MainWindowFixture::Wait::No);
     auto *flow = form.findChild<QueryFlow *>();
     auto *colour = form.findChild<QLabel *>(QStringLiteral("Label7"));
 

@@ -2,6 +2,7 @@
 // queries against the offline fortune service until 1,000 fortunes have been
 // shown, and the resident set size is read after the first 10 and at the end.
 #include "FortuneService.h"
+#include "WindowKit.h"
 #include "app/Form1.h"
 #include "core/QueryFlow.h"
 
@@ -46,10 +47,10 @@ int main(int argc, char *argv[])
     int shown = 0;
     long afterTen = 0;
     for (int i = 0; i < Windows; ++i) {
-        Form1::Environment environment;
-        environment.endpoints = Endpoints::onLocalService(service.baseUrl());
-        auto window = std::make_unique<Form1>(environment);
-        window->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
+        MainWindowFixture main(service.baseUrl());
+        main.create();
+        main.control<QTimer>("Timer3")->stop();
+        std::unique_ptr<Form1> window = main.release();
         Form1 *form = window.get();
         QueryFlow *flow = form->findChild<QueryFlow *>();
         const auto click = [form](const QString &button) {

@@ -18,11 +18,10 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 // What a screen reader and a keyboard find in the main window. Run twice by
 // CTest: at scale 1, and with QT_SCALE_FACTOR=2 for the layout at scale 2.
-class TestAccessibility : public QObject
+class TestAccessibility : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -43,44 +42,30 @@ private:
     {
         return QAccessible::queryAccessibleInterface(object);
     }
-    template <typename T = QWidget> T *control(const char *name)
-    {
-        return m_form->findChild<T *>(QLatin1String(name));
-    }
-
-    httpkit::Server *m_server = nullptr;
-    Form1 *m_form = nullptr;
 };
 
 void TestAccessibility::init()
 {
     Prompt::setResponder([](const Prompt::Request &) { return Prompt::Answer::Ok; });
-    m_server = new httpkit::Server([](const httpkit::Request &) {
+    QVERIFY(serve([](const httpkit::Request &) {
         PageSpec spec;
         spec.overall = 3;
         return httpkit::Response::html(TestPages::page(spec).toUtf8());
-    });
-    QVERIFY(m_server->listen());
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    }));
     environment.completionDelay = std::chrono::milliseconds(0);
-    m_form = new Form1(environment);
-    control<QTimer>("Timer3")->stop();
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QVERIFY(open(Wait::Active));
 }
 
 void TestAccessibility::cleanup()
 {
-    delete m_form;
-    delete m_server;
+    close();
     Prompt::setResponder({});
 }
 
 void TestAccessibility::everyControlHasAName()
 {
     QList<QWidget *> used;
-    for (QPushButton *button : m_form->findChildren<QPushButton *>())
+    for (QPushButton *button : form()->findChildren<QPushButton *>())
         used << button;
     used << control("Label16") << control("Image21") << control("Label10");
     for (int panel = 1; panel <= StatusBar::PanelCount; ++panel)
@@ -112,13 +97,13 @@ static QString readable(QAccessibleInterface *face)
 
 void TestAccessibility::everyShownTextIsReadable()
 {
-    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    QSignalSpy shown(flowOf(*form()), &QueryFlow::completed);
     QTest::mouseClick(control("Command3"), Qt::LeftButton);
     QVERIFY(shown.wait(5000));
 
     // Walk the tree as a screen reader does, from the window down.
     QHash<QObject *, QString> heard;
-    QList<QAccessibleInterface *> pending = {accessible(m_form)};
+    QList<QAccessibleInterface *> pending = {accessible(form())};
     while (!pending.isEmpty()) {
         QAccessibleInterface *face = pending.takeLast();
         heard[face->object()] += readable(face);
@@ -128,8 +113,8 @@ void TestAccessibility::everyShownTextIsReadable()
 
     // Every text drawn for a sighted person is in what its own node reads.
     int texts = 0;
-    for (QWidget *widget : m_form->findChildren<QWidget *>()) {
-        if (!widget->isVisibleTo(m_form))
+    for (QWidget *widget : form()->findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(form()))
             continue;
         QString drawn;
         if (auto *label = qobject_cast<QLabel *>(widget); label && label->pixmap().isNull())
@@ -186,7 +171,7 @@ void TestAccessibility::tabWalksInReadingOrder()
 
 void TestAccessibility::enterAndSpacePressButtons()
 {
-    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    QSignalSpy shown(flowOf(*form()), &QueryFlow::completed);
     control("Command5")->setFocus();
     QTest::keyClick(control("Command5"), Qt::Key_Return);
     QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
@@ -205,20 +190,20 @@ void TestAccessibility::shareMenuOpensFromTheKeyboard()
     QTRY_VERIFY(control<QMenu>("fxsd")->isVisible());
     control<QMenu>("fxsd")->close();
     QTRY_VERIFY(!control<QMenu>("fxsd")->isVisible());
-    QTest::keyClick(m_form, Qt::Key_Menu);
+    QTest::keyClick(form(), Qt::Key_Menu);
     QTRY_VERIFY(control<QMenu>("fxsd")->isVisible());
     control<QMenu>("fxsd")->close();
 }
 
 void TestAccessibility::escapeClosesTheDialogs()
 {
-    Form2 finder(m_form);
+    Form2 finder(form());
     finder.show();
     QVERIFY(QTest::qWaitForWindowActive(&finder));
     QTest::keyClick(&finder, Qt::Key_Escape);
     QVERIFY(!finder.isVisible());
 
-    Form4 screenshot(m_form);
+    Form4 screenshot(form());
     screenshot.show();
     QVERIFY(QTest::qWaitForWindowActive(&screenshot));
     QTest::keyClick(&screenshot, Qt::Key_Escape);
@@ -227,10 +212,10 @@ void TestAccessibility::escapeClosesTheDialogs()
 
 void TestAccessibility::layoutAtTheScreensScale()
 {
-    const qreal scale = m_form->devicePixelRatio();
+    const qreal scale = form()->devicePixelRatio();
     // The same layout in logical pixels, drawn at the screen's scale.
-    QCOMPARE(m_form->size(), QSize(747, 484));
-    const QImage picture = m_form->grab().toImage();
+    QCOMPARE(form()->size(), QSize(747, 484));
+    const QImage picture = form()->grab().toImage();
     QCOMPARE(picture.size(), QSize(qRound(747 * scale), qRound(484 * scale)));
     // Pictures come at the screen's scale, not blown up.
     for (QLabel *image : {control<QLabel>("Image1"), control<QLabel>("Image21")}) {
@@ -238,12 +223,12 @@ void TestAccessibility::layoutAtTheScreensScale()
         QCOMPARE(image->pixmap().deviceIndependentSize().toSize(), image->size());
     }
     // Every caption fits its label: nothing clipped.
-    for (QLabel *label : m_form->findChildren<QLabel *>()) {
+    for (QLabel *label : form()->findChildren<QLabel *>()) {
         if (label->pixmap().isNull() && !label->wordWrap() && label != control("Label14") &&
-            label->isVisibleTo(m_form))
+            label->isVisibleTo(form()))
             QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
     }
-    for (QPushButton *button : m_form->findChildren<QPushButton *>()) {
+    for (QPushButton *button : form()->findChildren<QPushButton *>()) {
         const int textWidth = button->fontMetrics().horizontalAdvance(button->text());
         QVERIFY2(textWidth < button->width(), qPrintable(button->objectName()));
     }

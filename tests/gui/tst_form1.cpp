@@ -23,7 +23,7 @@ using httpkit::Response;
 // the sign buttons and the day button forwarded to it, its status texts in
 // the status line and its completion on the panel, with the real one-second
 // completion delay.
-class TestForm1 : public QObject
+class TestForm1 : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -45,44 +45,34 @@ private slots:
     void failedQueryKeepsThePanel();
 
 private:
-    template <typename T = QWidget> T *control(const char *name)
-    {
-        return m_form->findChild<T *>(QLatin1String(name));
-    }
     QString status() { return control<StatusBar>("S1")->panelText(2); }
 
-    httpkit::Server *m_server = nullptr;
     bool m_failing = false;
-    Form1 *m_form = nullptr;
 };
 
 void TestForm1::init()
 {
     m_failing = false;
-    m_server = new httpkit::Server([this](const httpkit::Request &) {
+    QVERIFY(serve([this](const httpkit::Request &) {
         return m_failing ? Response::status404() : Response::html(TestPages::page().toUtf8());
-    });
-    QVERIFY(m_server->listen());
+    }));
     // The real one-second completion delay.
-    m_form = openMainWindow(testEnvironment(m_server->baseUrl()));
-    QVERIFY(m_form);
+    QVERIFY(open());
 }
 
 void TestForm1::cleanup()
 {
-    delete m_form;
-    m_form = nullptr;
-    delete m_server;
+    close();
 }
 
 void TestForm1::window()
 {
-    QCOMPARE(m_form->objectName(), QStringLiteral("Form1"));
-    QCOMPARE(m_form->windowTitle(), QStringLiteral("澄川知微阁 V2"));
-    QCOMPARE(m_form->size(), QSize(747, 484));
-    QCOMPARE(m_form->minimumSize(), QSize(747, 484));
-    QCOMPARE(m_form->maximumSize(), QSize(747, 484));
-    const Qt::WindowFlags flags = m_form->windowFlags();
+    QCOMPARE(form()->objectName(), QStringLiteral("Form1"));
+    QCOMPARE(form()->windowTitle(), QStringLiteral("澄川知微阁 V2"));
+    QCOMPARE(form()->size(), QSize(747, 484));
+    QCOMPARE(form()->minimumSize(), QSize(747, 484));
+    QCOMPARE(form()->maximumSize(), QSize(747, 484));
+    const Qt::WindowFlags flags = form()->windowFlags();
     QVERIFY(flags & Qt::WindowMinimizeButtonHint);
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     QVERIFY(flags & Qt::WindowCloseButtonHint);
@@ -150,7 +140,7 @@ void TestForm1::controls_data()
 
 void TestForm1::controls()
 {
-    ControlTable::check(m_form);
+    ControlTable::check(form());
 }
 
 void TestForm1::starRowsStartWithFourStars()
@@ -167,7 +157,7 @@ void TestForm1::hiddenControlsLieRightOfTheWindow()
     for (const SignInfo &sign : SignTable::all()) {
         auto *picture = control<QLabel>(qPrintable(sign.picture.toString()));
         QVERIFY(picture);
-        QCOMPARE(picture->parentWidget(), m_form);
+        QCOMPARE(picture->parentWidget(), form());
         QVERIFY2(picture->x() >= 792 && picture->x() <= 936, qPrintable(picture->objectName()));
         QCOMPARE(picture->size(), QSize(160, 95));
         QCOMPARE(picture->pixmap().size(), QSize(160, 95));
@@ -176,7 +166,7 @@ void TestForm1::hiddenControlsLieRightOfTheWindow()
     QCOMPARE(control<QLabel>("Image21")->pixmap().toImage(),
              control<QLabel>("isz")->pixmap().toImage());
     for (const char *hidden : {"Frame5", "Picture2"})
-        QVERIFY(control(hidden)->x() >= m_form->width());
+        QVERIFY(control(hidden)->x() >= form()->width());
 }
 
 void TestForm1::boldLabels()
@@ -186,7 +176,7 @@ void TestForm1::boldLabels()
     for (const char *name : {"Label1", "Label5", "Label10"})
         QVERIFY(!control(name)->font().bold());
     // 12 pixels to a Chinese character.
-    QCOMPARE(m_form->font().pixelSize(), 12);
+    QCOMPARE(form()->font().pixelSize(), 12);
 }
 
 void TestForm1::statusBar()
@@ -221,8 +211,8 @@ void TestForm1::shareMenu()
 
 void TestForm1::versionCheckWaitsForItsTick()
 {
-    Form1 fresh(Form1::Environment{});
-    auto *timer = fresh.findChild<QTimer *>(QStringLiteral("Timer3"));
+    MainWindowFixture fresh;
+    auto *timer = fresh.create()->findChild<QTimer *>(QStringLiteral("Timer3"));
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 1000);
     timer->stop();
@@ -230,7 +220,7 @@ void TestForm1::versionCheckWaitsForItsTick()
 
 void TestForm1::signButtonShowsItsFortune()
 {
-    QSignalSpy completed(flowOf(*m_form), &QueryFlow::completed);
+    QSignalSpy completed(flowOf(*form()), &QueryFlow::completed);
     control<QPushButton>("Command2")->click();
     QCOMPARE(status(), QStringLiteral("金牛座今日运势获取中..."));
     QVERIFY(completed.wait(5000));
@@ -254,10 +244,10 @@ void TestForm1::signButtonShowsItsFortune()
 void TestForm1::dispatcherIsTheButtonClick()
 {
     QSignalSpy clicked(control<QPushButton>("Command12"), &QPushButton::clicked);
-    m_form->dispatch(*SignTable::byCode(u"sy"));
+    form()->dispatch(*SignTable::byCode(u"sy"));
     QCOMPARE(clicked.size(), 1);
     QCOMPARE(status(), QStringLiteral("双鱼座今日运势获取中..."));
-    QCOMPARE(flowOf(*m_form)->isFetching(), true);
+    QCOMPARE(flowOf(*form())->isFetching(), true);
 }
 
 void TestForm1::dayButtonSwitchesTheDay()
@@ -277,20 +267,20 @@ void TestForm1::dayButtonSwitchesTheDay()
 
 void TestForm1::failedQueryKeepsThePanel()
 {
-    QSignalSpy completed(flowOf(*m_form), &QueryFlow::completed);
+    QSignalSpy completed(flowOf(*form()), &QueryFlow::completed);
     control<QPushButton>("Command6")->click();
     QVERIFY(completed.wait(5000));
-    const PanelSnapshot before = PanelSnapshot::of(*m_form);
+    const PanelSnapshot before = PanelSnapshot::of(*form());
 
     m_failing = true;
-    QSignalSpy failed(flowOf(*m_form), &QueryFlow::failed);
+    QSignalSpy failed(flowOf(*form()), &QueryFlow::failed);
     control<QPushButton>("Command7")->click();
     // Every button stays usable while the page loads.
-    for (QPushButton *button : m_form->findChildren<QPushButton *>())
+    for (QPushButton *button : form()->findChildren<QPushButton *>())
         QVERIFY(button->isEnabled());
     QVERIFY(failed.wait(5000));
     QCOMPARE(status(), QStringLiteral("天秤座今日运势获取失败..."));
-    QCOMPARE(PanelSnapshot::of(*m_form), before);
+    QCOMPARE(PanelSnapshot::of(*form()), before);
 
     // And the next click works.
     m_failing = false;

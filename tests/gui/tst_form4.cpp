@@ -2,6 +2,7 @@
 #include "share/Form4.h"
 
 #include "ControlTable.h"
+#include "WindowKit.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -29,11 +30,6 @@ private slots:
     void captureIsTheClientAreaWhereNoFrameCanBeSeen();
 
 private:
-    template <typename T> T *control(const char *name)
-    {
-        return m_form->findChild<T *>(QLatin1String(name));
-    }
-
     Form4 *m_form = nullptr;
 };
 
@@ -118,7 +114,7 @@ void TestForm4::controls()
 
 void TestForm4::message()
 {
-    QLabel *label = control<QLabel>("Label1");
+    QLabel *label = controlOf<QLabel>(m_form, "Label1");
     QCOMPARE(label->alignment(), Qt::AlignCenter);
     QCOMPARE(label->textFormat(), Qt::PlainText);
     const QFont font = label->font();
@@ -139,7 +135,7 @@ void TestForm4::message()
 void TestForm4::pictureIsStretchedOverImage1()
 {
     m_form->showPicture(quarters({747, 510}));
-    QLabel *image = control<QLabel>("Image1");
+    QLabel *image = controlOf<QLabel>(m_form, "Image1");
     QCOMPARE(image->size(), QSize(417, 281));
     QVERIFY(image->hasScaledContents());
     QCOMPARE(image->pixmap().size(), QSize(747, 510));
@@ -174,7 +170,7 @@ void TestForm4::closing()
     if (byEscape)
         QTest::keyClick(m_form, Qt::Key_Escape);
     else
-        QTest::mouseClick(control<QPushButton>("Command1"), Qt::LeftButton);
+        QTest::mouseClick(controlOf<QPushButton>(m_form, "Command1"), Qt::LeftButton);
     QCOMPARE(finished.count(), 1);
     QVERIFY(!m_form->isVisible());
     if (!byEscape)
@@ -202,7 +198,7 @@ void TestForm4::captureIsTheClientAreaWhereNoFrameCanBeSeen()
 
     // Form4 shows it stretched, the way the main window hands it over.
     m_form->showPicture(picture);
-    QCOMPARE(control<QLabel>("Image1")->pixmap().size(), window.size());
+    QCOMPARE(controlOf<QLabel>(m_form, "Image1")->pixmap().size(), window.size());
 }
 
 QTEST_MAIN(TestForm4)

@@ -54,7 +54,7 @@ QString rendered(const QString &toolTip)
 // A page is the attacker's: whatever its values hold, the window shows and
 // copies their characters, never markup, never control characters, and a
 // huge value neither stalls the window nor runs over its neighbours.
-class TestHostilePage : public QObject
+class TestHostilePage : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -66,36 +66,29 @@ private slots:
 private:
     void showPisces(const PageSpec &spec);
 
-    httpkit::Server *m_server = nullptr;
     PageSpec m_spec;
-    Form1 *m_form = nullptr;
 };
 
 void TestHostilePage::init()
 {
-    m_server = new httpkit::Server([this](const httpkit::Request &) {
+    QVERIFY(serve([this](const httpkit::Request &) {
         return Response::html(TestPages::page(m_spec).toUtf8());
-    });
-    QVERIFY(m_server->listen());
-    Form1::Environment environment = testEnvironment(m_server->baseUrl());
+    }));
     environment.completionDelay = std::chrono::milliseconds(0);
-    m_form = openMainWindow(environment);
-    QVERIFY(m_form);
+    QVERIFY(open());
 }
 
 void TestHostilePage::cleanup()
 {
-    delete m_form;
-    m_form = nullptr;
-    delete m_server;
+    close();
     Prompt::setResponder({});
 }
 
 void TestHostilePage::showPisces(const PageSpec &spec)
 {
     m_spec = spec;
-    QSignalSpy shown(m_form->findChild<QueryFlow *>(), &QueryFlow::completed);
-    m_form->findChild<QPushButton *>(QStringLiteral("Command12"))->click();
+    QSignalSpy shown(flowOf(*form()), &QueryFlow::completed);
+    control<QPushButton>("Command12")->click();
     QVERIFY(shown.wait(10000));
 }
 
@@ -111,28 +104,25 @@ void TestHostilePage::markupAndControlsStayLiteral()
     showPisces(spec);
     const QStringList hostile = {Bold, Link, LocalFile, EndlessFile};
 
-    const auto label = [this](const char *name) {
-        return m_form->findChild<QLabel *>(QLatin1String(name));
-    };
     // A hover shows the characters, and loads nothing.
     for (const char *name : {"Label5", "Label6", "Label7", "Label8"}) {
-        QLabel *value = label(name);
+        QLabel *value = control<QLabel>(name);
         QTest::mouseMove(value, QPoint(4, value->height() / 2));
         QTRY_VERIFY2(QToolTip::isVisible() && rendered(QToolTip::text()) == value->text(), name);
         QToolTip::hideText();
-        QTest::mouseMove(m_form, QPoint(2, 2));
+        QTest::mouseMove(form(), QPoint(2, 2));
     }
 
-    QCOMPARE(label("Label5")->text(), u"健康指数:" + Bold);
-    QCOMPARE(label("Label6")->text(), u"商谈指数:" + Link);
-    QCOMPARE(label("Label7")->text(), u"幸运颜色:" + LocalFile);
-    QCOMPARE(label("Label8")->text(), u"幸运数字:" + EndlessFile);
-    QCOMPARE(label("Label9")->text(), QStringLiteral(u"速配星座:天秤座"));
-    QCOMPARE(label("Label10")->text(), QStringLiteral(u"今天适合学习。[2J"));
+    QCOMPARE(control<QLabel>("Label5")->text(), u"健康指数:" + Bold);
+    QCOMPARE(control<QLabel>("Label6")->text(), u"商谈指数:" + Link);
+    QCOMPARE(control<QLabel>("Label7")->text(), u"幸运颜色:" + LocalFile);
+    QCOMPARE(control<QLabel>("Label8")->text(), u"幸运数字:" + EndlessFile);
+    QCOMPARE(control<QLabel>("Label9")->text(), QStringLiteral(u"速配星座:天秤座"));
+    QCOMPARE(control<QLabel>("Label10")->text(), QStringLiteral(u"今天适合学习。[2J"));
 
     // Every surface of every widget: what it draws, its tool tip, and what a
     // screen reader hears.
-    for (QWidget *widget : m_form->findChildren<QWidget *>()) {
+    for (QWidget *widget : form()->findChildren<QWidget *>()) {
         const QString name = widget->objectName();
         if (auto *shownLabel = qobject_cast<QLabel *>(widget)) {
             QVERIFY2(!holdsControl(shownLabel->text()), qPrintable(name));
@@ -149,12 +139,12 @@ void TestHostilePage::markupAndControlsStayLiteral()
                 QVERIFY2(!holdsControl(accessible->text(text)), qPrintable(name));
         }
     }
-    QCOMPARE(QAccessible::queryAccessibleInterface(label("Label6"))->text(QAccessible::Name),
+    QCOMPARE(QAccessible::queryAccessibleInterface(control("Label6"))->text(QAccessible::Name),
              u"商谈指数:" + Link);
 
     // The copied report holds the same characters and nothing more.
     Prompt::setResponder([](const Prompt::Request &) { return Prompt::Answer::Ok; });
-    QMetaObject::invokeMethod(m_form->findChild<QLabel *>(QStringLiteral("Label13")), "clicked");
+    QMetaObject::invokeMethod(control<QLabel>("Label13"), "clicked");
     const QString report = QGuiApplication::clipboard()->text();
     QVERIFY(report.contains(u"幸运数字:" + EndlessFile));
     QVERIFY(report.contains(QStringLiteral(u"速配星座:天秤座")));
@@ -168,10 +158,10 @@ void TestHostilePage::hugeValueIsCutToItsColumn()
     spec.colour = QString(3'900'000, u'y');
     showPisces(spec);
 
-    auto *colour = m_form->findChild<QLabel *>(QStringLiteral("Label7"));
+    auto *colour = control<QLabel>("Label7");
     QCOMPARE(colour->text(), u"幸运颜色:" + QString(1000, u'y') + QStringLiteral(u"…"));
     // Its column ends where the next one (商谈指数, 幸运数字) begins.
-    const int nextColumn = m_form->findChild<QLabel *>(QStringLiteral("Label8"))->x();
+    const int nextColumn = control<QLabel>("Label8")->x();
     QVERIFY2(colour->geometry().right() < nextColumn,
              qPrintable(QStringLiteral("right edge %1").arg(colour->geometry().right())));
 

@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -30,7 +29,7 @@ using httpkit::Response;
 // thousands), with a server that is slow or broken at random: the sign on
 // show and the data on show always belong together, copies report what is on
 // show, and nothing crashes.
-class TestRandomActions : public QObject
+class TestRandomActions : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -41,42 +40,29 @@ private slots:
 private:
     void checkPanel(const char *when);
     void copy();
-    template <typename T = QWidget> T *control(const char *name)
-    {
-        return m_form->findChild<T *>(QLatin1String(name));
-    }
     QString text(const char *label) { return control<QLabel>(label)->text(); }
 
     RandomSite m_site{100};
-    httpkit::Server *m_server = nullptr;
-    Form1 *m_form = nullptr;
-    QTemporaryDir m_appDir;
 };
 
 void TestRandomActions::initTestCase()
 {
-
     Prompt::setResponder([](const Prompt::Request &request) {
         return request.buttons == Prompt::Buttons::Ok ? Prompt::Answer::Ok : Prompt::Answer::Yes;
     });
-    m_server = new httpkit::Server(
-        [this](const httpkit::Request &request) { return m_site.answer(request); });
-    QVERIFY(m_server->listen());
+    QVERIFY(serve([this](const httpkit::Request &request) { return m_site.answer(request); }));
 
-    Form1::Environment environment = testEnvironment(m_server->baseUrl());
-    environment.appDir = m_appDir.path(); // no tune there: the music fails quietly
+    useOwnAppDir(); // no tune there: the music fails quietly
     environment.fetchLimits.idleTimeout = std::chrono::milliseconds(300);
     environment.fetchLimits.totalTimeout = std::chrono::milliseconds(500);
     environment.completionDelay = std::chrono::milliseconds(50);
-    m_form = openMainWindow(environment);
-    QVERIFY(m_form);
-    connect(flowOf(*m_form), &QueryFlow::completed, this, [this] { checkPanel("on completion"); });
+    QVERIFY(open());
+    connect(flowOf(*form()), &QueryFlow::completed, this, [this] { checkPanel("on completion"); });
 }
 
 void TestRandomActions::cleanupTestCase()
 {
-    delete m_form;
-    delete m_server;
+    close();
     Prompt::setResponder({});
 }
 
@@ -87,7 +73,7 @@ void TestRandomActions::checkPanel(const char *when)
         QCOMPARE(text("Label11"), QStringLiteral("星座名称"));
         return;
     }
-    QCOMPARE(flowOf(*m_form)->onShow().sign, sign);
+    QCOMPARE(flowOf(*form())->onShow().sign, sign);
     const QString description = text("Label10");
     const bool tomorrow = description.endsWith(u"的明日运势");
     const PageSpec spec = RandomSite::pageOf(*sign, tomorrow);
@@ -147,7 +133,7 @@ void TestRandomActions::randomActions()
                             ? qEnvironmentVariableIntValue("ZHIWEI_RANDOM_ACTIONS")
                             : 400;
     int completions = 0;
-    connect(flowOf(*m_form), &QueryFlow::completed, this, [&] { ++completions; });
+    connect(flowOf(*form()), &QueryFlow::completed, this, [&] { ++completions; });
     for (int i = 0; i < actions; ++i) {
         const quint32 pick = m_site.random().bounded(100);
         if (pick < 40) {
@@ -176,7 +162,7 @@ void TestRandomActions::randomActions()
             control<QPushButton>("Command16")->click();
         } else if (pick < 78) {
             // Until the query under way has ended, however busy the machine.
-            QueryFlow *flow = flowOf(*m_form);
+            QueryFlow *flow = flowOf(*form());
             const auto timers = flow->findChildren<QTimer *>();
             QVERIFY(waitUntil(
                 [flow, &timers] {

@@ -28,7 +28,7 @@ using httpkit::Response;
 
 // Sharing the fortune on show, and finding a sign from a birthday, through
 // the main window as a person uses them.
-class TestSharePanel : public QObject
+class TestSharePanel : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -47,17 +47,11 @@ private slots:
     void finderStartsTheQueryOfTheSign();
 
 private:
-    template <typename T = QWidget> T *control(const char *name)
-    {
-        return m_form->findChild<T *>(QLatin1String(name));
-    }
     void query(const char *button);
     void copy() { control<QAction>("wz")->trigger(); }
     QList<Prompt::Request> m_prompts;
     Prompt::Answer m_answer = Prompt::Answer::Ok;
-    httpkit::Server *m_server = nullptr;
     std::function<Response(const httpkit::Request &)> m_page;
-    Form1 *m_form = nullptr;
     QDateTime m_now{QDate(2013, 12, 27), QTime(10, 0)};
 };
 
@@ -80,26 +74,22 @@ void TestSharePanel::init()
         spec.finance = 5;
         return Response::html(TestPages::page(spec).toUtf8());
     };
-    m_server = new httpkit::Server([this](const httpkit::Request &r) { return m_page(r); });
-    QVERIFY(m_server->listen());
-    Form1::Environment environment = testEnvironment(m_server->baseUrl());
+    QVERIFY(serve([this](const httpkit::Request &r) { return m_page(r); }));
     environment.clock = [this] { return m_now; };
     environment.completionDelay = std::chrono::milliseconds(0);
-    m_form = openMainWindow(environment);
-    QVERIFY(m_form);
+    QVERIFY(open());
 }
 
 void TestSharePanel::cleanup()
 {
-    delete m_form;
-    delete m_server;
+    close();
     Prompt::setResponder({});
     Clipboard::setRefusingForTesting(false);
 }
 
 void TestSharePanel::query(const char *button)
 {
-    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    QSignalSpy shown(flowOf(*form()), &QueryFlow::completed);
     control<QPushButton>(button)->click();
     QVERIFY(shown.wait(5000));
 }
@@ -137,7 +127,7 @@ void TestSharePanel::copyReportsTheFortuneOnShow()
             QStringLiteral("今天适合学习。"),
             QStringLiteral(" "),
             QStringLiteral("本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:%1/bbs/")
-                .arg(m_server->port()),
+                .arg(server()->port()),
         }
             .join(QStringLiteral("\r\n"));
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
@@ -155,7 +145,7 @@ void TestSharePanel::copyDuringAQueryReportsTheFortuneOnShow()
         return r;
     };
     control<QPushButton>("Command1")->click(); // resets every parse state; 天蝎座 stays on show
-    QVERIFY(flowOf(*m_form)->isFetching());
+    QVERIFY(flowOf(*form())->isFetching());
     copy();
     const QStringList lines = QGuiApplication::clipboard()->text().split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 15);
@@ -209,7 +199,7 @@ void TestSharePanel::shareMenuOpensUnderTheLabel()
     QTest::mouseClick(control("Label16"), Qt::LeftButton);
     QTRY_VERIFY(fxsd->isVisible());
     // (7520, 3000) twips: 400 twips left of the label, 60 below it.
-    QCOMPARE(fxsd->pos(), m_form->mapToGlobal(QPoint(501, 200)));
+    QCOMPARE(fxsd->pos(), form()->mapToGlobal(QPoint(501, 200)));
     // Closing the menu without a choice runs neither operation.
     fxsd->close();
     QVERIFY(m_prompts.isEmpty());
@@ -231,7 +221,7 @@ void TestSharePanel::captureShowsTheWindowPicture()
     const QImage picture = QGuiApplication::clipboard()->image();
     QVERIFY(!picture.isNull());
     // Offscreen no frame can be seen: the picture is the client area.
-    QCOMPARE(picture.size(), m_form->size());
+    QCOMPARE(picture.size(), form()->size());
 }
 
 void TestSharePanel::finderNoShowsNoDialog()
@@ -241,8 +231,8 @@ void TestSharePanel::finderNoShowsNoDialog()
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("本辅助可帮助您在不知道星座的情况下进行星座判断!"));
     QCOMPARE(m_prompts[0].buttons, Prompt::Buttons::YesNo);
-    QVERIFY(m_form->findChildren<Form2 *>().isEmpty());
-    QVERIFY(m_server->requests().isEmpty());
+    QVERIFY(form()->findChildren<Form2 *>().isEmpty());
+    QVERIFY(server()->requests().isEmpty());
 }
 
 void TestSharePanel::finderStartsTheQueryOfTheSign()
@@ -254,12 +244,12 @@ void TestSharePanel::finderStartsTheQueryOfTheSign()
         m_answer = Prompt::Answer::Ok;
         controlOf<QPushButton>(finder, "Command1")->click();
     });
-    QSignalSpy shown(flowOf(*m_form), &QueryFlow::completed);
+    QSignalSpy shown(flowOf(*form()), &QueryFlow::completed);
     control<QPushButton>("Command17")->click();
     QCOMPARE(m_prompts.size(), 2);
     QCOMPARE(m_prompts[1].text, QStringLiteral("您的生日为:7月23日,的星座为狮子座!"));
     // The dialog is gone and 狮子座's query has started, as from its button.
-    QVERIFY(m_form->findChildren<Form2 *>().isEmpty());
+    QVERIFY(form()->findChildren<Form2 *>().isEmpty());
     QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
     QVERIFY(shown.wait(5000));
     QCOMPARE(control<QLabel>("Label11")->text(), QStringLiteral("狮子座"));

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -22,7 +21,7 @@ using httpkit::Response;
 // The main window's dealings with its maker and its music: the version
 // check on its one-second tick, the forum buttons, the exit prompt on every
 // close, and the music button.
-class TestShell : public QObject
+class TestShell : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -39,12 +38,6 @@ private slots:
     void musicButton();
 
 private:
-    Form1 *makeForm();
-    template <typename T = QWidget> static T *control(Form1 *form, const char *name)
-    {
-        return form->findChild<T *>(QLatin1String(name));
-    }
-
     QList<Prompt::Request> m_prompts;
     Prompt::Answer m_answer = Prompt::Answer::Ok;
     QList<QUrl> m_opened;
@@ -52,8 +45,6 @@ private:
     int m_ends = 0;
     QByteArray m_notice = "V2";
     int m_noticeDelayMs = 0;
-    httpkit::Server *m_server = nullptr;
-    QTemporaryDir m_appDir;
 };
 
 void TestShell::init()
@@ -75,7 +66,7 @@ void TestShell::init()
         m_events << u"open " + url.toString();
         return true;
     });
-    m_server = new httpkit::Server([this](const httpkit::Request &request) {
+    QVERIFY(serve([this](const httpkit::Request &request) {
         if (request.path() == "/kwgamejc/xz/jc.txt") {
             Response notice = Response::text(m_notice);
             notice.delayMs = m_noticeDelayMs;
@@ -84,27 +75,20 @@ void TestShell::init()
         if (request.path().startsWith("/astro/view/"))
             return Response::html(TestPages::page().toUtf8());
         return Response::status404();
-    });
-    QVERIFY(m_server->listen());
-}
-
-void TestShell::cleanup()
-{
-    delete m_server;
-    Prompt::setResponder({});
-    Browser::setOpener({});
-}
-
-Form1 *TestShell::makeForm()
-{
-    Form1::Environment environment = testEnvironment(m_server->baseUrl());
-    environment.appDir = m_appDir.path();
+    }));
+    useOwnAppDir();
     environment.completionDelay = std::chrono::milliseconds(0);
     environment.endProgram = [this] {
         ++m_ends;
         m_events << QStringLiteral("end");
     };
-    return new Form1(environment);
+}
+
+void TestShell::cleanup()
+{
+    close();
+    Prompt::setResponder({});
+    Browser::setOpener({});
 }
 
 void TestShell::versionCheck_data()
@@ -135,36 +119,32 @@ void TestShell::versionCheck()
     QFETCH(QString, status);
     QFETCH(QStringList, events);
     for (QString &event : events)
-        event = event.arg(m_server->port());
+        event = event.arg(server()->port());
     m_notice = notice;
 
-    std::unique_ptr<Form1> form(makeForm());
-    QVERIFY(control<QTimer>(form.get(), "Timer3")->isActive());
-    QCOMPARE(control<StatusBar>(form.get(), "S1")->panelText(2),
-             QStringLiteral("程序检测更新中..."));
+    create();
+    QVERIFY(control<QTimer>("Timer3")->isActive());
+    QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("程序检测更新中..."));
     // One second after the load the check runs, once.
-    QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(control<StatusBar>(form.get(), "S1")->panelText(2), status, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(server()->requests().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(control<StatusBar>("S1")->panelText(2), status, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_events, events, 5000);
-    QVERIFY(!control<QTimer>(form.get(), "Timer3")->isActive());
+    QVERIFY(!control<QTimer>("Timer3")->isActive());
     QTest::qWait(1500); // a second tick would ask again
-    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(server()->requests().size(), 1);
     QCOMPARE(m_ends, events.contains(QStringLiteral("end")) ? 1 : 0);
 }
 
 void TestShell::slowVersionCheckLeavesAQuerysStatus()
 {
     m_noticeDelayMs = 2500;
-    std::unique_ptr<Form1> form(makeForm());
-    QSignalSpy shown(flowOf(*form), &QueryFlow::completed);
-    control<QPushButton>(form.get(), "Command6")->click();
+    QSignalSpy shown(flowOf(*create()), &QueryFlow::completed);
+    control<QPushButton>("Command6")->click();
     QVERIFY(shown.wait(5000));
-    QCOMPARE(control<StatusBar>(form.get(), "S1")->panelText(2),
-             QStringLiteral("处女座今日运势获取完毕..."));
+    QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("处女座今日运势获取完毕..."));
     // The notice "V2" arrives after the fortune: the check ends quietly.
-    QTRY_VERIFY_WITH_TIMEOUT(!control<QTimer>(form.get(), "Timer3")->isActive(), 8000);
-    QCOMPARE(control<StatusBar>(form.get(), "S1")->panelText(2),
-             QStringLiteral("处女座今日运势获取完毕..."));
+    QTRY_VERIFY_WITH_TIMEOUT(!control<QTimer>("Timer3")->isActive(), 8000);
+    QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("处女座今日运势获取完毕..."));
     QVERIFY(m_events.isEmpty());
 }
 
@@ -181,18 +161,18 @@ void TestShell::forumButtons()
 {
     QFETCH(bool, anotherUsers);
     std::unique_ptr<HostileListener> hostile;
-    QUrl base = m_server->baseUrl();
+    QUrl base = server()->baseUrl();
     if (anotherUsers) {
         hostile = std::make_unique<HostileListener>(QStringLiteral("v4"));
         QVERIFY2(hostile->whyNot().isEmpty(), qPrintable(hostile->whyNot()));
         base = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(hostile->port()));
     }
-    Form1::Environment environment = testEnvironment(base);
-    environment.endProgram = [] {};
-    Form1 form(environment);
-    control<QTimer>(&form, "Timer3")->stop();
-    control<QPushButton>(&form, "Command13")->click();
-    control<QPushButton>(&form, "Command14")->click();
+    MainWindowFixture forum(base);
+    forum.environment.endProgram = [] {};
+    forum.create();
+    forum.control<QTimer>("Timer3")->stop();
+    forum.control<QPushButton>("Command13")->click();
+    forum.control<QPushButton>("Command14")->click();
     const QList<QUrl> forums = {base.resolved(QUrl(QStringLiteral("/bbs/"))),
                                 base.resolved(QUrl(QStringLiteral("/yunfan/")))};
     if (anotherUsers)
@@ -218,15 +198,12 @@ void TestShell::exitPrompt()
     QFETCH(bool, closes);
     QFETCH(int, forumOpened);
 
-    std::unique_ptr<Form1> form(makeForm());
-    control<QTimer>(form.get(), "Timer3")->stop();
-    form->show();
-    control<QLabel>(form.get(), "Label8")
-        ->setText(QStringLiteral("幸运数字:42")); // some state that must survive a cancel
+    open(Wait::No);
+    control<QLabel>("Label8")->setText(
+        QStringLiteral("幸运数字:42")); // some state that must survive a cancel
     m_answer = Prompt::Answer(answer);
 
-    control<QPushButton>(form.get(), "Command15")
-        ->click(); // the exit button asks the window to close
+    control<QPushButton>("Command15")->click(); // the exit button asks the window to close
     QCOMPARE(m_prompts.size(), 1);
     const Prompt::Request &prompt = m_prompts[0];
     QCOMPARE(prompt.title, QStringLiteral("Kw系列软件"));
@@ -234,40 +211,40 @@ void TestShell::exitPrompt()
     QCOMPARE(prompt.icon, Prompt::Icon::Information);
     QCOMPARE(prompt.text, QStringLiteral("感谢您对阿澈、对Kw系列软件、游戏的支持!\n \n"
                                          "是否退出并到论坛可以下载更多阿澈的原创免费软件?"));
-    QCOMPARE(form->isVisible(), !closes);
+    QCOMPARE(form()->isVisible(), !closes);
     QTRY_COMPARE(m_opened.size(), forumOpened);
     if (!closes)
-        QCOMPARE(control<QLabel>(form.get(), "Label8")->text(), QStringLiteral("幸运数字:42"));
+        QCOMPARE(control<QLabel>("Label8")->text(), QStringLiteral("幸运数字:42"));
 
     // The frame's close box asks as well.
     if (!closes) {
-        form->close();
+        form()->close();
         QCOMPARE(m_prompts.size(), 2);
-        QVERIFY(form->isVisible());
+        QVERIFY(form()->isVisible());
     }
     QCOMPARE(m_ends, 0);
 }
 
 void TestShell::musicButton()
 {
-    std::unique_ptr<Form1> form(makeForm());
-    control<QTimer>(form.get(), "Timer3")->stop();
-    const QString tune = m_appDir.path() + u"/bg.mp3";
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->objectName(), QStringLiteral("W1"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), tune); // set by the load step
-    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("关闭音乐"));
-    control<QPushButton>(form.get(), "Command16")->click();
-    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("打开音乐"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), QString());
-    control<QPushButton>(form.get(), "Command16")->click();
-    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("关闭音乐"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), tune);
+    create();
+    control<QTimer>("Timer3")->stop();
+    const QString tune = environment.appDir + u"/bg.mp3";
+    QCOMPARE(control<MediaPlayer>("W1")->objectName(), QStringLiteral("W1"));
+    QCOMPARE(control<MediaPlayer>("W1")->source(), tune); // set by the load step
+    QCOMPARE(control<QPushButton>("Command16")->text(), QStringLiteral("关闭音乐"));
+    control<QPushButton>("Command16")->click();
+    QCOMPARE(control<QPushButton>("Command16")->text(), QStringLiteral("打开音乐"));
+    QCOMPARE(control<MediaPlayer>("W1")->source(), QString());
+    control<QPushButton>("Command16")->click();
+    QCOMPARE(control<QPushButton>("Command16")->text(), QStringLiteral("关闭音乐"));
+    QCOMPARE(control<MediaPlayer>("W1")->source(), tune);
     // The caption shows the state, it does not hold it: a caption written
     // from outside changes nothing.
-    control<QPushButton>(form.get(), "Command16")->setText(QStringLiteral("音乐"));
-    control<QPushButton>(form.get(), "Command16")->click();
-    QCOMPARE(control<QPushButton>(form.get(), "Command16")->text(), QStringLiteral("打开音乐"));
-    QCOMPARE(control<MediaPlayer>(form.get(), "W1")->source(), QString());
+    control<QPushButton>("Command16")->setText(QStringLiteral("音乐"));
+    control<QPushButton>("Command16")->click();
+    QCOMPARE(control<QPushButton>("Command16")->text(), QStringLiteral("打开音乐"));
+    QCOMPARE(control<MediaPlayer>("W1")->source(), QString());
 }
 
 QTEST_MAIN(TestShell)

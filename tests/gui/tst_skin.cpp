@@ -3,6 +3,8 @@
 #include "core/SkinFile.h"
 #include "widgets/Skin.h"
 
+#include "WindowKit.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -21,7 +23,6 @@
 #include <QToolTip>
 
 #include <QElapsedTimer>
-#include <QTimer>
 
 #include <chrono>
 #include <cmath>
@@ -507,13 +508,10 @@ void TestSkin::plantedSkinLeavesTheWindowUnskinned()
     const PipeWatchdog watchdog(pipe, std::chrono::seconds(5));
     QElapsedTimer clock;
     clock.start();
-    Form1::Environment environment;
-    environment.appDir = folder.path();
-    Form1 window(environment);
-    window.findChild<QTimer *>(QStringLiteral("Timer3"))->stop(); // no version check here
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(!window.grab().isNull());
+    MainWindowFixture window;
+    window.environment.appDir = folder.path();
+    QVERIFY(window.open());
+    QVERIFY(!window.form()->grab().isNull());
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!Skin::attached());
     QVERIFY(qApp->styleSheet().isEmpty());

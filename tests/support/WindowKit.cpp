@@ -23,21 +23,50 @@ PanelSnapshot PanelSnapshot::of(const Form1 &form)
     return state;
 }
 
-Form1::Environment testEnvironment(const QUrl &base)
+MainWindowFixture::MainWindowFixture(const QUrl &base)
 {
-    Form1::Environment environment;
-    environment.endpoints = Endpoints::onLocalService(base);
-    return environment;
+    if (!base.isEmpty())
+        environment.endpoints = Endpoints::onLocalService(base);
 }
 
-Form1 *openMainWindow(const Form1::Environment &environment)
+bool MainWindowFixture::serve(httpkit::Handler handler)
 {
-    auto form = std::make_unique<Form1>(environment);
-    form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
-    form->show();
-    if (!QTest::qWaitForWindowExposed(form.get()))
+    m_server = std::make_unique<httpkit::Server>(std::move(handler));
+    if (!m_server->listen())
+        return false;
+    environment.endpoints = Endpoints::onLocalService(m_server->baseUrl());
+    return true;
+}
+
+void MainWindowFixture::useOwnAppDir()
+{
+    m_appDir = std::make_unique<QTemporaryDir>();
+    environment.appDir = m_appDir->path();
+}
+
+Form1 *MainWindowFixture::create()
+{
+    m_form = std::make_unique<Form1>(environment);
+    return m_form.get();
+}
+
+Form1 *MainWindowFixture::open(Wait until)
+{
+    create();
+    control<QTimer>("Timer3")->stop();
+    m_form->show();
+    if (until == Wait::Exposed && !QTest::qWaitForWindowExposed(m_form.get()))
         return nullptr;
-    return form.release();
+    if (until == Wait::Active && !QTest::qWaitForWindowActive(m_form.get()))
+        return nullptr;
+    return m_form.get();
+}
+
+void MainWindowFixture::close()
+{
+    m_form.reset();
+    m_server.reset();
+    m_appDir.reset();
 }
 
 void pickRow(QComboBox *combo, int index)

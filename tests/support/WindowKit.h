@@ -2,13 +2,17 @@
 
 #include "app/Form1.h"
 
+#include "HttpServer.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QList>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class QComboBox;
 class QueryFlow;
@@ -29,20 +33,52 @@ struct PanelSnapshot
     bool operator==(const PanelSnapshot &) const = default;
 };
 
-// The main window's environment for a test: every address on the test's own
-// server at base; the rest as the program has it.
-Form1::Environment testEnvironment(const QUrl &base);
-
-// The main window as the tests open it: with no version check (its
-// one-second tick stopped), shown, and on screen when it returns; null if it
-// never came up. The caller owns it.
-Form1 *openMainWindow(const Form1::Environment &environment);
-
 // A control of a window by its written name.
 template <typename T = QWidget> T *controlOf(const QObject *window, const char *name)
 {
     return window->findChild<T *>(QLatin1String(name));
 }
+
+// The main window as a test has it: its environment, with every address on
+// base (none when base is empty) or on a server of the test's own; an app
+// folder of its own if asked; the window. The fixture owns them all and lets
+// the window go first.
+class MainWindowFixture
+{
+public:
+    enum class Wait { No, Exposed, Active };
+
+    explicit MainWindowFixture(const QUrl &base = {});
+
+    // Serves the window's pages with handler: every address moves there.
+    bool serve(httpkit::Handler handler);
+    // An empty folder as the executable's: no tune, no skin there.
+    void useOwnAppDir();
+
+    // The window as the program builds it: not shown, its version check ticking.
+    Form1 *create();
+    // The window with no version check (its one-second tick stopped), shown,
+    // and exposed or active when it returns; null if it never got there.
+    Form1 *open(Wait until = Wait::Exposed);
+    // The window, the server and the folder gone; the environment stays.
+    void close();
+    // For a test that keeps the window past the fixture.
+    std::unique_ptr<Form1> release() { return std::move(m_form); }
+
+    Form1 *form() const { return m_form.get(); }
+    httpkit::Server *server() const { return m_server.get(); }
+    template <typename T = QWidget> T *control(const char *name) const
+    {
+        return controlOf<T>(m_form.get(), name);
+    }
+
+    Form1::Environment environment;
+
+private:
+    std::unique_ptr<QTemporaryDir> m_appDir;
+    std::unique_ptr<httpkit::Server> m_server;
+    std::unique_ptr<Form1> m_form;
+};
 
 // Picks a row of a combo box as a click on its open list does.
 void pickRow(QComboBox *combo, int index);

@@ -86,9 +86,11 @@ const char *const Windows[] = {"Form1", "Form2", "Form4"};
 std::unique_ptr<QWidget> openWindow(const QString &name)
 {
     std::unique_ptr<QWidget> shown;
-    if (name == u"Form1")
-        shown.reset(openMainWindow(testEnvironment(QUrl(QStringLiteral("http://127.0.0.1:9")))));
-    else if (name == u"Form2")
+    if (name == u"Form1") {
+        MainWindowFixture main(QUrl(QStringLiteral("http://127.0.0.1:9")));
+        main.open();
+        shown = main.release();
+    } else if (name == u"Form2")
         shown = std::make_unique<Form2>();
     else
         shown = std::make_unique<Form4>();
