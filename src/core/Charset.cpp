@@ -96,8 +96,25 @@ QByteArray canonicalName(QByteArrayView label)
     return isGb(found.toLower()) ? Gb18030Name : found;
 }
 
+// A header sent twice reaches us as one, its values joined by ", " (Qt 6.4
+// does so at times with the header of a redirect and that of the page it led
+// to): the last media type in it is the page's own.
+QByteArrayView lastMediaType(QByteArrayView contentType)
+{
+    for (qsizetype comma = contentType.lastIndexOf(','); comma >= 0;
+         comma = comma > 0 ? contentType.lastIndexOf(',', comma - 1) : -1) {
+        const QByteArrayView rest = contentType.sliced(comma + 1).trimmed();
+        const qsizetype slash = rest.indexOf('/');
+        const qsizetype end = rest.indexOf(';');
+        if (slash > 0 && (end < 0 || slash < end) && !rest.first(slash).contains('='))
+            return rest;
+    }
+    return contentType;
+}
+
 QByteArrayView headerCharset(QByteArrayView contentType)
 {
+    contentType = lastMediaType(contentType);
     qsizetype at = contentType.indexOf(';');
     while (at >= 0) {
         const qsizetype next = contentType.indexOf(';', at + 1);

@@ -62,6 +62,9 @@ void tst_Charset::detect_data()
         << utf8 << QByteArray("text/html; charset=\"gbk\"") << QByteArray("GB18030");
     QTest::newRow("header charset in single quotes")
         << utf8 << QByteArray("text/html; charset='gbk'") << QByteArray("GB18030");
+    QTest::newRow("header twice, a redirect's and the page's: the page's counts")
+        << utf8 << QByteArray("text/html; charset=utf-8, text/html; charset=gbk")
+        << QByteArray("GB18030");
     QTest::newRow("header charset among other parameters")
         << utf8 << QByteArray("text/html; format=flowed; CharSet = GBK ; q=1")
         << QByteArray("GB18030");
