@@ -147,6 +147,10 @@ mkdir -p "$shots/logs"
 export ZHIWEI_E2E_PROGRAM=$program ZHIWEI_E2E_SERVICE=$service ZHIWEI_E2E_PORT=$port
 export ZHIWEI_E2E_SHOTS=$shots PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$here/../support
 cd "$here" || exit 1
+# The accessibility bus and its registry up before any program, as on a
+# desktop session: a program never waits on their start on a busy machine.
+"$python" -c 'import gi; gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi; Atspi.get_desktop(0).get_child_count()' || exit 1
 # In the background, so that a TERM from CTest's timeout reaches the trap at
 # once; the harness then stops what it started before the display goes.
 "$python" -u zhiweige_e2e.py "${unittest_args[@]}" &
