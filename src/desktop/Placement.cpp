@@ -76,7 +76,7 @@ protected:
         case QEvent::UpdateRequest:
         case QEvent::Paint:
             if (!m_settled ? placedByWindowManager(m_window)
-                                     : event->type() == QEvent::Move && misplaced())
+                           : event->type() == QEvent::Move && misplaced())
                 placeSoon();
             break;
         default:
