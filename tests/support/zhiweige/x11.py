@@ -206,18 +206,27 @@ def screenshot(path, rectangle=None):
     run(*args, path, timeout=60)
 
 
-def picture_difference(first, second):
-    """Root mean square difference of two pictures of one size, from 0 to 1."""
+def _compare(metric, first, second):
+    """ImageMagick's measure of two pictures, as it prints it."""
     done = subprocess.run(
-        ["compare", "-metric", "RMSE", first, second, "null:"],
+        ["compare", "-metric", metric, first, second, "null:"],
         env=_TOOL_ENV,
         capture_output=True,
         timeout=60,
         check=False,
     )
-    match = re.search(r"\(([\d.e+-]+)\)", done.stderr.decode(errors="replace"))
-    if done.returncode not in (0, 1) or not match:
-        raise RuntimeError(f"compare failed: {done.stderr.decode(errors='replace')}")
+    said = done.stderr.decode(errors="replace")
+    if done.returncode not in (0, 1):
+        raise RuntimeError(f"compare failed: {said}")
+    return said
+
+
+def picture_difference(first, second):
+    """Root mean square difference of two pictures of one size, from 0 to 1."""
+    said = _compare("RMSE", first, second)
+    match = re.search(r"\(([\d.e+-]+)\)", said)
+    if not match:
+        raise RuntimeError(f"compare failed: {said}")
     return float(match.group(1))
 
 
@@ -226,14 +235,8 @@ def differing_pixels(first, second, rectangle):
     height), with no tolerance."""
     x, y, width, height = rectangle
     crop = f"[{width}x{height}+{x}+{y}]"
-    done = subprocess.run(
-        ["compare", "-metric", "AE", first + crop, second + crop, "null:"],
-        env=_TOOL_ENV,
-        capture_output=True,
-        timeout=60,
-        check=False,
-    )
-    match = re.match(r"\s*([\d.e+-]+)", done.stderr.decode(errors="replace"))
-    if done.returncode not in (0, 1) or not match:
-        raise RuntimeError(f"compare failed: {done.stderr.decode(errors='replace')}")
+    said = _compare("AE", first + crop, second + crop)
+    match = re.match(r"\s*([\d.e+-]+)", said)
+    if not match:
+        raise RuntimeError(f"compare failed: {said}")
     return int(float(match.group(1)))
