@@ -1,8 +1,9 @@
 # Installing 知微阁 as a desktop program, and its Debian package (cpack -G DEB).
 #
-#   <prefix>/lib/zhiweige/    the program, bg.mp3, its four runtime files and the
-#                             offline fortune service: the program looks for all
-#                             of them beside its executable
+#   <prefix>/lib/zhiweige/    the program, bg.mp3, its four runtime files, the
+#                             two forum pages (forum/) and the offline fortune
+#                             service: the program looks for all of them beside
+#                             its executable
 #   <prefix>/bin/zhiweige     the launcher on the PATH
 #   <prefix>/lib/systemd/system/zhiweige-fortune.{socket,service}
 #                             the offline service as a system service
@@ -59,18 +60,27 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/runtime.stamp
     VERBATIM)
 add_custom_target(zhiwei_runtime_files ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/runtime.stamp)
 
+# The two forum pages of an offline build, which a browser opens from the
+# program's folder: it cannot reach the service's socket.
+qt_add_executable(zhiwei-forum-pages ${PROJECT_SOURCE_DIR}/packaging/write-forum-pages.cpp)
+target_link_libraries(zhiwei-forum-pages PRIVATE zhiwei_fortune_service)
+zhiwei_warnings(zhiwei-forum-pages)
+set_target_properties(zhiwei-forum-pages PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
+
 # The launcher sees to the bundled service only for a build that talks to it.
 if(ZHIWEI_USES_OFFLINE_SERVICE)
     set(ZHIWEI_LAUNCHER_STARTS_SERVICE 1)
 else()
     set(ZHIWEI_LAUNCHER_STARTS_SERVICE 0)
 endif()
-# Writes a launcher to `output` for a program that reads from the service on
-# PORT (when STARTS_SERVICE is 1); the service it starts itself ends after
-# IDLE_SECONDS unused. The install test makes one for a port of its own.
+# Writes a launcher to `output` for a program that reads from the service
+# (when STARTS_SERVICE is 1) on SYSTEM_SOCKET where that is there, else on the
+# person's own socket; the service it starts itself ends after IDLE_SECONDS
+# unused. The install test makes one for a system socket of its own.
 function(zhiwei_configure_launcher output)
-    cmake_parse_arguments(ARG "" "PORT;IDLE_SECONDS;STARTS_SERVICE" "" ${ARGN})
-    set(ZHIWEI_SERVICE_PORT ${ARG_PORT})
+    cmake_parse_arguments(ARG "" "SYSTEM_SOCKET;IDLE_SECONDS;STARTS_SERVICE" "" ${ARGN})
+    set(ZHIWEI_SYSTEM_SOCKET ${ARG_SYSTEM_SOCKET})
     set(ZHIWEI_SERVICE_IDLE_SECONDS ${ARG_IDLE_SECONDS})
     set(ZHIWEI_LAUNCHER_STARTS_SERVICE ${ARG_STARTS_SERVICE})
     # Relative, so the launcher finds the program wherever the tree is unpacked.
@@ -80,7 +90,7 @@ function(zhiwei_configure_launcher output)
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                          WORLD_READ WORLD_EXECUTE)
 endfunction()
-zhiwei_configure_launcher(${_zhiwei_out}/zhiweige PORT ${ZHIWEI_SERVICE_PORT}
+zhiwei_configure_launcher(${_zhiwei_out}/zhiweige SYSTEM_SOCKET ${ZHIWEI_SYSTEM_SOCKET}
     IDLE_SECONDS ${ZHIWEI_SERVICE_IDLE_SECONDS} STARTS_SERVICE ${ZHIWEI_LAUNCHER_STARTS_SERVICE})
 
 # The manual page and the AppStream metadata say what this build does.
@@ -126,6 +136,9 @@ add_custom_target(zhiwei_package_documents ALL DEPENDS ${_zhiwei_compressed})
 install(TARGETS zhiweige zhiwei-fortune-service RUNTIME DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/assets/bg.mp3 DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
 install(DIRECTORY ${_zhiwei_runtime_out}/ DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
+if(ZHIWEI_USES_OFFLINE_SERVICE)
+    install(DIRECTORY ${PROJECT_BINARY_DIR}/bin/forum DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
+endif()
 install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/zhiweige DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zhiweige.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -137,13 +150,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${_zhiwei_out}/gz/change
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
     DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zhiweige)
 
-# The offline service as a system service: systemd holds the port and starts
-# the service for whoever connects first. The unit names the service by its
+# The offline service as a system service: systemd holds the socket and
+# starts the service for whoever connects first. The unit names the service by its
 # full path, known only at install time (cpack installs under /usr).
 if(ZHIWEI_USES_OFFLINE_SERVICE)
     install(CODE "
         set(ZHIWEI_PKGLIBDIR \"\${CMAKE_INSTALL_PREFIX}/${ZHIWEI_INSTALL_PKGLIBDIR}\")
-        set(ZHIWEI_SERVICE_PORT ${ZHIWEI_SERVICE_PORT})
+        set(ZHIWEI_SYSTEM_SOCKET ${ZHIWEI_SYSTEM_SOCKET})
         foreach(_unit ${ZHIWEI_SOCKET_UNIT} ${ZHIWEI_SERVICE_UNIT})
             configure_file(${PROJECT_SOURCE_DIR}/packaging/\${_unit}.in
                 ${_zhiwei_out}/units/\${_unit} @ONLY)
@@ -204,8 +217,8 @@ include(cmake/DebianDepends.cmake)
 list(APPEND ZHIWEI_DEBIAN_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk")
 list(JOIN ZHIWEI_DEBIAN_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # The Chinese buttons of the message boxes come from Qt's own translations.
-# The forum links open through xdg-open. The launcher tells the person on the
-# desktop, through zenity or kdialog, when another user holds the service's port.
+# The forum pages open through xdg-open. The launcher tells the person on the
+# desktop, through zenity or kdialog, when the service does not answer.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, xdg-utils, zenity | kdialog")
 # In a Wayland session the program runs through XWayland, as Debian's GNOME
 # and Plasma run Qt programs: there mutter's own title bar is in the window

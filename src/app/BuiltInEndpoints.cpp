@@ -3,8 +3,11 @@
 
 #include "BuildEndpoints.h"
 
-Endpoints Endpoints::builtIn()
+Endpoints Endpoints::builtIn(const QString &appDir)
 {
+    const QUrl beside = QUrl::fromLocalFile(appDir + u'/');
     return {QUrl(QStringLiteral(ZHIWEI_FORTUNE_BASE)), QUrl(QStringLiteral(ZHIWEI_NOTICE_URL)),
-            QUrl(QStringLiteral(ZHIWEI_MAKER_FORUM)), QUrl(QStringLiteral(ZHIWEI_PARTNER_FORUM))};
+            beside.resolved(QUrl(QStringLiteral(ZHIWEI_MAKER_FORUM))),
+            beside.resolved(QUrl(QStringLiteral(ZHIWEI_PARTNER_FORUM))),
+            QStringLiteral(ZHIWEI_SYSTEM_SOCKET)};
 }

@@ -10,10 +10,14 @@ struct Endpoints
     QUrl notice;       // the version notice
     QUrl makerForum;   // Kw系列软件
     QUrl partnerForum; // 云帆联盟
+    // The offline service's socket that systemd makes for every user; where
+    // it is not there, the person's own (LocalService).
+    QString systemSocket;
 
     // The addresses the program was built with; defined in the program
-    // itself (BuiltInEndpoints.cpp), not in the libraries.
-    static Endpoints builtIn();
+    // itself (BuiltInEndpoints.cpp), not in the libraries. A forum given as
+    // a relative folder is one installed beside the program, in appDir.
+    static Endpoints builtIn(const QString &appDir);
     // All four on one local server, as the offline fortune service lays them out.
     static Endpoints onLocalService(const QUrl &base);
 };

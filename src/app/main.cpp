@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<Form1> window;
     auto *splash = new Form3(appDir, [&window, appDir] {
         Form1::Environment environment;
-        environment.endpoints = Endpoints::builtIn();
+        environment.endpoints = Endpoints::builtIn(appDir);
         environment.appDir = appDir;
         window = std::make_unique<Form1>(environment);
         window->show();
