@@ -9,11 +9,10 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build
-port=${ZHIWEI_SERVICE_PORT:-18231}
 
 "$root/tools/setup-deps.sh"
 cd "$root"
-cmake --preset default -DZHIWEI_SERVICE_PORT="$port" -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= \
+cmake --preset default -DZHIWEI_FORTUNE_BASE= -DZHIWEI_NOTICE_URL= \
     -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null
 cmake --build --preset program --parallel "$(nproc)"
 
@@ -27,23 +26,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Whose port it is, as the service's own probe tells it (see the launcher).
+# Whether the service answers on the socket the program will use (the
+# system's, else the person's own), as its own probe tells it.
 service=$build/bin/zhiwei-fortune-service
-holder=0
-"$service" --probe --port "$port" >/dev/null 2>&1 || holder=$?
-case $holder in
-0) echo "Using the fortune service already listening on port $port." ;;
+status=0
+said=$("$service" --probe 2>&1) || status=$?
+case $status in
+0) echo "Using the fortune service that already answers: $said" ;;
 1)
-    "$service" --port "$port" &
+    "$service" &
     pids+=($!)
     for _ in $(seq 100); do
-        "$service" --probe --port "$port" >/dev/null 2>&1 && break
+        "$service" --probe >/dev/null 2>&1 && break
         sleep 0.1
     done
     ;;
 *)
-    echo "127.0.0.1:$port is held by something other than your fortune service" \
-        "(probe status $holder); run with ZHIWEI_SERVICE_PORT set to a free port." >&2
+    echo "The fortune service does not answer: $said" >&2
     exit 1
     ;;
 esac
