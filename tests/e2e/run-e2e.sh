@@ -5,32 +5,32 @@
 # Everything started here is stopped on the way out, also on failure.
 #
 # Usage: run-e2e.sh --session <tools/xsession.sh> --service <zhiwei-fortune-service>
-#                   --shots <folder> --lane <name> <zhiweige built for the port> <port>
-#                   <unittest names>... [--lane ...]
+#                   --program <zhiweige> --shots <folder>
+#                   --lane <name> <unittest names>... [--lane ...]
 # runs the lanes side by side, each with its own display, bus and runtime
-# folder (under $XDG_RUNTIME_DIR) and its screenshots in <folder>/<name>, and
-# fails when any lane fails. One lane on its own, as each lane runs:
-#        run-e2e.sh --session ... --service ... --program <zhiweige> --port <N>
+# folder (under $XDG_RUNTIME_DIR; the service's socket is made there) and its
+# screenshots in <folder>/<name>, and fails when any lane fails. One lane on
+# its own, as each lane runs:
+#        run-e2e.sh --session ... --service ... --program <zhiweige>
 #                   --shots <folder> [-- unittest names, e.g. FortuneTest]
 # Exits 77 (a skip to CTest) when a tool it needs is not installed.
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 args=("$@")
-session='' program='' service='' port='' shots='' inside=0
-# A lane each: its name, program and port, and its unittest names (one word each).
-lane_names=() lane_programs=() lane_ports=() lane_tests=()
+session='' program='' service='' shots='' inside=0
+# A lane each: its name and its unittest names (one word each).
+lane_names=() lane_tests=()
 while (($#)); do
     case $1 in
     --session) session=$2; shift 2 ;;
     --program) program=$2; shift 2 ;;
     --service) service=$2; shift 2 ;;
-    --port) port=$2; shift 2 ;;
     --shots) shots=$2; shift 2 ;;
     --inside) inside=1; shift ;;
     --lane)
-        lane_names+=("$2") lane_programs+=("$3") lane_ports+=("$4")
-        shift 4
+        lane_names+=("$2")
+        shift 2
         tests=''
         while (($#)) && [[ $1 != --* ]]; do tests+=" $1"; shift; done
         lane_tests+=("$tests")
@@ -54,7 +54,7 @@ run_lanes() {
         mkdir -p "$runtime/$name"
         # shellcheck disable=SC2086 # the unittest names, one word each
         XDG_RUNTIME_DIR=$runtime/$name bash "${BASH_SOURCE[0]}" --session "$session" \
-            --service "$service" --program "${lane_programs[i]}" --port "${lane_ports[i]}" \
+            --service "$service" --program "$program" \
             --shots "$shots/$name" -- ${lane_tests[i]} \
             > >(sed -u "s/^/[$name] /") 2> >(sed -u "s/^/[$name] /" >&2) &
         pids+=($!)
@@ -78,7 +78,7 @@ run_lanes() {
 if ((!inside)); then
     missing=()
     for tool in Xvfb openbox xcompmgr xdotool xclip xprop xwininfo xdpyinfo import compare \
-        dbus-run-session xdg-open flock; do
+        dbus-run-session xdg-open; do
         command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
     done
     [[ -x /usr/libexec/at-spi-bus-launcher ]] || missing+=("at-spi2-core")
@@ -89,24 +89,15 @@ if ((!inside)); then
         echo "SKIPPED: the end-to-end suite needs ${missing[*]}; tools/setup-deps.sh installs them."
         exit 77
     fi
-    if ((${#lane_names[@]})); then
-        run_lanes
-        exit
-    fi
     for file in "$program" "$service"; do
         if [[ ! -x $file ]]; then
             echo "run-e2e.sh: $file is not built" >&2
             exit 2
         fi
     done
-
-    # The port is fixed in the program, so two runs on one machine (other
-    # build folders) take turns instead of fighting over it.
-    lock=${TMPDIR:-/tmp}/zhiwei-e2e-$port.lock
-    exec 9>"$lock"
-    if ! flock -w 600 9; then
-        echo "run-e2e.sh: another end-to-end run has held $lock for 10 minutes" >&2
-        exit 1
+    if ((${#lane_names[@]})); then
+        run_lanes
+        exit
     fi
     # A bus of its own: the accessibility bus hangs off it and ends with it.
     # The bus daemons' chatter goes to a log; the suite's own output to fd 3.
@@ -144,7 +135,7 @@ rm -f "$shots"/*.png "$shots"/*.geometry
 rm -rf "$shots/logs"
 mkdir -p "$shots/logs"
 
-export ZHIWEI_E2E_PROGRAM=$program ZHIWEI_E2E_SERVICE=$service ZHIWEI_E2E_PORT=$port
+export ZHIWEI_E2E_PROGRAM=$program ZHIWEI_E2E_SERVICE=$service
 export ZHIWEI_E2E_SHOTS=$shots PYTHONDONTWRITEBYTECODE=1 PYTHONPATH=$here/../support
 cd "$here" || exit 1
 # The accessibility bus and its registry up before any program, as on a

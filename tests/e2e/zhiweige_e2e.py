@@ -6,9 +6,9 @@ and how it drives it come from the suites' package, tests/support/zhiweige.
 
 Run by run-e2e.sh, which starts the display and the session bus and passes
 the paths in the environment:
-  ZHIWEI_E2E_PROGRAM  the program built for the service's port
-  ZHIWEI_E2E_SERVICE  zhiwei-fortune-service
-  ZHIWEI_E2E_PORT     the port the program was built for
+  ZHIWEI_E2E_PROGRAM  the program, an offline build
+  ZHIWEI_E2E_SERVICE  zhiwei-fortune-service, started on the person's own
+                      socket in $XDG_RUNTIME_DIR, where the program looks
   ZHIWEI_E2E_SHOTS    where screenshots and logs go
 """
 
@@ -34,7 +34,6 @@ from zhiweige.accessible import Role
 
 PROGRAM = os.environ["ZHIWEI_E2E_PROGRAM"]
 SERVICE = os.environ["ZHIWEI_E2E_SERVICE"]
-PORT = int(os.environ["ZHIWEI_E2E_PORT"])
 SHOTS = os.environ["ZHIWEI_E2E_SHOTS"]
 LOGS = os.path.join(SHOTS, "logs")
 TUNE_SCRIPT = os.path.join(
@@ -43,15 +42,15 @@ TUNE_SCRIPT = os.path.join(
     "make-tune.sh",
 )
 
-FORUM = f"http://127.0.0.1:{PORT}/bbs/"
+FORUM = oracle.forum_page(PROGRAM)
 OPAQUE = 0xFFFFFFFF
 
 
 class Service(zhiweige.program.Service):
-    """The service on the suite's port, its log beside the program's."""
+    """The service on the lane's socket, its log beside the program's."""
 
     def __init__(self, notice="V2", charset="utf-8"):
-        super().__init__(SERVICE, PORT, os.path.join(LOGS, "service.log"), notice, charset)
+        super().__init__(SERVICE, os.path.join(LOGS, "service.log"), notice, charset)
 
 
 def save_screenshot(name, window=None):
@@ -98,8 +97,8 @@ class ProgramTestCase(unittest.TestCase):
 
     def assertReportIs(self, report, sign, mode, date_text=None):
         today = datetime.date.today()
-        page = oracle.fetch_page(PORT, oracle.page_path(sign, mode, today))
-        expected = oracle.expected_report(sign, mode, page, today, PORT, date_text)
+        page = oracle.fetch_page(self.service.socket, oracle.page_path(sign, mode, today))
+        expected = oracle.expected_report(sign, mode, page, today, PROGRAM, date_text)
         self.assertIsNotNone(report, "the clipboard holds no text")
         self.assertEqual(report.split("\r\n"), expected.split("\r\n"))
         self.assertEqual(report, expected, "the lines are joined with CR LF")

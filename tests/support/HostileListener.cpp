@@ -6,7 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-HostileListener::HostileListener(const QString &form)
+HostileListener::HostileListener(const QString &form, const QString &way, quint16 port)
 {
     const passwd *nobody = ::getpwnam("nobody");
     if (::geteuid() != 0 || !nobody) {
@@ -30,7 +30,7 @@ HostileListener::HostileListener(const QString &form)
             ::_exit(127);
     });
     // Debian's own: another python earlier on the PATH may sit where nobody reads.
-    m_process.start(QStringLiteral("/usr/bin/python3"), {script, form});
+    m_process.start(QStringLiteral("/usr/bin/python3"), {script, form, QString::number(port), way});
     if (!m_process.waitForReadyRead(15000)) {
         m_whyNot = QStringLiteral("hostile-listener.py %1 did not start: %2")
                        .arg(form, QString::fromLocal8Bit(m_process.readAllStandardError()));
@@ -39,6 +39,13 @@ HostileListener::HostileListener(const QString &form)
     m_port = quint16(m_process.readLine().trimmed().toUInt());
     if (m_port == 0)
         m_whyNot = QStringLiteral("hostile-listener.py %1 said no port").arg(form);
+}
+
+int HostileListener::connections()
+{
+    m_process.waitForReadyRead(100);
+    m_connections += int(m_process.readAllStandardOutput().count("connection\n"));
+    return m_connections;
 }
 
 HostileListener::~HostileListener()

@@ -6,24 +6,29 @@
 
 #include <memory>
 
-// A web server of another user (nobody) on this machine's loopback, as
-// hostile-listener.py makes it: it answers every request as the offline
-// service would, from a socket that is not the caller's. Needs root.
+// A server of another user (nobody) on this machine's loopback, as
+// hostile-listener.py makes it: it stands in for the offline service, in
+// the way asked, from a socket that is not the caller's. Needs root.
 class HostileListener
 {
 public:
-    // FORM as hostile-listener.py takes it: v4, v4-mapped-wildcard or
-    // v6-only-wildcard.
-    explicit HostileListener(const QString &form);
+    // FORM and WAY as hostile-listener.py takes them: v4,
+    // v4-mapped-wildcard or v6-only-wildcard; service, redirect, silent or
+    // drop. Port 0 takes a free one.
+    explicit HostileListener(const QString &form, const QString &way = QStringLiteral("service"),
+                             quint16 port = 0);
     ~HostileListener();
 
     // Why it could not start; empty once it listens.
     QString whyNot() const { return m_whyNot; }
     quint16 port() const { return m_port; }
+    // How many connections it has taken so far.
+    int connections();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir; // where nobody reads the script
     QProcess m_process;
     quint16 m_port = 0;
+    int m_connections = 0;
     QString m_whyNot;
 };

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""A web server another user may run, for the tests: it listens on a free
-port in the form asked, answers every request with the same page while
-claiming to be the offline fortune service, and keeps each connection open.
+"""A server another user may run, for the tests: it listens on a port in the
+form asked and, in the way asked, stands in for the offline fortune service.
 
-  hostile-listener.py FORM [PORT] [BODY]
+  hostile-listener.py FORM [PORT] [WAY]
 
 FORM: v4 (127.0.0.1), v4-mapped-wildcard ([::ffff:0.0.0.0], taking every
-IPv4 connection to the port), v6-only-wildcard ([::] with IPV6_V6ONLY on,
-taking none of them). Prints the port once listening."""
+IPv4 connection to the port), v6-only-wildcard ([::] with IPV6_V6ONLY on).
+WAY: service (the default: answers every request with "V3" while claiming to
+be the offline fortune service, and keeps each connection open), redirect
+(sends every request on to http://0.0.0.0:PORT, the same path), silent
+(reads and never answers), drop (closes each connection at once).
+Prints the port once listening, then "connection" for each one it takes."""
 
 import socket
 import sys
@@ -15,7 +18,7 @@ import threading
 
 form = sys.argv[1]
 port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
-body = (sys.argv[3] if len(sys.argv) > 3 else "V3").encode()
+way = sys.argv[3] if len(sys.argv) > 3 else "service"
 
 if form == "v4":
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -28,7 +31,19 @@ else:
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 listener.bind(where)
 listener.listen(64)
-print(listener.getsockname()[1], flush=True)
+port = listener.getsockname()[1]
+print(port, flush=True)
+
+
+def answer(head):
+    if way == "redirect":
+        path = head.split(b" ")[1] if head.count(b" ") >= 2 else b"/"
+        return (b"HTTP/1.1 302 Found\r\nServer: zhiwei-fortune-service\r\n"
+                b"Location: http://0.0.0.0:%d%s\r\nContent-Length: 0\r\n\r\n" % (port, path))
+    body = b"" if head.startswith(b"HEAD ") else b"V3"
+    return (b"HTTP/1.1 200 OK\r\nServer: zhiwei-fortune-service\r\n"
+            b"Content-Type: text/html; charset=utf-8\r\n"
+            b"Content-Length: %d\r\n\r\n" % len(body) + body)
 
 
 def serve(connection):
@@ -38,14 +53,15 @@ def serve(connection):
         if not data:
             return
         received += data
-        while b"\r\n\r\n" in received:
+        while b"\r\n\r\n" in received and way != "silent":
             head, received = received.split(b"\r\n\r\n", 1)
-            answer = b"" if head.startswith(b"HEAD ") else body
-            connection.sendall(b"HTTP/1.1 200 OK\r\nServer: zhiwei-fortune-service\r\n"
-                               b"Content-Type: text/html; charset=utf-8\r\n"
-                               b"Content-Length: %d\r\n\r\n" % len(answer) + answer)
+            connection.sendall(answer(head))
 
 
 while True:
     accepted, _ = listener.accept()
+    print("connection", flush=True)
+    if way == "drop":
+        accepted.close()
+        continue
     threading.Thread(target=serve, args=(accepted,), daemon=True).start()

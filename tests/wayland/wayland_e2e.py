@@ -4,7 +4,7 @@ Wayland or through XWayland, with PipeWire for the sound and the offline
 fortune service, all in a network namespace and runtime folder of the row's
 own. One row a run:
 
-  wayland_e2e.py ROW --program P --service S --port N --pointer VP --shots DIR
+  wayland_e2e.py ROW --program P --service S --pointer VP --shots DIR
 
 The rows are data (ROWS); every row runs the same checks, each of which says
 what it saw; pictures of what failed go to DIR. Exits 77 when a tool it
@@ -269,8 +269,8 @@ class Checks:
         report = self.ui.clipboard("text/plain;charset=utf-8") or self.ui.clipboard("UTF8_STRING")
         report = report.decode("utf-8") if report else None
         today = datetime.date.today()
-        page = oracle.fetch_page(self.args.port, oracle.page_path(sign, mode, today))
-        expected = oracle.expected_report(sign, mode, page, today, self.args.port)
+        page = oracle.fetch_page(self.args.socket, oracle.page_path(sign, mode, today))
+        expected = oracle.expected_report(sign, mode, page, today, self.args.program)
         # A screen reader hears the day's description, not only its label's name.
         description = oracle.cut_page(page)[2]
         if report == expected and not self.program.shows(description, within=True):
@@ -471,8 +471,8 @@ def inside(args):
         desk.start()
         ui = XSession(desk.x_env) if row.platform == "xcb" else desk
         ui.start_input(args.pointer)
-        Service(args.service, args.port, os.path.join(args.shots, "service.log"),
-                env=session.env).start()
+        args.socket = Service(args.service, os.path.join(args.shots, "service.log"),
+                              env=session.env).start().socket
         time.sleep(0.5)
         empty = desk.grab()
         log(f"{args.row}: {desk.name} up, program on {row.platform} "
@@ -520,7 +520,6 @@ def main():
     parser.add_argument("row", choices=sorted(ROWS))
     parser.add_argument("--program", required=True)
     parser.add_argument("--service", required=True)
-    parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--pointer", default="")
     parser.add_argument("--shots", required=True)
     parser.add_argument("--folder", help=argparse.SUPPRESS)
@@ -585,6 +584,8 @@ def outside(args, row, folder):
     program = shutil.copy2(args.program, os.path.join(folder, "program"))
     shutil.copy2(os.path.join(os.path.dirname(args.program), "bg.mp3"),
                  os.path.join(folder, "program"))
+    shutil.copytree(os.path.join(os.path.dirname(args.program), "forum"),
+                    os.path.join(folder, "program", "forum"))
     service = shutil.copy2(args.service, os.path.join(folder, "bin"))
     pointer = shutil.copy2(args.pointer, os.path.join(folder, "bin")) if args.pointer else ""
     shots = os.path.join(folder, "shots")
@@ -598,11 +599,11 @@ def outside(args, row, folder):
             for name in [root] + [os.path.join(root, entry) for entry in dirs + files]:
                 os.chown(name, user.pw_uid, user.pw_gid)
         drop = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--clear-groups"]
-    # A network of its own (the service on 127.0.0.1 meets no other), and
+    # A network of its own (nothing of the row reaches the machine's), and
     # X sockets of its own (Xwayland's display number is free to take).
     command = drop + [
         "dbus-run-session", "--", sys.executable, "-u", os.path.join(here, "wayland_e2e.py"),
-        args.row, "--program", program, "--service", service, "--port", str(args.port),
+        args.row, "--program", program, "--service", service,
         "--pointer", pointer, "--shots", shots, "--folder", folder,
         "--deadline", repr(args.deadline)]
     script = ("ip link set lo up && mkdir -p -m 1777 /tmp/.X11-unix && "

@@ -6,7 +6,10 @@ program shows up as a difference instead of being copied into the expectation.
 """
 
 import datetime
-import urllib.request
+import os
+import http.client
+import socket
+import urllib.parse
 
 # The sign buttons row by row, three to a row, with the site's name for each.
 SIGNS = [
@@ -42,12 +45,40 @@ def page_path(sign, mode, today):
     return path
 
 
-def fetch_page(port, path):
-    with urllib.request.urlopen(f"http://127.0.0.1:{port}{path}", timeout=30) as reply:
+class _LocalConnection(http.client.HTTPConnection):
+    """HTTP over the service's Unix socket, as the program reaches it."""
+
+    def __init__(self, socket_path, timeout):
+        super().__init__("zhiweige", timeout=timeout)
+        self._socket_path = socket_path
+
+    def connect(self):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.settimeout(self.timeout)
+        self.sock.connect(self._socket_path)
+
+
+def fetch_page(socket_path, path):
+    connection = _LocalConnection(socket_path, 30)
+    try:
+        connection.request("GET", path)
+        reply = connection.getresponse()
         charset = reply.headers.get_content_charset() or "utf-8"
         if charset.lower() in ("gbk", "gb2312"):
             charset = "gb18030"
         return reply.read().decode(charset)
+    finally:
+        connection.close()
+
+
+def forum_folder(program):
+    """The maker's forum of an offline build: the page folder beside it."""
+    return "file://" + urllib.parse.quote(os.path.join(os.path.dirname(program), "forum", "bbs")) + "/"
+
+
+def forum_page(program):
+    """What the browser is asked to open for the maker's forum."""
+    return forum_folder(program) + "index.html"
 
 
 def _up_to_first_div_end(text):
@@ -75,15 +106,15 @@ def cut_page(page):
     return stars, values, description
 
 
-def expected_report(sign, mode, page, today, port, date_text=None):
+def expected_report(sign, mode, page, today, program, date_text=None):
     """The fifteen lines of the report, as they reach the clipboard, from the
-    program built for port. The date is written as date_text says; by default
+    offline build at the path program. The date is written as date_text says; by default
     as yyyy-mm-dd, the program's own form for the C locale, which has none
     worth showing."""
     stars, values, description = cut_page(page)
     lines = [sign + mode, f"[{date_text or today.isoformat()}]:"]
     lines += [f"{aspect}:{count}颗星" for aspect, count in zip(STAR_ASPECTS, stars)]
     lines += [f"{name}:{value}" for name, value in zip(DETAILS, values)]
-    forum = f"HTTP://127.0.0.1:{port}/bbs/"
+    forum = "FILE" + forum_folder(program)[len("file"):]
     lines += [" ", description, " ", "本信息由澄川知微阁提供!官方论坛:" + forum]
     return "\r\n".join(lines)

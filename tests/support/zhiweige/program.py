@@ -5,6 +5,7 @@ show read through AT-SPI."""
 
 import os
 import shutil
+import subprocess
 import tempfile
 
 from . import (CHOOSE_YOUR_SIGN, FETCH_TIMEOUT, MAIN_TITLE, MESSAGE_TITLE, SHARE_LABEL,
@@ -14,29 +15,34 @@ from .tools import Failure, Waiter, end, start
 
 
 class Service:
-    """The offline fortune site on the port the program was built for."""
+    """The offline fortune site on the person's own socket, where the program
+    looks for it: <runtime folder>/zhiweige/fortune.sock of env."""
 
-    def __init__(self, path, port, log_path, notice="V2", charset="utf-8", env=None):
-        self.path, self.port, self.log_path, self.env = path, port, log_path, env
+    def __init__(self, path, log_path, notice="V2", charset="utf-8", env=None):
+        self.path, self.log_path, self.env = path, log_path, env
         self.notice, self.charset = notice, charset
+        runtime = (env or os.environ)["XDG_RUNTIME_DIR"]
+        self.socket = os.path.join(runtime, "zhiweige", "fortune.sock")
         self.process = None
 
+    def answers(self):
+        return subprocess.run([self.path, "--probe", "--socket", self.socket],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              env=self.env).returncode == 0
+
     def start(self):
-        self._folder = tempfile.mkdtemp(prefix="zhiwei-service-")
-        port_file = os.path.join(self._folder, "port")
         self._log = open(self.log_path, "a")
         self._log.write(f"--- notice {self.notice!r}, {self.charset} pages\n")
         self._log.flush()
         self.process = start(
-            [self.path, "--port", str(self.port), "--notice", self.notice, "--charset",
-             self.charset, "--port-file", port_file], self.env, self._log)
-        Waiter().until(lambda: os.path.exists(port_file) or self.process.poll() is not None,
-                       WINDOW_TIMEOUT, "the fortune service to listen")
+            [self.path, "--socket", self.socket, "--notice", self.notice, "--charset",
+             self.charset], self.env, self._log)
+        Waiter().until(lambda: self.process.poll() is not None or self.answers(),
+                       WINDOW_TIMEOUT, "the fortune service to answer")
         if self.process.poll() is not None:
             raise Failure(
-                f"the fortune service could not start on port {self.port} (exit "
-                f"{self.process.returncode}); see {self.log_path}. Is another "
-                "program holding the port?"
+                f"the fortune service could not start on {self.socket} (exit "
+                f"{self.process.returncode}); see {self.log_path}"
             )
         return self
 
@@ -45,7 +51,6 @@ class Service:
             end(self.process, 10)
             self._log.close()
         self.process = None
-        shutil.rmtree(getattr(self, "_folder", ""), ignore_errors=True)
 
 
 class Program:
