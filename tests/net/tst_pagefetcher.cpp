@@ -1,6 +1,4 @@
-#include "HostileListener.h"
 #include "HttpServer.h"
-#include "core/InternetTransfer.h"
 #include "core/PageFetcher.h"
 
 #include <QElapsedTimer>
@@ -117,8 +115,6 @@ private slots:
     void cleanCloseInTheMiddleOfTheBody();
     void refusedConnection();
     void unknownHost();
-    void anotherUsersAnswersAreNotRead_data();
-    void anotherUsersAnswersAreNotRead();
     void abortGivesNoSignal_data();
     void abortGivesNoSignal();
     void abortFromTheFinishedSlotIsHarmless();
@@ -361,45 +357,6 @@ void tst_PageFetcher::failures()
     if (response.delivery == Delivery::Silent || response.delivery == Delivery::Drip ||
         error == FetchError::TooLarge)
         QTRY_COMPARE_WITH_TIMEOUT(s.server->answeringConnections(), 0, AnswerWaitMs);
-}
-
-// Any user may listen on the loopback and answer as the service: neither
-// a page nor the version notice is read from another user's server, however
-// it listens; one that does not take connections to 127.0.0.1 keeps no
-// one from the trusted server beside it.
-void tst_PageFetcher::anotherUsersAnswersAreNotRead_data()
-{
-    QTest::addColumn<QString>("form");
-    QTest::addColumn<bool>("oursBeside");
-    QTest::newRow("on 127.0.0.1") << "v4" << false;
-    QTest::newRow("on the IPv4-mapped wildcard") << "v4-mapped-wildcard" << false;
-    QTest::newRow("on the IPv6-only wildcard, ours on 127.0.0.1") << "v6-only-wildcard" << true;
-}
-
-void tst_PageFetcher::anotherUsersAnswersAreNotRead()
-{
-    QFETCH(QString, form);
-    QFETCH(bool, oursBeside);
-    const HostileListener hostile(form);
-    QVERIFY2(hostile.whyNot().isEmpty(), qPrintable(hostile.whyNot()));
-    httpkit::Server ours(
-        [](const httpkit::Request &) { return Response::html(PageText.toUtf8()); });
-    if (oursBeside)
-        QVERIFY(ours.listen(QHostAddress::LocalHost, hostile.port()));
-    const QUrl url(QStringLiteral("http://127.0.0.1:%1/today.html").arg(hostile.port()));
-
-    PageFetcher fetcher(&m_network);
-    FetchResult result;
-    fetchToEnd(fetcher, url, result, !oursBeside);
-    if (QTest::currentTestFailed())
-        return;
-    QCOMPARE(result.error, oursBeside ? FetchError::None : FetchError::ForeignServer);
-
-    InternetTransfer notice(&m_network);
-    QSignalSpy heard(&notice, &InternetTransfer::finished);
-    notice.get(url);
-    QVERIFY(heard.wait(AnswerWaitMs));
-    QCOMPARE(heard.first().first().toString().isEmpty(), !oursBeside);
 }
 
 void tst_PageFetcher::endlessAnswerHeadsEndAsFailures_data()
