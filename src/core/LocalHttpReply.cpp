@@ -189,6 +189,7 @@ void LocalHttpReply::connectTo(const QString &socketPath)
 {
     if (m_stage != Stage::Connecting)
         return; // aborted before it began
+    m_socketPath = socketPath;
     m_socket = new QLocalSocket(this);
     m_socket->setReadBufferSize(SocketSlice);
     connect(m_socket, &QLocalSocket::connected, this, &LocalHttpReply::sendRequest);
@@ -232,14 +233,14 @@ void LocalHttpReply::onSocketError(QLocalSocket::LocalSocketError error)
 {
     if (m_stage == Stage::Done || !m_socket)
         return;
-    const QString why = m_socket->errorString();
     if (m_stage != Stage::Connecting) {
         if (error == QLocalSocket::PeerClosedError)
             pump(); // what it sent before closing is still to be read
         else
-            fail(RemoteHostClosedError, why);
+            fail(RemoteHostClosedError, m_socket->errorString());
         return;
     }
+    const QString why = tr("Cannot reach %1: %2").arg(m_socketPath, m_socket->errorString());
     switch (error) {
     case QLocalSocket::ServerNotFoundError:
     case QLocalSocket::ConnectionRefusedError:

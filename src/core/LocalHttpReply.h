@@ -53,6 +53,7 @@ private:
     void dropSocket();
 
     QLocalSocket *m_socket = nullptr;
+    QString m_socketPath;
     Stage m_stage = Stage::Connecting;
     QByteArray m_head;         // the head read so far
     qsizetype m_scanned = 0;   // of m_head, searched for its end
