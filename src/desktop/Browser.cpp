@@ -45,7 +45,9 @@ bool openToOthers(const struct stat &about)
 // given path led, and the page in it that was judged.
 QUrl installedPage(const QUrl &url)
 {
-    if (!url.isValid() || !url.isLocalFile() || url.hasQuery() || url.hasFragment())
+    // A host would make the path another machine's share ("//host/...").
+    if (!url.isValid() || !url.isLocalFile() || !url.host().isEmpty() || url.hasQuery() ||
+        url.hasFragment())
         return {};
     const QString folder = url.toLocalFile();
     if (!folder.startsWith(u'/') || !folder.endsWith(u'/'))

@@ -149,6 +149,7 @@ class tst_PageFetcher : public QObject
     Q_OBJECT
 
 private slots:
+    void requestIsPlainGetWithIfModifiedSinceZero_data();
     void requestIsPlainGetWithIfModifiedSinceZero();
     void pages_data();
     void pages();
@@ -227,18 +228,31 @@ void tst_PageFetcher::fetchToEnd(PageFetcher &fetcher, const QUrl &url, FetchRes
     QTRY_VERIFY(guard.isNull());
 }
 
+void tst_PageFetcher::requestIsPlainGetWithIfModifiedSinceZero_data()
+{
+    QTest::addColumn<Transport>("transport");
+    overTcp("over TCP");
+    overSocket("as on TCP");
+}
+
 void tst_PageFetcher::requestIsPlainGetWithIfModifiedSinceZero()
 {
-    Started s = serve([](const httpkit::Request &) { return Response::html(PageText.toUtf8()); });
+    QFETCH(Transport, transport);
+    Started s = serve(transport, Response::html(PageText.toUtf8()));
     PageFetcher fetcher(&m_network);
     FetchResult result;
     fetchToEnd(fetcher, s.url, result, false);
     if (QTest::currentTestFailed())
         return;
-    QVERIFY(result.ok());
+    QVERIFY2(result.ok(), qPrintable(result.errorString));
 
-    QCOMPARE(s.server->requests().size(), 1);
-    const httpkit::Request &request = s.server->requests().first();
+    QList<httpkit::Request> requests = s.server ? s.server->requests() : QList<httpkit::Request>();
+    for (const QByteArray &head : s.local ? s.local->received() : QList<QByteArray>())
+        requests.append(httpkit::Request::fromHead(head).value_or(httpkit::Request()));
+    QCOMPARE(requests.size(), 1);
+    const httpkit::Request &request = requests.first();
+    if (s.local)
+        QCOMPARE(request.header("Host"), QByteArray("zhiweige"));
     QCOMPARE(request.method, QByteArray("GET"));
     QCOMPARE(request.target, QByteArray("/today.html"));
     // Header names are compared as HTTP does: Qt 6.8 sends them in lower case.
@@ -292,6 +306,13 @@ void tst_PageFetcher::pages_data()
         << Response::html(gb, "gbk") << false << QByteArray("GB18030") << FetchLimits();
     overSocket("page of no told length") << Response::html(gb, "gbk").deliveredAs(Delivery::Chunked)
                                          << false << QByteArray("GB18030") << FetchLimits();
+    // More than every buffer on the way holds: read as the reader takes it.
+    const QByteArray large = utf8.repeated(3 * 1024 * 1024 / utf8.size());
+    overSocket("3 MB page") << Response::html(large) << false << QByteArray("UTF-8")
+                            << FetchLimits();
+    overSocket("3 MB page of no told length")
+        << Response::html(large).deliveredAs(Delivery::Chunked) << false << QByteArray("UTF-8")
+        << FetchLimits();
     overSocket("GBK page without any label")
         << Response::html(gb, "") << false << QByteArray("GB18030") << FetchLimits();
     overTcp("203 is a page") << Response::html(utf8).withStatus(203) << false << QByteArray("UTF-8")
@@ -419,7 +440,10 @@ void tst_PageFetcher::failures_data()
         << defaults << FetchError::ConnectionClosed << 200;
     overSocket("6 MB page is too large")
         << Response::html(sixMegabytes()) << defaults << FetchError::TooLarge << 200;
-    // The service never codes its answers; a coded one is no HTTP the client takes.
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
+    // LocalHttpReply's own rules; from Qt 6.8 on, Qt's HTTP reads the socket.
+    // The service never codes its answers: a coded one is not taken. A head
+    // ends within 64 KiB, long before the idle limit.
     overSocket("gzip page is refused")
         << Response::html(PageText.toUtf8()).gzipped() << defaults << FetchError::Network << 0;
     overSocket("chunked page is refused")
@@ -429,6 +453,7 @@ void tst_PageFetcher::failures_data()
         << errorPage.deliveredAs(Delivery::HeaderFlood) << defaults << FetchError::Network << 0;
     overSocket("endless 100 Continue")
         << errorPage.deliveredAs(Delivery::ContinueFlood) << defaults << FetchError::Network << 0;
+#endif
 }
 
 void tst_PageFetcher::failures()

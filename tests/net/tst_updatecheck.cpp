@@ -270,6 +270,8 @@ void tst_UpdateCheck::browserOpensOnlyWebAddresses_data()
         << QStringLiteral("file://%1/program/") << false << QString();
     QTest::newRow("page anybody may change")
         << QStringLiteral("file://%1/everybodys/") << false << QString();
+    QTest::newRow("folder on another host")
+        << QStringLiteral("file://bbs.example.test%1/bbs/") << false << QString();
     QTest::newRow("folder with a query")
         << QStringLiteral("file://%1/bbs/?x=1") << false << QString();
 }
