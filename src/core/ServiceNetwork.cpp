@@ -41,6 +41,12 @@ QNetworkReply *ServiceNetwork::createLocalRequest(Operation op, const QNetworkRe
                                       this);
         }
     }
+    // No socket is a service that is not running, as a refused connection
+    // is; Qt 6.8 would call it an unknown host.
+    if (!QFileInfo::exists(socket)) {
+        return new LocalHttpReply(op, request, QNetworkReply::ConnectionRefusedError,
+                                  QStringLiteral("nothing listens at %1").arg(socket), this);
+    }
     QNetworkRequest local(request);
     local.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                        QNetworkRequest::ManualRedirectPolicy);
