@@ -14,6 +14,9 @@ namespace {
 // sends faster than the reader reads waits on a full socket.
 constexpr qint64 SocketSlice = 64 * 1024;
 
+// Progress while the body comes is told at most this often, as by Qt.
+constexpr qint64 ProgressIntervalMs = 100;
+
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 // Where the blank line that ends a head ends, searching from `from`; -1
@@ -112,6 +115,40 @@ bool isIdentity(const QByteArray &coding)
     return coding.isEmpty() || coding.trimmed().compare("identity", Qt::CaseInsensitive) == 0;
 }
 
+// The error Qt's HTTP reports, once the answer is read, for a status of 400
+// or more.
+QNetworkReply::NetworkError errorForStatus(int status)
+{
+    switch (status) {
+    case 400:
+    case 418:
+        return QNetworkReply::ProtocolInvalidOperationError;
+    case 401:
+        return QNetworkReply::AuthenticationRequiredError;
+    case 403:
+        return QNetworkReply::ContentAccessDenied;
+    case 404:
+        return QNetworkReply::ContentNotFoundError;
+    case 405:
+        return QNetworkReply::ContentOperationNotPermittedError;
+    case 407:
+        return QNetworkReply::ProxyAuthenticationRequiredError;
+    case 409:
+        return QNetworkReply::ContentConflictError;
+    case 410:
+        return QNetworkReply::ContentGoneError;
+    case 500:
+        return QNetworkReply::InternalServerError;
+    case 501:
+        return QNetworkReply::OperationNotImplementedError;
+    case 503:
+        return QNetworkReply::ServiceUnavailableError;
+    default:
+        return status > 500 ? QNetworkReply::UnknownServerError
+                            : QNetworkReply::UnknownContentError;
+    }
+}
+
 bool isBadHeaderText(const QByteArray &text)
 {
     return text.contains('\r') || text.contains('\n') || text.contains('\0');
@@ -124,6 +161,7 @@ LocalHttpReply::LocalHttpReply(QNetworkAccessManager::Operation op, const QNetwo
     : QNetworkReply(parent)
 {
     begin(op, request);
+    m_sinceProgress.start();
     // Started on the next turn, as Qt's replies are: the caller connects
     // its slots first.
     QMetaObject::invokeMethod(
@@ -393,9 +431,12 @@ void LocalHttpReply::readBody(qint64 fresh)
         emit readyRead();
         if (!alive || m_stage != Stage::Body)
             return;
-        emit downloadProgress(m_received, m_length);
-        if (!alive || m_stage != Stage::Body)
-            return;
+        if (m_sinceProgress.elapsed() >= ProgressIntervalMs) {
+            m_sinceProgress.restart();
+            emit downloadProgress(m_received, m_length);
+            if (!alive || m_stage != Stage::Body)
+                return;
+        }
     }
     if (m_length >= 0 && m_received >= m_length)
         succeed();
@@ -420,6 +461,17 @@ void LocalHttpReply::succeed()
         return;
     m_stage = Stage::Done;
     dropSocket();
+    const int status = attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        const NetworkError error = errorForStatus(status);
+        setError(error, tr("Error transferring %1 - server replied: %2")
+                            .arg(url().toString(),
+                                 attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
+        QPointer<LocalHttpReply> alive(this);
+        emit errorOccurred(error);
+        if (!alive)
+            return;
+    }
     end();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -61,5 +62,6 @@ private:
     QByteArray m_buffer;       // body bytes the reader has not taken
     qint64 m_length = -1;      // of the body, when announced
     qint64 m_received = 0;
+    QElapsedTimer m_sinceProgress;
     bool m_pumpQueued = false;
 };

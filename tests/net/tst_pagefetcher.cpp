@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QStringEncoder>
@@ -149,6 +150,8 @@ class tst_PageFetcher : public QObject
     Q_OBJECT
 
 private slots:
+    void repliesSignalAsQtsHttpDoes_data();
+    void repliesSignalAsQtsHttpDoes();
     void requestIsPlainGetWithIfModifiedSinceZero_data();
     void requestIsPlainGetWithIfModifiedSinceZero();
     void pages_data();
@@ -226,6 +229,43 @@ void tst_PageFetcher::fetchToEnd(PageFetcher &fetcher, const QUrl &url, FetchRes
         QCOMPARE(spy.count(), 1);
     }
     QTRY_VERIFY(guard.isNull());
+}
+
+void tst_PageFetcher::repliesSignalAsQtsHttpDoes_data()
+{
+    QTest::addColumn<Response>("response");
+    QTest::newRow("page") << Response::html(PageText.toUtf8());
+    QTest::newRow("404") << Response::status404();
+    QTest::newRow("500 with no body") << Response::html({}).withStatus(500);
+    QTest::newRow("closed before answering") << Response().deliveredAs(Delivery::CloseAtOnce);
+}
+
+// What a reply over the local socket emits, and in which order, is what
+// Qt's own reply over TCP emits for the same answer.
+void tst_PageFetcher::repliesSignalAsQtsHttpDoes()
+{
+    QFETCH(Response, response);
+    QStringList seen[2]; // each signal where it first came
+    for (const Transport transport : {Transport::Tcp, Transport::LocalSocket}) {
+        Started s = serve(transport, response);
+        std::unique_ptr<QNetworkReply> reply(m_network.get(QNetworkRequest(s.url)));
+        QStringList &names = seen[int(transport)];
+        const auto note = [&names](const QString &name) {
+            if (!names.contains(name))
+                names << name;
+        };
+        connect(reply.get(), &QNetworkReply::metaDataChanged, this, [&] { note("metaData"); });
+        connect(reply.get(), &QNetworkReply::readyRead, this, [&] {
+            note("readyRead");
+            reply->readAll();
+        });
+        connect(reply.get(), &QNetworkReply::downloadProgress, this, [&] { note("progress"); });
+        connect(reply.get(), &QNetworkReply::errorOccurred, this, [&] { note("error"); });
+        connect(reply.get(), &QNetworkReply::readChannelFinished, this, [&] { note("end"); });
+        connect(reply.get(), &QNetworkReply::finished, this, [&] { note("finished"); });
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), AnswerWaitMs);
+    }
+    QCOMPARE(seen[1].join(u' '), seen[0].join(u' '));
 }
 
 void tst_PageFetcher::requestIsPlainGetWithIfModifiedSinceZero_data()
