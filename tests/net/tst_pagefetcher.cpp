@@ -711,25 +711,32 @@ void tst_PageFetcher::unknownHost()
 
 void tst_PageFetcher::abortGivesNoSignal_data()
 {
+    QTest::addColumn<Transport>("transport");
     QTest::addColumn<Response>("response");
     QTest::addColumn<bool>("waitForRequest");
-    QTest::newRow("at once, before any event") << Response::html(PageText.toUtf8()) << false;
-    QTest::newRow("while the server is silent")
+    overTcp("at once, before any event") << Response::html(PageText.toUtf8()) << false;
+    overTcp("while the server is silent")
         << Response::html(PageText.toUtf8()).deliveredAs(Delivery::Silent) << true;
-    QTest::newRow("while the body drips") << Response::dripping(PageText.toUtf8(), 20) << true;
+    overTcp("while the body drips") << Response::dripping(PageText.toUtf8(), 20) << true;
+    overSocket("at once, before any event") << Response::html(PageText.toUtf8()) << false;
+    overSocket("while the server is silent")
+        << Response::html(PageText.toUtf8()).deliveredAs(Delivery::Silent) << true;
 }
 
 void tst_PageFetcher::abortGivesNoSignal()
 {
+    QFETCH(Transport, transport);
     QFETCH(Response, response);
     QFETCH(bool, waitForRequest);
 
-    Started s = serve([response](const httpkit::Request &) { return response; });
+    Started s = serve(transport, response);
     PageFetcher fetcher(&m_network);
     FetchReply *reply = fetcher.fetch(s.url);
     QPointer<FetchReply> guard(reply);
     QSignalSpy spy(reply, &FetchReply::finished);
-    if (waitForRequest) {
+    if (waitForRequest && s.local)
+        QTRY_COMPARE_WITH_TIMEOUT(s.local->received().size(), 1, AnswerWaitMs);
+    if (waitForRequest && s.server) {
         QSignalSpy requests(s.server.get(), &httpkit::Server::requestReceived);
         QVERIFY(requests.wait(AnswerWaitMs));
     }
@@ -740,7 +747,8 @@ void tst_PageFetcher::abortGivesNoSignal()
     QCOMPARE(spy.count(), 0);
     // The download itself stopped: the server sees its connection go.
     if (waitForRequest)
-        QTRY_COMPARE_WITH_TIMEOUT(s.server->openConnections(), 0, AnswerWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            s.server ? s.server->openConnections() : s.local->openConnections(), 0, AnswerWaitMs);
 }
 
 void tst_PageFetcher::abortFromTheFinishedSlotIsHarmless()
