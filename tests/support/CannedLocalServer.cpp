@@ -22,18 +22,6 @@ CannedLocalServer::CannedLocalServer(Answer answer, QObject *parent)
     });
 }
 
-CannedLocalServer::~CannedLocalServer()
-{
-    // The sockets are the server's children; nothing of ours may run as they go.
-    for (QLocalSocket *socket : m_server.findChildren<QLocalSocket *>())
-        disconnect(socket, nullptr, this, nullptr);
-}
-
-bool CannedLocalServer::listen(const QString &path)
-{
-    return m_server.listen(path);
-}
-
 int CannedLocalServer::openConnections() const
 {
     const QList<QLocalSocket *> sockets = m_server.findChildren<QLocalSocket *>();

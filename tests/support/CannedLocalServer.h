@@ -23,9 +23,8 @@ public:
     };
 
     explicit CannedLocalServer(Answer answer, QObject *parent = nullptr);
-    ~CannedLocalServer() override;
 
-    bool listen(const QString &path);
+    bool listen(const QString &path) { return m_server.listen(path); }
     QString errorString() const { return m_server.errorString(); }
     // Connections taken, and the request heads that came over them.
     int connections() const { return m_connections; }
