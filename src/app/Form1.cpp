@@ -177,9 +177,9 @@ void Form1::connectControls()
     connect(m_ui->Command17, &QPushButton::clicked, this, &Form1::findSignByBirthday);
     connect(m_ui->Command16, &QPushButton::clicked, this, &Form1::toggleMusic);
     connect(m_ui->Command13, &QPushButton::clicked, this,
-            [this] { Browser::openWhenTrusted(m_env.endpoints.makerForum, m_network, this); });
+            [this] { Browser::open(m_env.endpoints.makerForum); });
     connect(m_ui->Command14, &QPushButton::clicked, this,
-            [this] { Browser::openWhenTrusted(m_env.endpoints.partnerForum, m_network, this); });
+            [this] { Browser::open(m_env.endpoints.partnerForum); });
     connect(m_ui->Command15, &QPushButton::clicked, this, &QWidget::close);
     // Ticks while the notice is on its way are ignored by the check itself.
     connect(m_versionTimer, &QTimer::timeout, this,
@@ -320,7 +320,7 @@ bool Form1::askToExit()
         Prompt::show(this, {ShellTexts::exitText(), Prompt::MessageTitle.toString(),
                             Prompt::Icon::Information, Prompt::Buttons::YesNoCancel});
     if (answer == Prompt::Answer::Yes)
-        Browser::openWhenTrusted(m_env.endpoints.makerForum, m_network, this);
+        Browser::open(m_env.endpoints.makerForum);
     return answer == Prompt::Answer::Yes || answer == Prompt::Answer::No;
 }
 

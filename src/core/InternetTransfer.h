@@ -13,8 +13,8 @@ class QNetworkAccessManager;
 // as a transfer control does: whatever body the server answers with, an
 // error page included, decoded to text and cut at MaxBodyBytes. Only no
 // answer at all (no network, an unknown host, a refused or dropped
-// connection, no whole answer in time, or on the loopback an answer of a
-// server no trusted user runs) gives the empty text.
+// connection, no whole answer in time, or a redirect of the local service)
+// gives the empty text.
 class InternetTransfer : public QObject
 {
     Q_OBJECT
@@ -22,7 +22,7 @@ public:
     static constexpr qint64 MaxBodyBytes = 64 * 1024;
     static constexpr int DefaultTimeoutMs = 60'000;
 
-    // Uses the network manager given, or one of its own.
+    // Uses the network manager given, or a ServiceNetwork of its own.
     explicit InternetTransfer(QNetworkAccessManager *network = nullptr, QObject *parent = nullptr);
     ~InternetTransfer() override;
 
@@ -32,8 +32,8 @@ public:
     // Starts a GET; a download still running is dropped without a report.
     // Reports exactly once through finished().
     void get(const QUrl &url);
-    // Whether the last report came from an answer, of a trusted server on
-    // the loopback, rather than from no answer at all.
+    // Whether the last report came from an answer rather than from no
+    // answer at all.
     bool heard() const { return m_heard; }
 
 signals:

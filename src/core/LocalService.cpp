@@ -74,7 +74,7 @@ bool fitFolder(const QString &folder, bool create, QString *why)
     if (fd < 0) {
         // O_NOFOLLOW on a link ends in ELOOP, or ENOTDIR for a link to a file.
         said = errno == ELOOP || errno == ENOTDIR ? reason(folder, "not a folder of its own")
-                                                   : reason(folder, std::strerror(errno));
+                                                  : reason(folder, std::strerror(errno));
         return false;
     }
     struct stat about = {};
@@ -83,6 +83,8 @@ bool fitFolder(const QString &folder, bool create, QString *why)
         said = reason(folder, std::strerror(errno));
     } else if (about.st_uid != ::geteuid()) {
         said = reason(folder, "belongs to another user");
+    } else if ((about.st_mode & 077) != 0 && !create) {
+        said = reason(folder, "is open to other users");
     } else if ((about.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
         said = reason(folder, "is open to other users and cannot be closed");
     } else {

@@ -29,9 +29,11 @@ QString socketPath(const QString &systemSocket);
 
 // Whether `folder` may hold the person's socket, decided on the folder as
 // opened: a folder, not a link to one, owned by him and closed to everybody
-// else. A folder of his own with more open bits is closed first; with
-// `create`, a missing one is made (its parent must exist). Else false, with
-// the reason in `why`.
+// else. With `create` (the service making its folder), a missing one is made
+// (its parent must exist) and a folder of his own with more open bits is
+// closed first; without it (a client about to connect), an open folder is
+// unfit: somebody else may already have put a socket in it. Else false,
+// with the reason in `why`.
 bool fitFolder(const QString &folder, bool create, QString *why = nullptr);
 
 } // namespace LocalService

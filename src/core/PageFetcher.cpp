@@ -1,7 +1,8 @@
 #include "PageFetcher.h"
 
 #include "Charset.h"
-#include "LoopbackPeer.h"
+#include "LocalService.h"
+#include "ServiceNetwork.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -22,6 +23,13 @@ int statusOf(const QNetworkReply *reply)
 bool isSuccess(int status)
 {
     return status >= 200 && status <= 299;
+}
+
+// An answer of the local service is never followed to another address, nor
+// read as a page or a text.
+bool isLocalRedirect(const QUrl &url, int status)
+{
+    return LocalService::isLocal(url) && status >= 300 && status <= 399;
 }
 
 // A transparently decoded body has no length to compare with.
@@ -106,6 +114,10 @@ void FetchReply::abort()
 void FetchReply::onMetaData()
 {
     m_idle->start();
+    if (isLocalRedirect(m_url, statusOf(m_reply))) {
+        complete();
+        return;
+    }
     if (m_style == FetchStyle::Text || !isSuccess(statusOf(m_reply)) || !hasPlainLength(m_reply))
         return;
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
@@ -170,6 +182,11 @@ void FetchReply::complete()
 
     if (error == QNetworkReply::TooManyRedirectsError) {
         result.error = FetchError::TooManyRedirects;
+    } else if (isLocalRedirect(m_url, result.httpStatus)) {
+        result.error = FetchError::Redirected;
+        result.errorString = QStringLiteral("HTTP status %1 from the local service, which is "
+                                            "never followed to another address")
+                                 .arg(result.httpStatus);
     } else if (result.httpStatus != 0 && !isSuccess(result.httpStatus)) {
         result.error = FetchError::HttpStatus;
         result.errorString = QStringLiteral("HTTP status %1").arg(result.httpStatus);
@@ -185,20 +202,6 @@ void FetchReply::complete()
     }
     if (result.error != FetchError::None && result.errorString.isEmpty())
         result.errorString = m_reply->errorString();
-    // Decided on the connections the answer came over, while they are open.
-    const bool answered =
-        result.ok() || (m_style == FetchStyle::Text && result.error == FetchError::HttpStatus);
-    if (const QUrl url = m_reply->url(); answered && LoopbackPeer::isLoopback(url)) {
-        const LoopbackPeer::Verdict peer = LoopbackPeer::ofConnectionsTo(quint16(url.port(80)));
-        if (!peer.trusted()) {
-            result.error = FetchError::ForeignServer;
-            result.errorString =
-                peer.kind == LoopbackPeer::Verdict::Foreign
-                    ? QStringLiteral("answered by a server of uid %1").arg(peer.owner)
-                    : QStringLiteral("answered by a server whose owner cannot be told");
-        }
-    }
-
     if (result.ok() || (m_style == FetchStyle::Text && result.error == FetchError::HttpStatus))
         result.text = Charset::decode(m_body, m_reply->rawHeader("Content-Type"), &result.charset);
     finish(std::move(result));
@@ -250,7 +253,7 @@ void FetchReply::release()
 
 PageFetcher::PageFetcher(QNetworkAccessManager *network, QObject *parent)
     : QObject(parent)
-    , m_network(network ? network : new QNetworkAccessManager(this))
+    , m_network(network ? network : new ServiceNetwork(ServiceNetwork::SystemSocket, this))
 {}
 
 FetchReply *PageFetcher::fetch(const QUrl &url, FetchStyle style)
@@ -263,5 +266,9 @@ FetchReply *PageFetcher::fetch(const QUrl &url, FetchStyle style)
                          QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setMaximumRedirectsAllowed(m_limits.maxRedirects);
+    // Whatever the network manager: the local service is never followed.
+    if (LocalService::isLocal(url))
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::ManualRedirectPolicy);
     return new FetchReply(m_network->get(request), style, m_limits, this);
 }

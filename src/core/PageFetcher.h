@@ -22,8 +22,8 @@ enum class FetchError {
     HttpStatus,       // the server answered with a status outside 2xx
     TooLarge,         // the body passed the size limit
     TooManyRedirects,
-    ForeignServer, // on this machine's loopback, a server no trusted user runs
-    Network,       // anything else the network stack reports
+    Redirected, // the local service answered 3xx: its answers are never followed elsewhere
+    Network,    // anything else the network stack reports
 };
 
 struct FetchResult
@@ -93,13 +93,14 @@ private:
 };
 
 // Downloads pages and small texts: an HTTP GET, event driven (no busy wait,
-// no nested event loop), the body handed back as text. No answer from this
-// machine's loopback is taken unless the kernel tells that a trusted user's
-// server sent it (LoopbackPeer).
+// no nested event loop), the body handed back as text. Addresses of the
+// offline service (unix+http:) need a ServiceNetwork, which reaches its
+// socket; such an address is never redirected.
 class PageFetcher : public QObject
 {
     Q_OBJECT
 public:
+    // Without a network manager it makes a ServiceNetwork of its own.
     explicit PageFetcher(QNetworkAccessManager *network, QObject *parent = nullptr);
 
     void setLimits(const FetchLimits &limits) { m_limits = limits; }

@@ -1,13 +1,13 @@
 #include "Browser.h"
 
-#include "core/InternetTransfer.h"
-
-#include "core/LoopbackPeer.h"
-
 #include <QDesktopServices>
-#include <QEventLoopLocker>
+#include <QFile>
 
-#include <memory>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 
 namespace Browser {
 namespace {
@@ -24,35 +24,66 @@ bool isWebAddress(const QUrl &url)
     return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
 }
 
+// Closes a descriptor when it goes out of scope.
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool openToOthers(const struct stat &about)
+{
+    return (about.st_mode & S_IWOTH) != 0;
+}
+
+// The folder's index.html, decided on the folder and the file as opened: the
+// address handed on names the folder that was opened, wherever links in the
+// given path led, and the page in it that was judged.
+QUrl installedPage(const QUrl &url)
+{
+    // A host would make the path another machine's share ("//host/...").
+    if (!url.isValid() || !url.isLocalFile() || !url.host().isEmpty() || url.hasQuery() ||
+        url.hasFragment())
+        return {};
+    const QString folder = url.toLocalFile();
+    if (!folder.startsWith(u'/') || !folder.endsWith(u'/'))
+        return {};
+    const Descriptor dir{
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    struct stat about = {};
+    if (dir.fd < 0 || ::fstat(dir.fd, &about) != 0 || openToOthers(about))
+        return {};
+    // Not following a link out of the folder; not waiting on a pipe.
+    const Descriptor page{
+        ::openat(dir.fd, "index.html", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (page.fd < 0 || ::fstat(page.fd, &about) != 0 || !S_ISREG(about.st_mode) ||
+        (about.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0 || openToOthers(about))
+        return {};
+    char opened[PATH_MAX] = {};
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(dir.fd);
+    const ssize_t length = ::readlink(self.constData(), opened, sizeof opened - 1);
+    if (length <= 0 || opened[0] != '/')
+        return {};
+    QString path = QFile::decodeName(QByteArray(opened, length));
+    if (!path.endsWith(u'/'))
+        path += u'/';
+    return QUrl::fromLocalFile(path + QLatin1StringView("index.html"));
+}
+
 } // namespace
 
 bool open(const QUrl &url)
 {
-    if (!isWebAddress(url))
+    const QUrl target = isWebAddress(url) ? url : installedPage(url);
+    if (target.isEmpty())
         return false;
     if (opener())
-        return opener()(url);
-    return QDesktopServices::openUrl(url);
-}
-
-void openWhenTrusted(const QUrl &url, QNetworkAccessManager *network, QObject *context)
-{
-    if (!isWebAddress(url))
-        return;
-    if (!LoopbackPeer::isLoopback(url)) {
-        open(url);
-        return;
-    }
-    auto *check = new InternetTransfer(network, context);
-    check->setTimeoutMs(5000);
-    // The forum of the exit prompt: the program stays until the answer.
-    auto running = std::make_shared<QEventLoopLocker>();
-    QObject::connect(check, &InternetTransfer::finished, check, [check, url, running] {
-        if (check->heard())
-            open(url);
-        check->deleteLater();
-    });
-    check->get(url);
+        return opener()(target);
+    return QDesktopServices::openUrl(target);
 }
 
 void setOpener(Opener newOpener)

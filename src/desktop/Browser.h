@@ -4,24 +4,17 @@
 
 #include <functional>
 
-class QNetworkAccessManager;
-class QObject;
-
-// Opens web addresses in the user's browser. Only http and https addresses
-// are ever passed on: an address that arrived from outside must not start
-// a program or open a local file.
+// Opens web addresses, and the offline build's installed forum pages, in the
+// user's browser. An address that arrived from outside must not start a
+// program or open any other local file: only http and https addresses, and
+// the index.html of a local folder, are ever passed on.
 namespace Browser {
 
-// True when the address was handed to the browser.
+// True when the address was handed to the browser. A file: address of a
+// folder (ending in '/') opens the folder's index.html when that is a plain
+// page: a regular file, not a link, not executable, that no other user may
+// change.
 bool open(const QUrl &url);
-
-// Opens the address once its server has answered, if the answer came from a
-// trusted user's server: on this machine's loopback any user may be the one
-// listening, and the person's browser is not sent to another user's page.
-// Any other address opens at once. The program does not end before the
-// answer has come, or five seconds have passed; the check belongs to
-// context.
-void openWhenTrusted(const QUrl &url, QNetworkAccessManager *network, QObject *context);
 
 // Replaces the browser, for tests; an empty function restores it.
 using Opener = std::function<bool(const QUrl &)>;
