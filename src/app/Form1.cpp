@@ -8,6 +8,7 @@
 #include "core/InternetTransfer.h"
 #include "core/QueryFlow.h"
 #include "core/ReportText.h"
+#include "core/ServiceNetwork.h"
 #include "core/SignTable.h"
 #include "desktop/Browser.h"
 #include "desktop/Placement.h"
@@ -23,7 +24,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QNetworkAccessManager>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QTimer>
@@ -52,7 +52,7 @@ Form1::Form1(Environment environment, QWidget *parent)
         m_env.clock = qOverload<>(&QDateTime::currentDateTime);
     if (!m_env.endProgram)
         m_env.endProgram = [] { QCoreApplication::exit(0); };
-    m_network = m_env.network ? m_env.network : new QNetworkAccessManager(this);
+    m_network = m_env.network ? m_env.network : new ServiceNetwork(m_env.endpoints.systemSocket, this);
     m_fetcher = new PageFetcher(m_network, this);
     m_fetcher->setLimits(m_env.fetchLimits);
     m_flow = new QueryFlow(m_fetcher, m_env.endpoints.fortuneBase, m_env.clock, this);
