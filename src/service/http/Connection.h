@@ -57,7 +57,11 @@ private:
     qsizetype m_resumeAt = 0;
     quint64 m_headSerial = 0;
     qint64 m_awaitedAt = 0;
+    // Read again at the next pace that is at or after m_readAt; each read
+    // of the same head waits longer than the one before.
     bool m_paced = false;
+    quint8 m_pacedReads = 0;
+    qint64 m_readAt = 0;
 };
 
 } // namespace http

@@ -259,6 +259,7 @@ void Server::awaitHead(Connection *connection)
     connection->m_headSerial = ++m_headSerial;
     connection->m_awaitedAt = m_clock.elapsed();
     connection->m_resumeAt = 0;
+    connection->m_pacedReads = 0;
     m_unfinished.emplace_hint(m_unfinished.end(), connection->m_headSerial, connection);
     if (!m_deadline.isActive())
         m_deadline.start(m_headDeadline);
@@ -374,8 +375,13 @@ void Server::judgeHead(Connection *connection, bool ended)
         if (ended || head.size() > MaxHeadBytes) {
             connection->abort();
         } else if (!connection->m_paced) {
-            // The rest is read at the next pace, together with every other
+            // The rest is read at a later pace, together with every other
             // head still coming in pieces.
+            qint64 wait = ReadPace.count();
+            for (int i = 0; i < connection->m_pacedReads && wait < m_headDeadline.count(); ++i)
+                wait *= PaceGrowth;
+            connection->m_pacedReads = quint8(std::min(connection->m_pacedReads + 1, 255));
+            connection->m_readAt = m_clock.elapsed() + wait;
             connection->m_readable->setEnabled(false);
             connection->m_paced = true;
             m_paced.insert(connection);
@@ -433,8 +439,10 @@ void Server::readPaced()
     // Closed connections are released later, never freed within this turn:
     // each one is asked whether it is still open.
     const QList<Connection *> paced = m_paced.values();
+    // Due within half a pace counts as due now.
+    const qint64 now = m_clock.elapsed() + ReadPace.count() / 2;
     for (Connection *connection : paced) {
-        if (!connection->isOpen() || !connection->m_paced)
+        if (!connection->isOpen() || !connection->m_paced || connection->m_readAt > now)
             continue;
         connection->m_paced = false;
         m_paced.remove(connection);

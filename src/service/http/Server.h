@@ -69,8 +69,13 @@ public:
     static constexpr qsizetype MaxBufferedHeadBytes = 4 * 1024 * 1024;
     static constexpr std::chrono::milliseconds DefaultHeadDeadline{10000};
     static constexpr std::chrono::milliseconds AcceptPause{100};
-    // How often a head that came in pieces is read again.
+    // A head that came in pieces is read again after ReadPace, then each
+    // time after PaceGrowth times as long as the last wait. Every read
+    // costs the server for each piece the client sent, however small
+    // (a Unix socket keeps each write apart): a client dripping bytes is
+    // read only a few times before its deadline.
     static constexpr std::chrono::milliseconds ReadPace{150};
+    static constexpr int PaceGrowth = 4;
     // The most connections open at once, taken when the server is made: half
     // the soft descriptor limit, clamped to 16..4096, and 4096 when the limit
     // is unlimited or cannot be read. Below a limit of 32 the floor of 16 is
