@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -60,6 +61,8 @@ Service startService(const char *executable)
     service.socket = std::string(folder) + "/fortune.sock";
     service.pid = ::fork();
     if (service.pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
         ::execl(executable, executable, "--socket", service.socket.c_str(), nullptr);
         std::perror("exec");
         ::_exit(127);
