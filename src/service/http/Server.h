@@ -21,17 +21,15 @@ class QSocketNotifier;
 namespace http {
 
 // A small HTTP/1.1 server on a Unix socket or a TCP port, the same code for
-// both: requests read up to a size limit, answered whole,
-// at once or after the answer's delay, the connection kept for the next one
-// as HTTP/1.1 has it (a client checking who answered finds the far end of
-// the connection still there). Shared by
-// every user of the machine, so no client may keep it from the others: a
-// head must come whole within a deadline, open connections are capped and
-// the oldest unfinished one makes room for a newcomer (also when accept()
-// finds no descriptor left), and with nothing to make room with accepting
-// pauses a moment instead of failing again at once. A head that does not
-// come in one piece is read a few times a second, not at every byte: a
-// client dripping bytes costs the server almost nothing.
+// both: requests read up to a size limit, answered whole, at once or after
+// the answer's delay, the connection kept for the next one as HTTP/1.1 has
+// it. Shared by every user of the machine, so no client may keep it from
+// the others: a head must come whole within a deadline, open connections
+// are capped and the oldest unfinished one makes room for a newcomer (also
+// when accept() finds no descriptor left), and with nothing to make room
+// with accepting pauses a moment instead of failing again at once. A head
+// that does not come in one piece is read again only now and then, not at
+// every byte: a client dripping bytes costs the server almost nothing.
 class Server : public QObject
 {
     Q_OBJECT
