@@ -372,7 +372,10 @@ void Server::judgeHead(Connection *connection, bool ended)
     const Request::HeadScan scan = Request::scanHead(head, connection->m_resumeAt);
     if (scan.state == Request::HeadState::Incomplete) {
         connection->m_resumeAt = scan.resumeAt;
-        if (ended || head.size() > MaxHeadBytes) {
+        if (ended) {
+            // An answer still on its way goes out first.
+            connection->close();
+        } else if (head.size() > MaxHeadBytes) {
             connection->abort();
         } else if (!connection->m_paced) {
             // The rest is read at a later pace, together with every other
@@ -424,7 +427,9 @@ void Server::noticeHangUp(Connection *connection)
 {
     char next = 0;
     const ssize_t got = ::recv(connection->m_fd, &next, 1, MSG_PEEK);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+    if (got == 0)
+        connection->close(); // what is queued still goes out
+    else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
         connection->abort();
     else if (got > 0)
         connection->m_readable->setEnabled(false);
