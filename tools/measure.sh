@@ -4,7 +4,8 @@
 # while idle with the music heard through a sound server and with it off, and
 # while a query waits on a silent server. Also runs the benchmarks of the
 # page cutting, of the memory after 1,000 queries and of a page whose value
-# is 3.9 million characters long.
+# is 3.9 million characters long, and what one client can cost the offline
+# service on its Unix socket.
 #
 #   tools/measure.sh            a Release build in build-rel, 10 start-ups each
 #   RUNS=20 tools/measure.sh
@@ -20,7 +21,7 @@ runs=${RUNS:-10}
     -DZHIWEI_NOTICE_URL= -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null)
 cmake --build "$build" --parallel "$(nproc)" \
     --target zhiweige zhiwei-fortune-service minimal_window bench_pagecut bench_memory bench_fetchwait \
-    bench_hugevalue
+    bench_hugevalue bench_servicecrowd
 
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$build/xdg-runtime}
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -134,3 +135,6 @@ echo "== a 3.9 M character value: completion and hover (bench_hugevalue, offscre
 
 echo "== page cutting against a single indexOf pass (bench_pagecut)"
 "$build/tests/bench/bench_pagecut" --benchmark_min_time=0.5 2>/dev/null
+
+echo "== one client against the offline service on its Unix socket (bench_servicecrowd)"
+"$build/tests/bench/bench_servicecrowd" "$build/bin/zhiwei-fortune-service" both 2>/dev/null

@@ -41,6 +41,11 @@ bool FortuneService::listen(quint16 port, const QHostAddress &address)
     return m_server->listen(address, port);
 }
 
+bool FortuneService::listenLocal(const QString &path)
+{
+    return m_server->listenLocal(path);
+}
+
 bool FortuneService::adopt(qintptr socketDescriptor)
 {
     return m_server->adopt(socketDescriptor);
@@ -49,6 +54,11 @@ bool FortuneService::adopt(qintptr socketDescriptor)
 quint16 FortuneService::port() const
 {
     return m_server->port();
+}
+
+QString FortuneService::socketPath() const
+{
+    return m_server->socketPath();
 }
 
 QUrl FortuneService::baseUrl() const

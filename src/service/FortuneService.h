@@ -10,7 +10,8 @@
 
 #include <functional>
 
-// The offline stand-in for the fortune site, on a port of this machine:
+// The offline stand-in for the fortune site, on a Unix socket or a port of
+// this machine:
 //   GET /astro/view/<slug>/day/          today's page of a sign
 //   GET /astro/view/<slug>/day/YYYYMMDD  that day's page
 //   GET /kwgamejc/xz/jc.txt              the version notice ("V2" unless set)
@@ -29,10 +30,13 @@ public:
 
     // Port 0 takes any free port; see port() for the one taken.
     bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
-    // Serves on a socket that already listens, handed over at start.
+    // A Unix socket at `path`, for its owner alone; see http::Server.
+    bool listenLocal(const QString &path);
+    // Serves on a socket that already listens, Unix or TCP, handed over at start.
     bool adopt(qintptr socketDescriptor);
-    quint16 port() const;
-    QUrl baseUrl() const; // http://127.0.0.1:<port>, no trailing slash
+    quint16 port() const;       // 0 on a Unix socket
+    QString socketPath() const; // empty on TCP
+    QUrl baseUrl() const;       // http://127.0.0.1:<port>, no trailing slash
     QString errorString() const;
 
     // What "today" is for the undated page; QDate::currentDate() by default.

@@ -45,13 +45,26 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Serves daily fortune pages, the version notice and the forum pages on "
-                       "127.0.0.1, so the program works with no internet."));
+                       "a Unix socket of this user (or a port of 127.0.0.1), so the program "
+                       "works with no internet."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("Port to listen on; 0 takes any free port. "
-                                                       "Unused when systemd hands over a socket."),
-                                        QStringLiteral("N"), QString::number(ZHIWEI_SERVICE_PORT));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Listen on this port of 127.0.0.1 instead of a Unix socket; 0 takes any "
+                       "free port. Unused when systemd hands over a socket."),
+        QStringLiteral("N"));
+    const QCommandLineOption socketOption(
+        QStringLiteral("socket"),
+        QStringLiteral("Listen on a Unix socket at this path instead of the user's own "
+                       "($XDG_RUNTIME_DIR/zhiweige/fortune.sock, or /tmp/zhiweige-<uid>/"
+                       "fortune.sock without one). Unused when systemd hands over a socket."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption systemSocketOption(
+        QStringLiteral("system-socket"),
+        QStringLiteral("The socket systemd makes for every user, which --probe checks before "
+                       "the user's own."),
+        QStringLiteral("PATH"), QStringLiteral(ZHIWEI_SYSTEM_SOCKET));
     const QCommandLineOption charsetOption(QStringLiteral("charset"),
                                            QStringLiteral("Charset of the pages: utf-8 or gbk."),
                                            QStringLiteral("NAME"), QStringLiteral("utf-8"));
@@ -75,7 +88,7 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
                                         QStringLiteral("YYYYMMDD"));
     const QCommandLineOption portFileOption(
         QStringLiteral("port-file"),
-        QStringLiteral("Write the port number to this file once listening."),
+        QStringLiteral("Write the port number to this file once listening on a port."),
         QStringLiteral("PATH"));
     const QCommandLineOption idleOption(
         QStringLiteral("idle-exit"),
@@ -87,15 +100,13 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
         QStringLiteral("Go on in the background once listening; exit 0 then, or 1 and why."));
     const QCommandLineOption probeOption(
         QStringLiteral("probe"),
-        QStringLiteral("Only say who holds the port: exit 0 for this service, 1 for nothing, "
-                       "2 for another program, 3 for no answer in time, 4 for a socket of "
-                       "another user (neither root, the service's user nor the caller), 5 for "
-                       "an answer as this service from a socket whose owner cannot be told. "
-                       "Decided on the connection that answered, as the kernel tells its far "
-                       "end."));
-    parser.addOptions({portOption, charsetOption, noticeOption, noticeFileOption, delayOption,
-                       headDeadlineOption, dateOption, portFileOption, idleOption, backgroundOption,
-                       probeOption});
+        QStringLiteral("Only say who answers on the socket the program would use (the "
+                       "system's, else the user's own), or on --socket or --port: exit 0 for "
+                       "this service, 1 for nothing, 2 for another program, 3 for no answer "
+                       "in time."));
+    parser.addOptions({portOption, socketOption, systemSocketOption, charsetOption, noticeOption,
+                       noticeFileOption, delayOption, headDeadlineOption, dateOption,
+                       portFileOption, idleOption, backgroundOption, probeOption});
     if (!parser.parse(arguments))
         return parser.errorText();
     // The arguments parse, so this only prints the help or the version, and
@@ -104,8 +115,20 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
 
     ServiceOptions options;
     QString refused;
-    if (!readNumber(parser, portOption, 0, u"a number from 0 to 65535", options.port, refused))
-        return refused;
+    if (parser.isSet(portOption) && parser.isSet(socketOption))
+        return QStringLiteral("give --port or --socket, not both");
+    if (parser.isSet(portOption)) {
+        quint16 port = 0;
+        if (!readNumber(parser, portOption, 0, u"a number from 0 to 65535", port, refused))
+            return refused;
+        options.port = port;
+    }
+    if (parser.isSet(socketOption)) {
+        options.socket = parser.value(socketOption);
+        if (!options.socket->startsWith(u'/'))
+            return refusal(parser, socketOption, u"an absolute path");
+    }
+    options.systemSocket = parser.value(systemSocketOption);
     options.probe = parser.isSet(probeOption);
     if (options.probe)
         return options;
@@ -143,7 +166,10 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
 
     if (!readNumber(parser, idleOption, 0, u"a number of seconds", options.idleSeconds, refused))
         return refused;
-    if (parser.isSet(portFileOption))
+    if (parser.isSet(portFileOption)) {
+        if (options.socket)
+            return QStringLiteral("--port-file goes with a port, not with --socket");
         options.portFile = parser.value(portFileOption);
+    }
     return options;
 }

@@ -13,8 +13,13 @@
 // prints a refusal after its name and exits 1.
 struct ServiceOptions
 {
-    quint16 port = 0;
-    // Only say who holds the port; nothing past --port is looked at then.
+    // Where it listens: a TCP port on 127.0.0.1 (0: any free one) or a Unix
+    // socket; neither given, the person's own socket (LocalService).
+    std::optional<quint16> port;
+    std::optional<QString> socket;
+    // The socket systemd makes for every user, which --probe checks first.
+    QString systemSocket;
+    // Only say who answers there; nothing past the place is looked at then.
     bool probe = false;
     QByteArray charset;
     QByteArray notice; // from --notice, or read from --notice-file

@@ -2,53 +2,74 @@
 
 #include "FortuneService.h"
 
-#include "core/LoopbackPeer.h"
-
-#include <QEventLoop>
-#include <QNetworkAccessManager>
+#include <QDeadlineTimer>
+#include <QLocalSocket>
 #include <QNetworkProxy>
-#include <QNetworkReply>
+#include <QTcpSocket>
 
-#include <memory>
-#include <pwd.h>
+#include <functional>
 
 namespace ServiceProbe {
+namespace {
 
-QString userName(uid_t uid)
+// Asks the connected `device` and reads up to the end of its answer's head.
+Holder ask(QIODevice &device, const std::function<bool()> &open, const QDeadlineTimer &deadline)
 {
-    const passwd *user = ::getpwuid(uid);
-    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
+    device.write("HEAD / HTTP/1.1\r\nHost: zhiweige\r\nConnection: close\r\n\r\n");
+    QByteArray head;
+    while (!head.contains("\r\n\r\n") && !head.contains("\n\n") && open()) {
+        if (deadline.hasExpired())
+            return Holder::Silent;
+        device.waitForReadyRead(int(deadline.remainingTime()));
+        head += device.read(16 * 1024 - head.size());
+        if (head.size() >= 16 * 1024)
+            break;
+    }
+    head += device.read(16 * 1024 - head.size());
+    for (const QByteArray &line : head.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().compare("Server", Qt::CaseInsensitive) == 0 &&
+            line.mid(colon + 1).trimmed() == FortuneService::ServerName)
+            return head.startsWith("HTTP/1.") ? Holder::Ours : Holder::Other;
+    }
+    return Holder::Other;
 }
 
-Verdict whoAnswers(quint16 port, std::chrono::milliseconds timeout)
-{
-    QNetworkAccessManager network;
-    network.setProxy(QNetworkProxy::NoProxy);
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)));
-    request.setTransferTimeout(int(timeout.count()));
-    const std::unique_ptr<QNetworkReply> reply(network.head(request));
-    QEventLoop loop;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    if (!reply->isFinished())
-        loop.exec();
+} // namespace
 
-    switch (reply->error()) {
-    case QNetworkReply::ConnectionRefusedError:
-        return {Holder::Nothing};
-    // Nothing here aborts the reply: only the transfer timeout cancels it.
-    case QNetworkReply::OperationCanceledError:
-    case QNetworkReply::TimeoutError:
-        return {Holder::Silent};
-    default:
-        break;
+Holder atSocket(const QString &path, std::chrono::milliseconds timeout)
+{
+    const QDeadlineTimer deadline(timeout);
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(int(deadline.remainingTime()))) {
+        switch (socket.error()) {
+        case QLocalSocket::ServerNotFoundError:
+        case QLocalSocket::ConnectionRefusedError:
+            return Holder::Nothing;
+        case QLocalSocket::SocketTimeoutError:
+            return Holder::Silent;
+        default:
+            return Holder::Other; // there, but not to be reached by this user
+        }
     }
-    // Asked while the connection that answered is still open.
-    const LoopbackPeer::Verdict peer = LoopbackPeer::ofConnectionsTo(port);
-    if (peer.kind == LoopbackPeer::Verdict::Foreign)
-        return {Holder::AnotherUser, peer.owner};
-    if (reply->rawHeader("Server") != FortuneService::ServerName)
-        return {Holder::Other};
-    return {peer.trusted() ? Holder::Ours : Holder::Unknown};
+    return ask(
+        socket, [&socket] { return socket.state() == QLocalSocket::ConnectedState; }, deadline);
+}
+
+Holder atPort(quint16 port, std::chrono::milliseconds timeout)
+{
+    const QDeadlineTimer deadline(timeout);
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(int(deadline.remainingTime()))) {
+        return socket.error() == QAbstractSocket::ConnectionRefusedError ? Holder::Nothing
+               : deadline.hasExpired()                                   ? Holder::Silent
+                                                                         : Holder::Other;
+    }
+    return ask(
+        socket, [&socket] { return socket.state() == QAbstractSocket::ConnectedState; }, deadline);
 }
 
 } // namespace ServiceProbe

@@ -43,8 +43,9 @@ QString whyNotListening(int fd)
     sockaddr_storage address = {};
     size = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0 ||
-        (address.ss_family != AF_INET && address.ss_family != AF_INET6))
-        return QStringLiteral("descriptor %1 is not a TCP socket").arg(fd);
+        (address.ss_family != AF_UNIX && address.ss_family != AF_INET &&
+         address.ss_family != AF_INET6))
+        return QStringLiteral("descriptor %1 is neither a Unix nor a TCP socket").arg(fd);
     return {};
 }
 

@@ -14,7 +14,8 @@ constexpr int FirstSocket = 3;
 // The variables are unset, so nothing this process starts takes them for its own.
 int takeHandedSockets();
 
-// Why `fd` cannot be served on, or nothing when it is a listening TCP socket.
+// Why `fd` cannot be served on, or nothing when it is a listening stream
+// socket, Unix or TCP.
 QString whyNotListening(int fd);
 
 } // namespace SocketActivation

@@ -1,7 +1,8 @@
-// zhiwei-fortune-service: the offline fortune site on 127.0.0.1, for the
-// program to use with no internet and for scripts and tests to start. Run
-// by systemd on the socket it hands over, or started by the launcher where
-// there is no systemd; then it ends by itself once nobody needs it.
+// zhiwei-fortune-service: the offline fortune site on a Unix socket (or a
+// port of 127.0.0.1), for the program to use with no internet and for
+// scripts and tests to start. Run by systemd on the socket it hands over,
+// or started by the launcher on the person's own socket where there is no
+// systemd; then it ends by itself once nobody needs it.
 
 #include "Background.h"
 #include "FortuneService.h"
@@ -9,6 +10,9 @@
 #include "ServiceOptions.h"
 #include "ServiceProbe.h"
 #include "SocketActivation.h"
+#include "SocketClaim.h"
+
+#include "core/LocalService.h"
 
 #include <QCoreApplication>
 #include <QSaveFile>
@@ -85,15 +89,21 @@ void raiseDescriptorLimit()
 }
 
 // What --probe says, also as its exit status.
-int reportWhoAnswers(quint16 port)
+int reportWhoAnswers(const ServiceOptions &options)
 {
-    constexpr int TimeoutSeconds = 5;
-    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
-    const ServiceProbe::Verdict verdict =
-        ServiceProbe::whoAnswers(port, std::chrono::seconds(TimeoutSeconds));
+    constexpr std::chrono::seconds Timeout(5);
+    QString where;
+    ServiceProbe::Holder holder = ServiceProbe::Holder::Nothing;
+    if (options.port) {
+        where = QStringLiteral("127.0.0.1:%1").arg(*options.port);
+        holder = ServiceProbe::atPort(*options.port, Timeout);
+    } else {
+        where = options.socket.value_or(LocalService::socketPath(options.systemSocket));
+        holder = ServiceProbe::atSocket(where, Timeout);
+    }
     QString says;
     int status = 0;
-    switch (verdict.holder) {
+    switch (holder) {
     case ServiceProbe::Holder::Ours:
         says = QStringLiteral("zhiwei-fortune-service answers");
         break;
@@ -106,21 +116,11 @@ int reportWhoAnswers(quint16 port)
         status = 2;
         break;
     case ServiceProbe::Holder::Silent:
-        says = QStringLiteral("no answer within %1 s").arg(TimeoutSeconds);
+        says = QStringLiteral("no answer within %1 s").arg(Timeout.count());
         status = 3;
         break;
-    case ServiceProbe::Holder::AnotherUser:
-        says = QStringLiteral("held by another user, %1 (uid %2)")
-                   .arg(ServiceProbe::userName(verdict.owner))
-                   .arg(verdict.owner);
-        status = 4;
-        break;
-    case ServiceProbe::Holder::Unknown:
-        says = QStringLiteral("answered as the service from a socket whose owner cannot be told");
-        status = 5;
-        break;
     }
-    std::printf("%s: %s\n", qPrintable(address), qPrintable(says));
+    std::printf("%s: %s\n", qPrintable(where), qPrintable(says));
     return status;
 }
 
@@ -143,9 +143,11 @@ int main(int argc, char *argv[])
         fail(*refused);
     const ServiceOptions &options = std::get<ServiceOptions>(parsed);
     if (options.probe)
-        return reportWhoAnswers(options.port);
+        return reportWhoAnswers(options);
 
     raiseDescriptorLimit();
+    // Outlives the service: at a clean end the socket it made goes.
+    SocketClaim claim;
     FortuneService service;
     service.setCharset(options.charset);
     service.setNotice(options.notice);
@@ -166,10 +168,33 @@ int main(int argc, char *argv[])
         if (!service.adopt(SocketActivation::FirstSocket))
             fail(QStringLiteral("cannot serve on the socket handed over: %1")
                      .arg(service.errorString()));
-    } else if (!service.listen(options.port, QHostAddress::LocalHost)) {
-        fail(QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
-                 .arg(options.port)
-                 .arg(service.errorString()));
+        if (options.portFile && service.port() == 0)
+            fail(QStringLiteral("--port-file goes with a port; the socket handed over is %1")
+                     .arg(service.socketPath()));
+    } else if (options.port) {
+        if (!service.listen(*options.port, QHostAddress::LocalHost))
+            fail(QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+                     .arg(*options.port)
+                     .arg(service.errorString()));
+    } else {
+        if (options.portFile)
+            fail(QStringLiteral("--port-file goes with --port"));
+        const QString path = options.socket.value_or(LocalService::userSocket());
+        switch (claim.claim(path, [&service, &path](QString *why) {
+            const bool listening = service.listenLocal(path);
+            *why = service.errorString();
+            return listening;
+        })) {
+        case SocketClaim::Outcome::Bound:
+            break;
+        case SocketClaim::Outcome::LiveOneThere:
+            // Started again beside the one that serves: that one is shared.
+            std::printf("zhiwei-fortune-service already listens on %s: sharing it\n",
+                        qPrintable(path));
+            return 0;
+        case SocketClaim::Outcome::Refused:
+            fail(QStringLiteral("cannot listen on %1: %2").arg(path, claim.why()));
+        }
     }
 
     std::unique_ptr<IdleShutdown> idle;
@@ -199,8 +224,9 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
     }
 
-    std::printf("zhiwei-fortune-service listening on %s\n",
-                qPrintable(service.baseUrl().toString()));
+    std::printf(
+        "zhiwei-fortune-service listening on %s\n",
+        qPrintable(service.port() != 0 ? service.baseUrl().toString() : service.socketPath()));
     std::fflush(stdout);
     Background::ready();
 

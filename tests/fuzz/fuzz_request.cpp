@@ -62,6 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     switch (scan.state) {
     case State::Complete: {
         require(scan.headSize > 0 && scan.headSize < input.size(), "head size out of the bytes");
+        // The server takes what follows the blank line for the next request.
+        const qsizetype blankEnd = input.indexOf('\n', scan.headSize);
+        require(blankEnd == scan.headSize ||
+                    (blankEnd == scan.headSize + 1 && input[scan.headSize] == '\r'),
+                "the head does not end with its blank line");
         const auto request = Request::fromHead(input.first(scan.headSize).toByteArray());
         require(request.has_value(), "a complete head made no request");
         require(!request->method.isEmpty() && !request->target.isEmpty(),

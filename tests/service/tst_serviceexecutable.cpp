@@ -1,5 +1,6 @@
 // zhiwei-fortune-service as scripts and the other tests start it: a port of
-// its own choosing, announced in a file, and a clean exit on a signal.
+// its own choosing, announced in a file, or a Unix socket at a path given;
+// and a clean exit on a signal.
 
 #include "FortunePages.h"
 
@@ -10,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStringDecoder>
@@ -52,6 +54,7 @@ private slots:
     void init();
     void cleanup();
 
+    void servesPagesAndTheNotice_data();
     void servesPagesAndTheNotice();
     void quitsCleanlyOnSignal_data();
     void quitsCleanlyOnSignal();
@@ -64,8 +67,9 @@ private slots:
     void bytesSentDuringTheDelayAreBounded();
 
 private:
-    // Starts the service on a free port and waits until it says where it is.
-    void start(const QStringList &arguments);
+    // Starts the service on a free port, or on a Unix socket in the test's
+    // folder, and waits until it says where it is.
+    void start(const QStringList &arguments, bool local = false);
     httpkit::Answer get(const QByteArray &path);
     void stopWith(int signal);
 
@@ -74,6 +78,7 @@ private:
     httpkit::Client m_client;
     QString m_portFile;
     quint16 m_port = 0;
+    QString m_socket; // when it listens on one
     QByteArray m_stdout;
 };
 
@@ -82,9 +87,12 @@ void ServiceExecutableTest::init()
     QVERIFY(QFile::exists(Executable));
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    QVERIFY(QFile::setPermissions(m_dir->path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_portFile = m_dir->filePath(QStringLiteral("port"));
     m_process = std::make_unique<QProcess>();
     m_port = 0;
+    m_socket.clear();
     m_stdout.clear();
 }
 
@@ -98,8 +106,19 @@ void ServiceExecutableTest::cleanup()
     m_dir.reset();
 }
 
-void ServiceExecutableTest::start(const QStringList &arguments)
+void ServiceExecutableTest::start(const QStringList &arguments, bool local)
 {
+    if (local) {
+        m_socket = m_dir->filePath(QStringLiteral("fortune.sock"));
+        m_process->start(Executable, QStringList{QStringLiteral("--socket"), m_socket} + arguments);
+        QVERIFY2(m_process->waitForStarted(5000), qPrintable(m_process->errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT((m_stdout += m_process->readAllStandardOutput()).contains('\n') ||
+                                     m_process->state() == QProcess::NotRunning,
+                                 8000);
+        QCOMPARE(m_stdout,
+                 "zhiwei-fortune-service listening on " + QFile::encodeName(m_socket) + '\n');
+        return;
+    }
     m_process->start(Executable, QStringList{QStringLiteral("--port"), QStringLiteral("0"),
                                              QStringLiteral("--port-file"), m_portFile} +
                                      arguments);
@@ -122,7 +141,8 @@ void ServiceExecutableTest::start(const QStringList &arguments)
 
 httpkit::Answer ServiceExecutableTest::get(const QByteArray &path)
 {
-    return m_client.get(httpkit::localUrl(m_port, path));
+    return m_socket.isEmpty() ? m_client.get(httpkit::localUrl(m_port, path))
+                              : m_client.sendLocal(m_socket, path);
 }
 
 void ServiceExecutableTest::stopWith(int signal)
@@ -134,10 +154,19 @@ void ServiceExecutableTest::stopWith(int signal)
     QCOMPARE(m_process->exitCode(), 0);
 }
 
+void ServiceExecutableTest::servesPagesAndTheNotice_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::newRow("on a port") << false;
+    QTest::newRow("on a Unix socket") << true;
+}
+
 void ServiceExecutableTest::servesPagesAndTheNotice()
 {
+    QFETCH(bool, local);
     start({QStringLiteral("--notice"), QStringLiteral("V3"), QStringLiteral("--date"),
-           QStringLiteral("20261207")});
+           QStringLiteral("20261207")},
+          local);
     if (QTest::currentTestFailed())
         return;
 
@@ -165,6 +194,8 @@ void ServiceExecutableTest::servesPagesAndTheNotice()
     QCOMPARE(m_process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_process->exitCode(), 0);
     QVERIFY(m_process->readAllStandardError().isEmpty());
+    // Gone with it, so the next one finds no socket to judge.
+    QVERIFY(m_socket.isEmpty() || !QFile::exists(m_socket));
 }
 
 void ServiceExecutableTest::quitsCleanlyOnSignal_data()
@@ -251,6 +282,8 @@ void ServiceExecutableTest::refusesBadOptions_data()
     QTest::newRow("missing notice file")
         << QStringList{QStringLiteral("--notice-file"), QStringLiteral("/nonexistent/jc.txt")};
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--colour")};
+    QTest::newRow("a port and a socket")
+        << QStringList{QStringLiteral("--socket"), QStringLiteral("/tmp/x.sock")};
 }
 
 void ServiceExecutableTest::refusesBadOptions()
@@ -278,17 +311,22 @@ void ServiceExecutableTest::heldConnectionsStarveNobody_data()
     QTest::addColumn<bool>("untilTheDeadline");
     QTest::addColumn<int>("headBytes"); // of each held head, never finished
     QTest::addColumn<bool>("drip");     // each sends a two-byte line every 50 ms
+    QTest::addColumn<bool>("local");    // on a Unix socket, not a port
     // systemd's default soft limit, which a service started by hand also has.
-    QTest::newRow("more than the limit") << 1024 << 1100 << true << 0 << false;
+    QTest::newRow("more than the limit") << 1024 << 1100 << true << 0 << false << false;
+    QTest::newRow("more than the limit, on a Unix socket")
+        << 1024 << 1100 << true << 0 << false << true;
     // So few that the least cap and the service's own descriptors pass it:
     // accept() fails for want of a descriptor.
-    QTest::newRow("out of descriptors") << 24 << 40 << false << 0 << false;
+    QTest::newRow("out of descriptors") << 24 << 40 << false << 0 << false << false;
     // As the installed unit allows: heads just under their limit, which all
     // together would take 32 MB.
-    QTest::newRow("4096 heads of nearly 8 KiB") << 8192 << 4096 << false << 8000 << false;
+    QTest::newRow("4096 heads of nearly 8 KiB") << 8192 << 4096 << false << 8000 << false << false;
     // Each read resumes where the last stopped: the service does not grow
     // busier as the heads grow.
-    QTest::newRow("300 heads of 7 KB dripping") << 1024 << 300 << false << 7000 << true;
+    QTest::newRow("300 heads of 7 KB dripping") << 1024 << 300 << false << 7000 << true << false;
+    QTest::newRow("300 heads of 7 KB dripping, on a Unix socket")
+        << 1024 << 300 << false << 7000 << true << true;
 }
 
 // Whoever holds more connections than the service has descriptors, each
@@ -302,6 +340,7 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     QFETCH(bool, untilTheDeadline);
     QFETCH(int, headBytes);
     QFETCH(bool, drip);
+    QFETCH(bool, local);
     constexpr int WatchedMs = 3000;
     constexpr int HeadDeadlineMs = 2000;
 #ifdef __SANITIZE_ADDRESS__
@@ -319,35 +358,50 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     // The default deadline outlasts the watch: dripping heads keep coming.
     start(untilTheDeadline
               ? QStringList{QStringLiteral("--head-deadline-ms"), QString::number(HeadDeadlineMs)}
-              : QStringList());
+              : QStringList(),
+          local);
     if (QTest::currentTestFailed())
         return;
     const qint64 pid = m_process->processId();
 
     QElapsedTimer sinceHeld;
     sinceHeld.start();
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    // Over either transport, told apart by what each socket is.
+    std::vector<std::unique_ptr<QIODevice>> sockets;
     QByteArray head = "GET /astro/view/leo/day/ HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     while (head.size() < headBytes)
         head += "X-Padding: " + QByteArray(std::min<qsizetype>(100, headBytes - head.size()), 'x') +
                 "\r\n";
     for (int i = 0; i < held; ++i) {
-        auto &socket = sockets.emplace_back(std::make_unique<QTcpSocket>());
-        socket->connectToHost(QHostAddress::LocalHost, m_port);
-        socket->write(head);
+        if (local) {
+            auto *socket = new QLocalSocket;
+            sockets.emplace_back(socket);
+            socket->connectToServer(m_socket);
+        } else {
+            auto *socket = new QTcpSocket;
+            sockets.emplace_back(socket);
+            socket->connectToHost(QHostAddress::LocalHost, m_port);
+        }
+        sockets.back()->write(head);
     }
+    // QLocalSocket's states have the numbers of QAbstractSocket's.
+    const auto stateOf = [](const std::unique_ptr<QIODevice> &socket) {
+        if (const auto *localSocket = qobject_cast<QLocalSocket *>(socket.get()))
+            return QAbstractSocket::SocketState(localSocket->state());
+        return static_cast<QTcpSocket *>(socket.get())->state();
+    };
     QTimer dripping;
-    connect(&dripping, &QTimer::timeout, this, [&sockets] {
+    connect(&dripping, &QTimer::timeout, this, [&sockets, &stateOf] {
         for (const auto &socket : sockets) {
-            if (socket->state() == QAbstractSocket::ConnectedState)
+            if (stateOf(socket) == QAbstractSocket::ConnectedState)
                 socket->write("x\n");
         }
     });
     if (drip)
         dripping.start(50);
-    const auto count = [&sockets](QAbstractSocket::SocketState state) {
+    const auto count = [&sockets, &stateOf](QAbstractSocket::SocketState state) {
         return std::count_if(sockets.cbegin(), sockets.cend(),
-                             [state](const auto &s) { return s->state() == state; });
+                             [&](const auto &s) { return stateOf(s) == state; });
     };
     // Each one connected, its head sent, or already closed to make room.
     QTRY_VERIFY_WITH_TIMEOUT(count(QAbstractSocket::ConnectingState) == 0 &&

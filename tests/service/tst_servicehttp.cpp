@@ -315,6 +315,10 @@ void FortuneServiceTest::headsWithBareLineFeedsEnd_data()
     QTest::newRow("CR LF, then a bare LF")
         << QByteArray("GET /kwgamejc/xz/jc.txt HTTP/1.1\r\nConnection: close\r\n\n")
         << QByteArray("HTTP/1.1 200 OK");
+    // Only an answer to the second, which asks for the close, ends the connection.
+    QTest::newRow("two requests in one write")
+        << QByteArray("GET /kwgamejc/xz/jc.txt HTTP/1.1\n\nGET / HTTP/1.1\nConnection: close\n\n")
+        << QByteArray("HTTP/1.1 200 OK");
     QTest::newRow("HTTP/0.9 line")
         << QByteArray("GET /kwgamejc/xz/jc.txt\n") << QByteArray("HTTP/1.1 400 Bad Request");
     QTest::newRow("an empty line first")

@@ -1,14 +1,16 @@
 // How zhiwei-fortune-service starts and ends outside a test's own process:
-// on the socket systemd hands over, in the background for the launcher, on
-// its own once idle, and how it tells who holds a port.
+// on the socket systemd hands over, on the person's own socket (shared when
+// one serves there already), in the background for the launcher, on its own
+// once idle, and how it tells who answers on a socket or a port.
 
 #include "FortuneService.h"
-#include "HostileListener.h"
 #include "HttpClient.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -19,10 +21,14 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
 #include <grp.h>
 #include <list>
 #include <memory>
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -33,14 +39,29 @@ constexpr int WaitMs = 15000;
 
 enum class Holder {
     Nothing,
+    StaleSocket,
     Service,
     OtherHttpServer,
     HangsUpAtOnce,
     NeverAnswers,
-    NobodysService,
-    NobodysMappedWildcard,
-    NobodysV6OnlyWildcardBesideTheService,
 };
+
+// What is at the socket's place, or its folder, before the service starts.
+enum class Place { Stale, Live, LinkedFolder, AnotherUsersFolder, OpenFolder };
+
+// A socket file that nobody listens on, as a service that died leaves it.
+bool leaveStaleSocket(const QString &path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const bool bound =
+        ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
 
 // Processes running `executable` whose command line holds `word`: a folder
 // of the test's own, so the service of another test never counts.
@@ -62,14 +83,6 @@ QList<qint64> processesWith(const QString &executable, const QString &word)
     return found;
 }
 
-bool refuses(quint16 port)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.waitForConnected(5000);
-    return socket.error() == QAbstractSocket::ConnectionRefusedError;
-}
-
 } // namespace
 
 class ServiceLifecycleTest : public QObject
@@ -80,9 +93,12 @@ private slots:
     void init();
     void cleanup();
 
+    void servesTheSocketSystemdHandsOver_data();
     void servesTheSocketSystemdHandsOver();
     void probeTellsWhoHoldsThePort_data();
     void probeTellsWhoHoldsThePort();
+    void claimsItsSocket_data();
+    void claimsItsSocket();
     void backgroundStartReturnsOnceListening();
     void backgroundStartOnATakenPortSaysWhy();
     void endsAfterItsIdleTime();
@@ -96,11 +112,14 @@ private:
     // Waits until the process has said `line`.
     bool said(QProcess &process, const QByteArray &line, int timeoutMs = WaitMs);
     httpkit::Answer get(quint16 port, const QByteArray &path);
+    // On the socket the last start() named.
+    httpkit::Answer getLocal(const QByteArray &path);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::list<QProcess> m_processes; // ended by cleanup() if a row did not
     httpkit::Client m_client{std::chrono::milliseconds(WaitMs)};
     quint16 m_port = 0;
+    QString m_socket;
     QMap<QProcess *, QByteArray> m_output;
 };
 
@@ -109,7 +128,10 @@ void ServiceLifecycleTest::init()
     QVERIFY(QFile::exists(Executable));
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    QVERIFY(QFile::setPermissions(m_dir->path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     m_port = 0;
+    m_socket.clear();
 }
 
 void ServiceLifecycleTest::cleanup()
@@ -135,12 +157,15 @@ void ServiceLifecycleTest::start(QProcess &process, const QString &executable,
 {
     process.start(executable, arguments);
     QVERIFY2(process.waitForStarted(5000), qPrintable(process.errorString()));
-    QVERIFY2(said(process, "zhiwei-fortune-service listening on http://127.0.0.1:"),
+    QVERIFY2(said(process, "zhiwei-fortune-service listening on "),
              process.readAllStandardError().constData());
     static const QRegularExpression listening(
-        QStringLiteral("listening on http://127.0.0.1:(\\d+)"));
-    m_port = quint16(listening.match(QString::fromLatin1(m_output[&process])).captured(1).toUInt());
-    QVERIFY(m_port != 0);
+        QStringLiteral("listening on (?:http://127.0.0.1:(\\d+)|(/\\S+))"));
+    const QRegularExpressionMatch where =
+        listening.match(QString::fromLocal8Bit(m_output[&process]));
+    m_port = quint16(where.captured(1).toUInt());
+    m_socket = where.captured(2);
+    QVERIFY(m_port != 0 || !m_socket.isEmpty());
 }
 
 bool ServiceLifecycleTest::said(QProcess &process, const QByteArray &line, int timeoutMs)
@@ -160,32 +185,52 @@ httpkit::Answer ServiceLifecycleTest::get(quint16 port, const QByteArray &path)
     return m_client.get(httpkit::localUrl(port, path));
 }
 
+httpkit::Answer ServiceLifecycleTest::getLocal(const QByteArray &path)
+{
+    return m_client.sendLocal(m_socket, path);
+}
+
+void ServiceLifecycleTest::servesTheSocketSystemdHandsOver_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::newRow("a port") << false;
+    QTest::newRow("a Unix socket") << true;
+}
+
 void ServiceLifecycleTest::servesTheSocketSystemdHandsOver()
 {
+    QFETCH(bool, local);
     const QString activate =
         QStandardPaths::findExecutable(QStringLiteral("systemd-socket-activate"));
     if (activate.isEmpty())
         QSKIP("systemd-socket-activate is missing: install the Debian package systemd");
-    if (QTcpServer probe; !probe.listen(QHostAddress::LocalHost, ActivationPort))
+    if (QTcpServer probe; !local && !probe.listen(QHostAddress::LocalHost, ActivationPort))
         QSKIP(qPrintable(QStringLiteral("Something else holds 127.0.0.1:%1, the port this test "
                                         "hands over")
                              .arg(ActivationPort)));
+    m_socket = m_dir->filePath(QStringLiteral("fortune.sock"));
+    const QString place = local ? m_socket : QStringLiteral("127.0.0.1:%1").arg(ActivationPort);
+    const auto ask = [&](const QByteArray &path) {
+        return local ? getLocal(path) : get(ActivationPort, path);
+    };
 
     // The service is started on the first connection, as systemd does, and
     // given --port 1 so that listening by itself would fail.
     QProcess &process = m_processes.emplace_back();
-    process.start(activate, {QStringLiteral("--listen=127.0.0.1:%1").arg(ActivationPort),
-                             Executable, QStringLiteral("--port"), QStringLiteral("1")});
+    process.start(activate, {QStringLiteral("--listen=") + place, Executable,
+                             QStringLiteral("--port"), QStringLiteral("1")});
     QVERIFY2(process.waitForStarted(5000), qPrintable(process.errorString()));
     QByteArray announced;
     QTRY_VERIFY_WITH_TIMEOUT((announced += process.readAllStandardError()).contains("Listening on"),
                              WaitMs);
 
-    const httpkit::Answer notice = get(ActivationPort, "/kwgamejc/xz/jc.txt");
+    const httpkit::Answer notice = ask("/kwgamejc/xz/jc.txt");
     QCOMPARE(notice.status, 200);
     QCOMPARE(notice.body, QByteArray("V2"));
-    QVERIFY(said(process, "listening on http://127.0.0.1:" + QByteArray::number(ActivationPort)));
-    QCOMPARE(get(ActivationPort, "/astro/view/leo/day/").status, 200);
+    QVERIFY2(said(process, "listening on " + (local ? QFile::encodeName(m_socket)
+                                                    : "http://" + place.toLatin1())),
+             m_output[&process].constData());
+    QCOMPARE(ask("/astro/view/leo/day/").status, 200);
 
     process.terminate();
     QVERIFY(process.waitForFinished(WaitMs));
@@ -196,145 +241,188 @@ void ServiceLifecycleTest::servesTheSocketSystemdHandsOver()
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort_data()
 {
     QTest::addColumn<Holder>("holder");
+    QTest::addColumn<bool>("local"); // a Unix socket, or a port
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
 
-    QTest::newRow("nothing listens") << Holder::Nothing << 1 << "nothing listens";
-    QTest::newRow("the service") << Holder::Service << 0 << "zhiwei-fortune-service answers";
-    QTest::newRow("another web server")
-        << Holder::OtherHttpServer << 2 << "another program holds it";
-    QTest::newRow("a program that hangs up at once")
-        << Holder::HangsUpAtOnce << 2 << "another program holds it";
-    // A flooded service looks the same: a busy port is not a foreign one.
-    QTest::newRow("a program that never answers")
-        << Holder::NeverAnswers << 3 << "no answer within 5 s";
-    // Its answers would be this service's own, header and all: the owner of
-    // the far end of the connection tells.
-    const QString nobodys = QStringLiteral("held by another user, nobody (uid 65534)");
-    QTest::newRow("the service, run by another user") << Holder::NobodysService << 4 << nobodys;
-    // An IPv6 socket on [::ffff:0.0.0.0] takes every connection to 127.0.0.1.
-    QTest::newRow("another user's IPv4-mapped wildcard")
-        << Holder::NobodysMappedWildcard << 4 << nobodys;
-    // One on [::] with IPV6_V6ONLY takes none of them: the service answers.
-    QTest::newRow("another user's IPv6-only wildcard, the service beside it")
-        << Holder::NobodysV6OnlyWildcardBesideTheService << 0 << "zhiwei-fortune-service answers";
+    for (const bool local : {false, true}) {
+        const auto row = [local](const char *name) -> QByteArray {
+            return QByteArray(name) + (local ? ", on a Unix socket" : ", on a port");
+        };
+        QTest::newRow(row("nothing listens").constData())
+            << Holder::Nothing << local << 1 << "nothing listens";
+        QTest::newRow(row("the service").constData())
+            << Holder::Service << local << 0 << "zhiwei-fortune-service answers";
+        QTest::newRow(row("another web server").constData())
+            << Holder::OtherHttpServer << local << 2 << "another program holds it";
+        QTest::newRow(row("a program that hangs up at once").constData())
+            << Holder::HangsUpAtOnce << local << 2 << "another program holds it";
+        // A flooded service looks the same: a busy socket is not a foreign one.
+        QTest::newRow(row("a program that never answers").constData())
+            << Holder::NeverAnswers << local << 3 << "no answer within 5 s";
+    }
+    // Left by a service that died: nobody listens.
+    QTest::newRow("a stale socket") << Holder::StaleSocket << true << 1 << "nothing listens";
 }
 
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
 {
     QFETCH(Holder, holder);
+    QFETCH(bool, local);
     QFETCH(int, exitCode);
     QFETCH(QString, says);
 
     FortuneService service;
     QTcpServer other;
+    QLocalServer otherLocal;
+    const QString socket = m_dir->filePath(QStringLiteral("fortune.sock"));
     quint16 port = 0;
-    const passwd *nobody = ::getpwnam("nobody");
-    if (holder >= Holder::NobodysService &&
-        (::geteuid() != 0 || !nobody || nobody->pw_uid != 65534))
-        QSKIP("Starting a service as another user (nobody, uid 65534) needs root");
-    // What another user runs is copied into the test's folder, opened to
-    // others: the build itself may sit where only its owner can enter.
-    const auto readAndRun = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                            QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther;
-    QVERIFY(QFile::setPermissions(m_dir->path(), readAndRun));
-    const auto asNobody = [nobody](QProcess &process) {
-        process.setChildProcessModifier([uid = nobody->pw_uid, gid = nobody->pw_gid] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                ::_exit(127);
-        });
-    };
-    std::unique_ptr<HostileListener> hostile;
-    switch (holder) {
-    case Holder::Nothing: {
-        QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::LocalHost));
-        port = taken.serverPort();
-        break;
-    }
-    case Holder::Service:
-        QVERIFY(service.listen());
-        port = service.port();
-        break;
-    case Holder::NobodysService: {
-        // A copy in the test's folder, opened to others: the build itself
-        // may sit where only its owner can enter (root's home).
-        const QString copy = m_dir->filePath(QStringLiteral("zhiwei-fortune-service"));
-        QVERIFY(QFile::copy(Executable, copy));
-        QVERIFY(QFile::setPermissions(copy, readAndRun));
-        QProcess &squatter = m_processes.emplace_back();
-        asNobody(squatter);
-        start(squatter, copy, {QStringLiteral("--port"), QStringLiteral("0")});
-        if (QTest::currentTestFailed())
+    // Another program answers, hangs up or keeps silent.
+    const auto serveOther = [holder](QIODevice *connection) {
+        if (holder == Holder::NeverAnswers)
             return;
-        port = m_port;
+        if (holder == Holder::OtherHttpServer)
+            connection->write("HTTP/1.1 200 OK\r\nServer: nginx\r\nContent-Length: 0\r\n"
+                              "Connection: close\r\n\r\n");
+        connection->close();
+    };
+    switch (holder) {
+    case Holder::Nothing:
+        if (!local) {
+            QTcpServer taken;
+            QVERIFY(taken.listen(QHostAddress::LocalHost));
+            port = taken.serverPort();
+        }
         break;
-    }
-    case Holder::NobodysMappedWildcard:
-    case Holder::NobodysV6OnlyWildcardBesideTheService:
-        hostile = std::make_unique<HostileListener>(holder == Holder::NobodysMappedWildcard
-                                                        ? QStringLiteral("v4-mapped-wildcard")
-                                                        : QStringLiteral("v6-only-wildcard"));
-        QVERIFY2(hostile->whyNot().isEmpty(), qPrintable(hostile->whyNot()));
-        port = hostile->port();
-        if (holder == Holder::NobodysV6OnlyWildcardBesideTheService)
-            QVERIFY(service.listen(port));
+    case Holder::StaleSocket:
+        QVERIFY(leaveStaleSocket(socket));
+        break;
+    case Holder::Service:
+        QVERIFY2(local ? service.listenLocal(socket) : service.listen(),
+                 qPrintable(service.errorString()));
+        port = service.port();
         break;
     case Holder::OtherHttpServer:
     case Holder::HangsUpAtOnce:
     case Holder::NeverAnswers:
-        QVERIFY(other.listen(QHostAddress::LocalHost));
+        QVERIFY(local ? otherLocal.listen(socket) : other.listen(QHostAddress::LocalHost));
         port = other.serverPort();
-        connect(&other, &QTcpServer::newConnection, &other, [&other, holder] {
-            QTcpSocket *socket = other.nextPendingConnection();
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            if (holder == Holder::NeverAnswers)
-                return;
-            if (holder == Holder::OtherHttpServer)
-                socket->write("HTTP/1.1 200 OK\r\nServer: nginx\r\nContent-Length: 0\r\n"
-                              "Connection: close\r\n\r\n");
-            socket->disconnectFromHost();
-        });
+        connect(&other, &QTcpServer::newConnection, &other,
+                [&] { serveOther(other.nextPendingConnection()); });
+        connect(&otherLocal, &QLocalServer::newConnection, &otherLocal,
+                [&] { serveOther(otherLocal.nextPendingConnection()); });
         break;
     }
 
     // Run alongside: the service in this process must go on answering.
     QProcess &probe = m_processes.emplace_back();
     QSignalSpy finished(&probe, &QProcess::finished);
-    probe.start(Executable,
-                {QStringLiteral("--probe"), QStringLiteral("--port"), QString::number(port)});
+    probe.start(Executable, {QStringLiteral("--probe"),
+                             local ? QStringLiteral("--socket") : QStringLiteral("--port"),
+                             local ? socket : QString::number(port)});
     QVERIFY(finished.wait(WaitMs));
     QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
     QCOMPARE(probe.exitCode(), exitCode);
     QCOMPARE(QString::fromLocal8Bit(probe.readAllStandardOutput()),
-             QStringLiteral("127.0.0.1:%1: %2\n").arg(port).arg(says));
+             (local ? socket : QStringLiteral("127.0.0.1:%1").arg(port)) + u": " + says + u'\n');
+}
+
+// The person's socket is taken once its folder is his alone; a socket left
+// by a service that died is replaced, a live service is shared.
+void ServiceLifecycleTest::claimsItsSocket_data()
+{
+    QTest::addColumn<Place>("place");
+    QTest::addColumn<int>("exitCode"); // -1: it serves
+    QTest::addColumn<QString>("says"); // on its standard output, or error when it fails
+    QTest::newRow("a stale socket") << Place::Stale << -1 << "listening on";
+    QTest::newRow("a live service, started again in the background")
+        << Place::Live << 0 << "already listens on";
+    QTest::newRow("the folder a link") << Place::LinkedFolder << 1 << "not a folder of its own";
+    QTest::newRow("another user's folder")
+        << Place::AnotherUsersFolder << 1 << "belongs to another user";
+    QTest::newRow("an open folder, closed first") << Place::OpenFolder << -1 << "listening on";
+}
+
+void ServiceLifecycleTest::claimsItsSocket()
+{
+    QFETCH(Place, place);
+    QFETCH(int, exitCode);
+    QFETCH(QString, says);
+    const QString folder = m_dir->filePath(QStringLiteral("zhiweige"));
+    const QString socket = folder + QStringLiteral("/fortune.sock");
+    const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkdir(place == Place::LinkedFolder ? elsewhere : folder));
+    switch (place) {
+    case Place::Stale:
+        QVERIFY(leaveStaleSocket(socket));
+        break;
+    case Place::Live:
+        start(m_processes.emplace_back(), Executable, {QStringLiteral("--socket"), socket});
+        break;
+    case Place::LinkedFolder:
+        QVERIFY(QFile::link(elsewhere, folder));
+        break;
+    case Place::AnotherUsersFolder: {
+        const passwd *nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("Giving a folder to another user (nobody) needs root");
+        QCOMPARE(::chown(QFile::encodeName(folder).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        break;
+    }
+    case Place::OpenFolder:
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+        break;
+    }
+    if (QTest::currentTestFailed())
+        return;
+
+    QProcess &second = m_processes.emplace_back();
+    QSignalSpy finished(&second, &QProcess::finished);
+    second.start(Executable, QStringList{QStringLiteral("--socket"), socket} +
+                                 (place == Place::Live ? QStringList{QStringLiteral("--background")}
+                                                       : QStringList()));
+    if (exitCode < 0) {
+        QVERIFY2(said(second, says.toUtf8()), second.readAllStandardError().constData());
+        m_socket = socket;
+        QCOMPARE(getLocal("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
+        struct stat about = {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &about), 0);
+        QCOMPARE(about.st_mode & 0777, 0700u);
+        QCOMPARE(::stat(QFile::encodeName(socket).constData(), &about), 0);
+        QCOMPARE(about.st_mode & 0777, 0600u);
+        return;
+    }
+    QVERIFY(finished.wait(WaitMs));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    const QByteArray output = second.readAllStandardOutput() + second.readAllStandardError();
+    QVERIFY2(second.exitCode() == exitCode && output.contains(says.toUtf8()), output.constData());
+    // The first one still serves, and nothing of a refused start remains.
+    if (place == Place::Live)
+        QCOMPARE(getLocal("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
+    else
+        QVERIFY(!QFile::exists(socket));
 }
 
 void ServiceLifecycleTest::backgroundStartReturnsOnceListening()
 {
-    const QString portFile = m_dir->filePath(QStringLiteral("port"));
+    m_socket = m_dir->filePath(QStringLiteral("fortune.sock"));
     QProcess &starter = m_processes.emplace_back();
     QSignalSpy finished(&starter, &QProcess::finished);
-    starter.start(Executable, {QStringLiteral("--background"), QStringLiteral("--port"),
-                               QStringLiteral("0"), QStringLiteral("--port-file"), portFile,
+    starter.start(Executable, {QStringLiteral("--background"), QStringLiteral("--socket"), m_socket,
                                QStringLiteral("--idle-exit"), QStringLiteral("1")});
     QVERIFY(finished.wait(WaitMs));
     QCOMPARE(starter.exitStatus(), QProcess::NormalExit);
     QCOMPARE(starter.exitCode(), 0);
 
-    // Ready the moment the starter returns: no waiting for the port.
-    QFile file(portFile);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const quint16 port = quint16(file.readAll().trimmed().toUInt());
-    QVERIFY(port != 0);
-    QCOMPARE(get(port, "/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
+    // Ready the moment the starter returns: no waiting for the socket.
+    QCOMPARE(getLocal("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
     const QList<qint64> services = processesWith(Executable, m_dir->path());
     QCOMPARE(services.size(), 1);
     QVERIFY(services.first() != starter.processId());
 
-    // Nobody asks any more: it goes by itself.
+    // Nobody asks any more: it goes by itself, and its socket with it.
     QTRY_VERIFY_WITH_TIMEOUT(processesWith(Executable, m_dir->path()).isEmpty(), WaitMs);
-    QVERIFY(refuses(port));
+    QVERIFY(!QFile::exists(m_socket));
 }
 
 void ServiceLifecycleTest::backgroundStartOnATakenPortSaysWhy()

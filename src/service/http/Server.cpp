@@ -1,18 +1,21 @@
 #include "Server.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace http {
@@ -20,6 +23,33 @@ namespace {
 
 // Accepted in one go before the event loop gets a turn again.
 constexpr int AcceptBatch = 64;
+
+QString lastError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Binds and listens on a new stream socket; -1, with errno, when it cannot.
+int listeningSocket(int family, const sockaddr *address, socklen_t size, bool v6Only = false)
+{
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int on = 1;
+    if (family != AF_UNIX)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (family == AF_INET6) {
+        const int only = v6Only ? 1 : 0;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+    }
+    if (::bind(fd, address, size) != 0 || ::listen(fd, SOMAXCONN) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
 } // namespace
 
@@ -31,11 +61,25 @@ Server::Server(Handler handler, QObject *parent)
 
 Server::Server(QObject *parent)
     : QObject(parent)
-    , m_server(new QTcpServer(this))
     , m_maxConnections(defaultMaxConnections())
-{}
+{
+    m_clock.start();
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, &Server::closeOverdue);
+    m_pace.setInterval(ReadPace);
+    connect(&m_pace, &QTimer::timeout, this, &Server::readPaced);
+}
 
-Server::~Server() = default;
+Server::~Server()
+{
+    // The connections close with their objects, the server's children; none
+    // reports back to a server half gone.
+    for (Connection *connection : std::as_const(m_connections))
+        connection->m_server = nullptr;
+    delete m_acceptable;
+    if (m_listener >= 0)
+        ::close(m_listener);
+}
 
 int Server::defaultMaxConnections()
 {
@@ -47,41 +91,111 @@ int Server::defaultMaxConnections()
 
 bool Server::listen(const QHostAddress &address, quint16 port)
 {
-    return startAccepting(m_server->listen(address, port));
+    int fd = -1;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        sockaddr_in in = {};
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = htonl(address.toIPv4Address());
+        fd = listeningSocket(AF_INET, reinterpret_cast<const sockaddr *>(&in), sizeof in);
+    } else {
+        // QHostAddress::Any takes both IPv6 and IPv4, as QTcpServer has it.
+        sockaddr_in6 in6 = {};
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6.sin6_addr, bytes.c, sizeof bytes.c);
+        fd = listeningSocket(AF_INET6, reinterpret_cast<const sockaddr *>(&in6), sizeof in6,
+                             address != QHostAddress::Any);
+    }
+    if (fd < 0) {
+        m_error = lastError();
+        return false;
+    }
+    return startAccepting(fd);
+}
+
+bool Server::listenLocal(const QString &path)
+{
+    sockaddr_un un = {};
+    un.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.isEmpty() || name.size() >= qsizetype(sizeof un.sun_path)) {
+        m_error =
+            QStringLiteral("a Unix socket's path holds 1 to %1 bytes").arg(sizeof un.sun_path - 1);
+        return false;
+    }
+    std::memcpy(un.sun_path, name.constData(), size_t(name.size()));
+    // Made 0600, for its owner alone, whatever the umask would let others do.
+    const mode_t umask = ::umask(0177);
+    const int fd = listeningSocket(AF_UNIX, reinterpret_cast<const sockaddr *>(&un), sizeof un);
+    const int error = errno;
+    ::umask(umask);
+    if (fd < 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
+    return startAccepting(fd);
 }
 
 bool Server::adopt(qintptr socketDescriptor)
 {
-    return startAccepting(m_server->setSocketDescriptor(socketDescriptor));
+    const int fd = int(socketDescriptor);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        m_error = lastError();
+        return false;
+    }
+    return startAccepting(fd);
 }
 
-// Qt 6.4's QTcpServer, out of descriptors, fails to accept on every turn
-// of the event loop and never says so: it would spin a core. It keeps the
-// listening socket; the accepting is done here.
-bool Server::startAccepting(bool listening)
+bool Server::startAccepting(int listener)
 {
-    if (!listening)
-        return false;
-    m_server->pauseAccepting();
     delete m_acceptable;
-    m_acceptable = new QSocketNotifier(m_server->socketDescriptor(), QSocketNotifier::Read, this);
+    if (m_listener >= 0)
+        ::close(m_listener);
+    m_listener = listener;
+    m_socketPath.clear();
+    sockaddr_un address = {};
+    socklen_t size = sizeof address;
+    if (::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) == 0 &&
+        address.sun_family == AF_UNIX && size > offsetof(sockaddr_un, sun_path)) {
+        m_socketPath = QFile::decodeName(
+            QByteArray(address.sun_path, ::strnlen(address.sun_path, sizeof address.sun_path)));
+    }
+    m_acceptable = new QSocketNotifier(listener, QSocketNotifier::Read, this);
     connect(m_acceptable, &QSocketNotifier::activated, this, &Server::acceptConnections);
     return true;
 }
 
 quint16 Server::port() const
 {
-    return m_server->serverPort();
+    sockaddr_storage address = {};
+    socklen_t size = sizeof address;
+    if (m_listener < 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return 0;
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port);
+    return 0;
+}
+
+QString Server::socketPath() const
+{
+    return m_socketPath;
 }
 
 QUrl Server::baseUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port()));
+    const quint16 listening = port();
+    return listening == 0 ? QUrl() : QUrl(QStringLiteral("http://127.0.0.1:%1").arg(listening));
 }
 
 QString Server::errorString() const
 {
-    return m_server->errorString();
+    return m_error;
 }
 
 void Server::setHandler(Handler handler)
@@ -96,9 +210,8 @@ int Server::openConnections() const
 
 void Server::acceptConnections()
 {
-    const int listener = int(m_server->socketDescriptor());
     for (int i = 0; i < AcceptBatch; ++i) {
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
@@ -108,11 +221,11 @@ void Server::acceptConnections()
             // unfinished connection gives its descriptor up, and the next
             // one waiting is taken at once. With none to close, accepting
             // waits a moment instead of failing again on every turn.
-            if (m_unfinished.isEmpty()) {
+            if (m_unfinished.empty()) {
                 pauseAccepting();
                 return;
             }
-            close(m_unfinished.first());
+            closeOldestUnfinished();
             continue;
         }
         // Full: the oldest connection still sending its head makes room, so
@@ -120,61 +233,74 @@ void Server::acceptConnections()
         // every place taken by answers on their way, the newcomer waits
         // for none of them and is closed.
         if (m_connections.size() >= m_maxConnections) {
-            if (m_unfinished.isEmpty()) {
+            if (m_unfinished.empty()) {
                 ::close(fd);
                 continue;
             }
-            close(m_unfinished.first());
+            closeOldestUnfinished();
         }
-        auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(fd)) {
-            ::close(fd);
-            delete socket;
-            continue;
-        }
-        // Bytes beyond a head are never needed: once this much waits unread,
-        // the socket stops reading and the sender is held back by TCP itself.
-        socket->setReadBufferSize(MaxHeadBytes);
-        m_connections.insert(socket);
-        m_crowd = std::max(m_crowd, int(m_connections.size()));
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            forget(socket);
-            socket->deleteLater();
+        auto *connection = new Connection(fd, this);
+        connect(connection->m_readable, &QSocketNotifier::activated, this, [this, connection] {
+            if (connection->m_headSerial != 0)
+                readHead(connection);
+            else
+                noticeHangUp(connection);
         });
-        connect(socket, &QObject::destroyed, this, [this, socket] { forget(socket); });
-        awaitHead(socket);
+        m_connections.insert(connection);
+        m_crowd = std::max(m_crowd, int(m_connections.size()));
+        awaitHead(connection);
     }
 }
 
 // Each head has the deadline from when it is awaited: the first from the
 // connection's acceptance, the next from the answer before it.
-void Server::awaitHead(QTcpSocket *socket)
+void Server::awaitHead(Connection *connection)
 {
-    const quint64 serial = ++m_headSerial;
-    m_heads.insert(socket, Head{{}, 0, serial});
-    m_unfinished.append(socket);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
-    QTimer::singleShot(m_headDeadline, socket, [this, socket, serial] {
-        const auto head = m_heads.constFind(socket);
-        if (head != m_heads.cend() && head->serial == serial)
-            close(socket);
-    });
-    // A request sent right behind the last one is already here.
-    if (socket->bytesAvailable() > 0) {
-        QTimer::singleShot(0, socket, [this, socket, serial] {
-            const auto head = m_heads.constFind(socket);
-            if (head != m_heads.cend() && head->serial == serial)
-                readRequest(socket);
+    connection->m_headSerial = ++m_headSerial;
+    connection->m_awaitedAt = m_clock.elapsed();
+    connection->m_resumeAt = 0;
+    connection->m_pacedReads = 0;
+    m_unfinished.emplace_hint(m_unfinished.end(), connection->m_headSerial, connection);
+    if (!m_deadline.isActive())
+        m_deadline.start(m_headDeadline);
+    connection->m_readable->setEnabled(true);
+    // A request sent right behind the last one may be here already.
+    if (!connection->m_head.isEmpty()) {
+        QTimer::singleShot(0, connection, [this, connection, serial = m_headSerial] {
+            if (connection->m_headSerial == serial)
+                judgeHead(connection, false);
         });
     }
 }
 
-void Server::finishAnswer(QTcpSocket *socket, bool keepOpen)
+// The oldest head is the first to run out of time: the timer is set for it.
+void Server::closeOverdue()
 {
+    const qint64 now = m_clock.elapsed();
+    while (!m_unfinished.empty()) {
+        Connection *oldest = m_unfinished.begin()->second;
+        const qint64 left = oldest->m_awaitedAt + m_headDeadline.count() - now;
+        if (left > 0) {
+            m_deadline.start(int(left));
+            return;
+        }
+        oldest->abort();
+    }
+}
+
+void Server::closeOldestUnfinished()
+{
+    m_unfinished.begin()->second->abort();
+}
+
+void Server::finishAnswer(Connection *connection, bool keepOpen)
+{
+    if (!connection->isOpen())
+        return;
     if (keepOpen)
-        awaitHead(socket);
+        awaitHead(connection);
     else
-        socket->disconnectFromHost();
+        connection->close();
 }
 
 void Server::pauseAccepting()
@@ -184,18 +310,10 @@ void Server::pauseAccepting()
                        [notifier = m_acceptable] { notifier->setEnabled(true); });
 }
 
-void Server::close(QTcpSocket *socket)
+void Server::forget(Connection *connection)
 {
-    forget(socket);
-    disconnect(socket, nullptr, this, nullptr);
-    socket->abort();
-    socket->deleteLater();
-}
-
-void Server::forget(QTcpSocket *socket)
-{
-    m_connections.remove(socket);
-    dropHead(socket);
+    m_connections.remove(connection);
+    dropHead(connection);
     // After a crowd has gone, what it took goes back to the system.
     if (m_connections.isEmpty() && m_crowd >= CrowdForTrim) {
         m_crowd = 0;
@@ -205,58 +323,145 @@ void Server::forget(QTcpSocket *socket)
     }
 }
 
-void Server::dropHead(QTcpSocket *socket)
+void Server::dropHead(Connection *connection)
 {
-    m_unfinished.removeOne(socket);
-    if (const auto head = m_heads.constFind(socket); head != m_heads.cend()) {
-        m_bufferedHeadBytes -= head->received.size();
-        m_heads.erase(head);
+    if (connection->m_headSerial != 0) {
+        m_unfinished.erase(connection->m_headSerial);
+        connection->m_headSerial = 0;
     }
+    if (connection->m_paced) {
+        m_paced.remove(connection);
+        connection->m_paced = false;
+    }
+    m_bufferedHeadBytes -= connection->m_head.size();
+    connection->m_head = QByteArray();
 }
 
-void Server::readRequest(QTcpSocket *socket)
+// Reads what the head is still allowed, one byte past the limit to tell a
+// head that is too long, and nothing of what follows it.
+void Server::readHead(Connection *connection)
 {
-    const auto found = m_heads.find(socket);
-    if (found == m_heads.end())
+    if (connection->m_headSerial == 0)
         return;
-    Head &head = *found;
-    // One byte past the limit tells a head that is too long.
-    const QByteArray arrived = socket->read(MaxHeadBytes + 1 - head.received.size());
-    head.received += arrived;
-    m_bufferedHeadBytes += arrived.size();
-    const Request::HeadScan scan = Request::scanHead(head.received, head.resumeAt);
-    if (scan.state == Request::HeadState::Incomplete) {
-        head.resumeAt = scan.resumeAt;
-        if (head.received.size() > MaxHeadBytes)
-            close(socket);
-        // Whoever holds many heads open makes room for the others first.
-        while (m_bufferedHeadBytes > MaxBufferedHeadBytes && !m_unfinished.isEmpty())
-            close(m_unfinished.first());
+    QByteArray &head = connection->m_head;
+    const qsizetype room = MaxHeadBytes + 1 - head.size();
+    if (room <= 0) {
+        judgeHead(connection, false);
         return;
     }
-    // Nothing more is read until this one is answered.
-    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
-    const QByteArray received = head.received; // shared, not copied
-    dropHead(socket);
+    char arrived[MaxHeadBytes + 1];
+    ssize_t got = 0;
+    do {
+        got = ::recv(connection->m_fd, arrived, size_t(room), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // Paced, and nothing came since: the next bytes are read as they come.
+        connection->m_readable->setEnabled(true);
+        return;
+    }
+    if (got > 0) {
+        head.append(arrived, got);
+        m_bufferedHeadBytes += got;
+    }
+    judgeHead(connection, got <= 0);
+}
+
+void Server::judgeHead(Connection *connection, bool ended)
+{
+    const QByteArray &head = connection->m_head;
+    const Request::HeadScan scan = Request::scanHead(head, connection->m_resumeAt);
+    if (scan.state == Request::HeadState::Incomplete) {
+        connection->m_resumeAt = scan.resumeAt;
+        if (ended) {
+            // An answer still on its way goes out first.
+            connection->close();
+        } else if (head.size() > MaxHeadBytes) {
+            connection->abort();
+        } else if (!connection->m_paced) {
+            // The rest is read at a later pace, together with every other
+            // head still coming in pieces.
+            qint64 wait = ReadPace.count();
+            for (int i = 0; i < connection->m_pacedReads && wait < m_headDeadline.count(); ++i)
+                wait *= PaceGrowth;
+            connection->m_pacedReads = quint8(std::min(connection->m_pacedReads + 1, 255));
+            connection->m_readAt = m_clock.elapsed() + wait;
+            connection->m_readable->setEnabled(false);
+            connection->m_paced = true;
+            m_paced.insert(connection);
+            if (!m_pace.isActive())
+                m_pace.start();
+        }
+        // Whoever holds many heads open makes room for the others first.
+        while (m_bufferedHeadBytes > MaxBufferedHeadBytes && !m_unfinished.empty())
+            closeOldestUnfinished();
+        return;
+    }
+    // Nothing more is read until this one is answered: what follows waits
+    // in the kernel, and holds the client back. Only a hang-up is looked for.
+    connection->m_readable->setEnabled(true);
+    const QByteArray received = head;
+    const qsizetype used = scan.state == Request::HeadState::Complete
+                               ? received.indexOf('\n', scan.headSize) + 1
+                               : received.size();
+    dropHead(connection);
+    // The start of the next request, if one came along.
+    if (used < received.size()) {
+        connection->m_head = received.sliced(used);
+        m_bufferedHeadBytes += connection->m_head.size();
+    }
 
     const std::optional<Request> request = scan.state == Request::HeadState::Complete
                                                ? Request::fromHead(received.left(scan.headSize))
                                                : std::nullopt;
     if (!request) {
-        badRequest(socket);
+        badRequest(connection);
         return;
     }
     emit requestReceived(*request);
-    answer(socket, *request);
+    answer(connection, *request);
 }
 
-void Server::badRequest(QTcpSocket *socket)
+// While its answer is under way, a client that hangs up ends the connection
+// at once. One that sends more waits with it until the answer has gone.
+void Server::noticeHangUp(Connection *connection)
 {
-    socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    socket->disconnectFromHost();
+    char next = 0;
+    const ssize_t got = ::recv(connection->m_fd, &next, 1, MSG_PEEK);
+    if (got == 0)
+        connection->close(); // what is queued still goes out
+    else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        connection->abort();
+    else if (got > 0)
+        connection->m_readable->setEnabled(false);
 }
 
-void Server::answer(QTcpSocket *socket, const Request &request)
+void Server::readPaced()
+{
+    if (m_paced.isEmpty()) {
+        m_pace.stop();
+        return;
+    }
+    // Closed connections are released later, never freed within this turn:
+    // each one is asked whether it is still open.
+    const QList<Connection *> paced = m_paced.values();
+    // Due within half a pace counts as due now.
+    const qint64 now = m_clock.elapsed() + ReadPace.count() / 2;
+    for (Connection *connection : paced) {
+        if (!connection->isOpen() || !connection->m_paced || connection->m_readAt > now)
+            continue;
+        connection->m_paced = false;
+        m_paced.remove(connection);
+        readHead(connection);
+    }
+}
+
+void Server::badRequest(Connection *connection)
+{
+    connection->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    connection->close();
+}
+
+void Server::answer(Connection *connection, const Request &request)
 {
     Response response;
     if (m_handler) {
@@ -270,22 +475,23 @@ void Server::answer(QTcpSocket *socket, const Request &request)
     QByteArray bytes = response.head(body.size(), Response::Framing::ContentLength, keepOpen);
     if (request.method != "HEAD")
         bytes += body;
-    later(socket, response.delayMs, [this, bytes, keepOpen](QTcpSocket *s) {
-        s->write(bytes);
-        finishAnswer(s, keepOpen);
+    later(connection, response.delayMs, [this, bytes, keepOpen](Connection *c) {
+        c->write(bytes);
+        finishAnswer(c, keepOpen);
     });
 }
 
-void Server::later(QTcpSocket *socket, int delayMs, std::function<void(QTcpSocket *)> deliver)
+void Server::later(Connection *connection, int delayMs, std::function<void(Connection *)> deliver)
 {
     if (delayMs <= 0) {
-        deliver(socket);
+        deliver(connection);
         return;
     }
-    QPointer<QTcpSocket> guard(socket);
-    QTimer::singleShot(delayMs, socket, [guard, deliver = std::move(deliver)] {
-        if (guard)
-            deliver(guard.data());
+    // The timer ends with the connection's object; a connection ended but
+    // not yet freed is skipped.
+    QTimer::singleShot(delayMs, connection, [connection, deliver = std::move(deliver)] {
+        if (connection->isOpen())
+            deliver(connection);
     });
 }
 

@@ -8,7 +8,9 @@
 #include <chrono>
 
 // One request at a time through the network stack the program uses, waited
-// for up to a bound: what the service tests ask of a server.
+// for up to a bound: what the service tests ask of a server. Over a Unix
+// socket, which Qt 6.4's network stack cannot reach, the request is written
+// by hand and its answer read up to the close.
 namespace httpkit {
 
 struct Answer
@@ -29,6 +31,9 @@ public:
     Answer get(const QUrl &url) { return send("GET", url); }
     // GET, HEAD or any other method, without a body.
     Answer send(const QByteArray &method, const QUrl &url);
+    // GET or HEAD of `target` on the Unix socket at `socket`.
+    Answer sendLocal(const QString &socket, const QByteArray &target,
+                     const QByteArray &method = "GET");
 
 private:
     QNetworkAccessManager m_network;

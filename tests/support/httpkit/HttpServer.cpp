@@ -1,27 +1,15 @@
 #include "HttpServer.h"
 
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
-#include <sys/socket.h>
 
 namespace httpkit {
 namespace {
 
 constexpr qsizetype RequestLogLimit = 1000;
-
-// Ends the connection with a TCP reset rather than an orderly close.
-void resetConnection(QTcpSocket *socket)
-{
-    socket->flush();
-    const linger hardClose{1, 0};
-    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hardClose,
-                 sizeof hardClose);
-    socket->abort();
-}
 
 QByteArray chunked(const QByteArray &body)
 {
@@ -36,30 +24,31 @@ QByteArray chunked(const QByteArray &body)
 }
 
 // One byte of the body at a time; `done` once all is sent.
-void drip(QTcpSocket *socket, const QByteArray &body, int intervalMs, std::function<void()> done)
+void drip(http::Connection *connection, const QByteArray &body, int intervalMs,
+          std::function<void()> done)
 {
-    auto *timer = new QTimer(socket);
+    auto *timer = new QTimer(connection);
     auto sent = std::make_shared<qsizetype>(0);
-    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, body, sent, done] {
+    QObject::connect(timer, &QTimer::timeout, connection, [connection, timer, body, sent, done] {
         if (*sent >= body.size()) {
             timer->stop();
             done();
             return;
         }
-        socket->write(body.mid((*sent)++, 1));
+        connection->write(body.mid((*sent)++, 1));
     });
     timer->start(std::max(1, intervalMs));
 }
 
 // Writes `start`, then `piece` over and over for as long as the client reads.
-void flood(QTcpSocket *socket, const QByteArray &start, const QByteArray &piece)
+void flood(http::Connection *connection, const QByteArray &start, const QByteArray &piece)
 {
     const QByteArray block = piece.repeated(std::max<qsizetype>(1, 16 * 1024 / piece.size()));
-    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket, block] {
-        if (socket->bytesToWrite() < 4 * block.size())
-            socket->write(block);
+    QObject::connect(connection, &http::Connection::bytesWritten, connection, [connection, block] {
+        if (connection->bytesToWrite() < 4 * block.size())
+            connection->write(block);
     });
-    socket->write(start + block);
+    connection->write(start + block);
 }
 
 } // namespace
@@ -156,7 +145,7 @@ void Server::record(const Request &request)
     m_requests.append(request);
 }
 
-void Server::answer(QTcpSocket *socket, const Request &request)
+void Server::answer(http::Connection *connection, const Request &request)
 {
     const Response response = m_handler ? m_handler(request) : Response::status404();
     const bool isChunked = response.delivery == Response::Delivery::Chunked;
@@ -171,45 +160,46 @@ void Server::answer(QTcpSocket *socket, const Request &request)
     if (request.method == "HEAD")
         body.clear();
 
-    later(socket, response.delayMs, [this, head, body, response, keepOpen](QTcpSocket *s) {
-        switch (response.delivery) {
-        case Response::Delivery::Whole:
-            s->write(head + body);
-            finishAnswer(s, keepOpen);
-            break;
-        case Response::Delivery::Chunked:
-            s->write(head + chunked(body));
-            finishAnswer(s, keepOpen);
-            break;
-        case Response::Delivery::Drip:
-            s->write(head);
-            drip(s, body, response.dripIntervalMs,
-                 [this, s, keepOpen] { finishAnswer(s, keepOpen); });
-            break;
-        case Response::Delivery::Silent:
-            break; // hold the connection open and say nothing
-        case Response::Delivery::ResetMidBody:
-            s->write(head + body.left(body.size() / 2));
-            s->waitForBytesWritten(1000);
-            resetConnection(s);
-            break;
-        case Response::Delivery::CloseAtOnce:
-            s->abort();
-            break;
-        case Response::Delivery::HeaderFlood:
-            flood(s, "HTTP/1.1 200 OK\r\n", "X-Flood: " + QByteArray(100, 'a') + "\r\n");
-            break;
-        case Response::Delivery::StatusLineFlood:
-            flood(s, "HTTP/1.1 200 ", "O");
-            break;
-        case Response::Delivery::ContinueFlood:
-            flood(s, QByteArray(), "HTTP/1.1 100 Continue\r\n\r\n");
-            break;
-        case Response::Delivery::ChunkExtensionFlood:
-            flood(s, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;", "x");
-            break;
-        }
-    });
+    later(connection, response.delayMs,
+          [this, head, body, response, keepOpen](http::Connection *c) {
+              switch (response.delivery) {
+              case Response::Delivery::Whole:
+                  c->write(head + body);
+                  finishAnswer(c, keepOpen);
+                  break;
+              case Response::Delivery::Chunked:
+                  c->write(head + chunked(body));
+                  finishAnswer(c, keepOpen);
+                  break;
+              case Response::Delivery::Drip:
+                  c->write(head);
+                  drip(c, body, response.dripIntervalMs,
+                       [this, c, keepOpen] { finishAnswer(c, keepOpen); });
+                  break;
+              case Response::Delivery::Silent:
+                  break; // hold the connection open and say nothing
+              case Response::Delivery::ResetMidBody:
+                  // Handed to the kernel before the reset, so the half does go out.
+                  c->write(head + body.left(body.size() / 2));
+                  c->reset();
+                  break;
+              case Response::Delivery::CloseAtOnce:
+                  c->abort();
+                  break;
+              case Response::Delivery::HeaderFlood:
+                  flood(c, "HTTP/1.1 200 OK\r\n", "X-Flood: " + QByteArray(100, 'a') + "\r\n");
+                  break;
+              case Response::Delivery::StatusLineFlood:
+                  flood(c, "HTTP/1.1 200 ", "O");
+                  break;
+              case Response::Delivery::ContinueFlood:
+                  flood(c, QByteArray(), "HTTP/1.1 100 Continue\r\n\r\n");
+                  break;
+              case Response::Delivery::ChunkExtensionFlood:
+                  flood(c, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;", "x");
+                  break;
+              }
+          });
 }
 
 } // namespace httpkit

@@ -78,7 +78,7 @@ public:
     void clearRequests() { m_requests.clear(); }
 
 protected:
-    void answer(QTcpSocket *socket, const Request &request) override;
+    void answer(http::Connection *connection, const Request &request) override;
 
 private:
     void record(const Request &request);
