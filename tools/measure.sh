@@ -13,11 +13,10 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-rel
-port=${MEASURE_PORT:-18241}
 runs=${RUNS:-10}
 
 "$root/tools/setup-deps.sh"
-(cd "$root" && cmake --preset release -DZHIWEI_SERVICE_PORT="$port" -DZHIWEI_FORTUNE_BASE= \
+(cd "$root" && cmake --preset release -DZHIWEI_FORTUNE_BASE= \
     -DZHIWEI_NOTICE_URL= -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null)
 cmake --build "$build" --parallel "$(nproc)" \
     --target zhiweige zhiwei-fortune-service minimal_window bench_pagecut bench_memory bench_fetchwait \
@@ -37,13 +36,13 @@ start_virtual_display pids
 # The music is heard, as on a desktop with sound: a PulseAudio of its own.
 start_sound_server pids "$build/sound-server"
 
-service() { # [options...]: (re)starts the offline service on the measuring port
+service() { # [options...]: (re)starts the offline service on the person's own socket
     if [[ -n ${service_pid:-} ]]; then kill "$service_pid" 2>/dev/null || true; wait "$service_pid" 2>/dev/null || true; fi
-    "$build/bin/zhiwei-fortune-service" --port "$port" "$@" >/dev/null &
+    "$build/bin/zhiwei-fortune-service" "$@" >/dev/null &
     service_pid=$!
     pids+=("$service_pid")
     for _ in $(seq 100); do
-        curl -fsS -m 1 "http://127.0.0.1:$port/kwgamejc/xz/jc.txt" >/dev/null 2>&1 && return
+        "$build/bin/zhiwei-fortune-service" --probe >/dev/null 2>&1 && return
         sleep 0.05
     done
 }
