@@ -15,6 +15,7 @@
 #include "core/LocalService.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSocketNotifier>
 
@@ -93,13 +94,21 @@ int reportWhoAnswers(const ServiceOptions &options)
 {
     constexpr std::chrono::seconds Timeout(5);
     QString where;
+    QString unfit;
     ServiceProbe::Holder holder = ServiceProbe::Holder::Nothing;
     if (options.port) {
         where = QStringLiteral("127.0.0.1:%1").arg(*options.port);
         holder = ServiceProbe::atPort(*options.port, Timeout);
     } else {
         where = options.socket.value_or(LocalService::socketPath(options.systemSocket));
-        holder = ServiceProbe::atSocket(where, Timeout);
+        // The program does not use the person's socket in a folder that is
+        // not his alone; nor is anything there asked.
+        const QFileInfo folder(QFileInfo(where).path());
+        if (where == options.systemSocket ||
+            LocalService::fitFolder(folder.filePath(), /*create=*/false, &unfit))
+            holder = ServiceProbe::atSocket(where, Timeout);
+        else if (!folder.exists() && !folder.isSymLink())
+            unfit.clear(); // not made yet: nothing listens
     }
     QString says;
     int status = 0;
@@ -108,7 +117,7 @@ int reportWhoAnswers(const ServiceOptions &options)
         says = QStringLiteral("zhiwei-fortune-service answers");
         break;
     case ServiceProbe::Holder::Nothing:
-        says = QStringLiteral("nothing listens");
+        says = unfit.isEmpty() ? QStringLiteral("nothing listens") : unfit;
         status = 1;
         break;
     case ServiceProbe::Holder::Other:

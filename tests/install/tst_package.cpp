@@ -767,7 +767,7 @@ void TstPackage::serviceUnitsVerify()
     QVERIFY(QDir().mkpath(units));
     // One socket for every user, where only root makes names.
     const QByteArray socketUnit = readAll(unitFile(ZHIWEI_SOCKET_UNIT));
-    for (const QByteArray line : {QByteArray("\nListenStream=" ZHIWEI_SYSTEM_SOCKET "\n"),
+    for (const QByteArray &line : {QByteArray("\nListenStream=" ZHIWEI_SYSTEM_SOCKET "\n"),
                                   QByteArray("\nSocketMode=0666\n")})
         QVERIFY2(socketUnit.contains(line), socketUnit.constData());
     for (const char *unit : {ZHIWEI_SOCKET_UNIT, ZHIWEI_SERVICE_UNIT}) {

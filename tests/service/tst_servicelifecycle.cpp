@@ -41,6 +41,7 @@ enum class Holder {
     Nothing,
     StaleSocket,
     Service,
+    ServiceInOpenFolder,
     OtherHttpServer,
     HangsUpAtOnce,
     NeverAnswers,
@@ -263,6 +264,9 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort_data()
     }
     // Left by a service that died: nobody listens.
     QTest::newRow("a stale socket") << Holder::StaleSocket << true << 1 << "nothing listens";
+    // As the program, it asks nothing of a socket in a folder others may write.
+    QTest::newRow("the service in a folder open to others")
+        << Holder::ServiceInOpenFolder << true << 1 << "FOLDER: is open to other users";
 }
 
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
@@ -298,9 +302,13 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
         QVERIFY(leaveStaleSocket(socket));
         break;
     case Holder::Service:
+    case Holder::ServiceInOpenFolder:
         QVERIFY2(local ? service.listenLocal(socket) : service.listen(),
                  qPrintable(service.errorString()));
         port = service.port();
+        if (holder == Holder::ServiceInOpenFolder)
+            QVERIFY(QFile::setPermissions(m_dir->path(), QFile::permissions(m_dir->path()) |
+                                                             QFileDevice::WriteOther));
         break;
     case Holder::OtherHttpServer:
     case Holder::HangsUpAtOnce:
@@ -324,7 +332,8 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
     QCOMPARE(probe.exitCode(), exitCode);
     QCOMPARE(QString::fromLocal8Bit(probe.readAllStandardOutput()),
-             (local ? socket : QStringLiteral("127.0.0.1:%1").arg(port)) + u": " + says + u'\n');
+             (local ? socket : QStringLiteral("127.0.0.1:%1").arg(port)) + u": " +
+                 says.replace(QStringLiteral("FOLDER"), m_dir->path()) + u'\n');
 }
 
 // The person's socket is taken once its folder is his alone; a socket left
