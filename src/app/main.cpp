@@ -1,5 +1,5 @@
-#include "app/Form1.h"
-#include "app/Form3.h"
+#include "app/MainWindow.h"
+#include "app/Splash.h"
 #include "desktop/ModalFocus.h"
 #include "desktop/WaylandDialogs.h"
 
@@ -29,12 +29,12 @@ int main(int argc, char *argv[])
     // The splash writes the runtime files, fades in, and on a click fades out
     // and opens the main window. Closing the splash first ends the program.
     const QString appDir = QApplication::applicationDirPath();
-    std::unique_ptr<Form1> window;
-    auto *splash = new Form3(appDir, [&window, appDir] {
-        Form1::Environment environment;
+    std::unique_ptr<MainWindow> window;
+    auto *splash = new Splash(appDir, [&window, appDir] {
+        MainWindow::Environment environment;
         environment.endpoints = Endpoints::builtIn(appDir);
         environment.appDir = appDir;
-        window = std::make_unique<Form1>(environment);
+        window = std::make_unique<MainWindow>(environment);
         window->show();
     });
     splash->show();

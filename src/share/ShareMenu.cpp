@@ -8,7 +8,7 @@
 #include "core/ReportText.h"
 #include "core/ShareTexts.h"
 #include "desktop/Clipboard.h"
-#include "share/Form4.h"
+#include "share/PictureWindow.h"
 #include "widgets/Prompt.h"
 
 #include <QAction>
@@ -86,9 +86,9 @@ void ShareMenu::captureWindow()
                       Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
         return;
     }
-    Form4 form4(m_window);
-    form4.showPicture(picture);
+    PictureWindow pictureWindow(m_window);
+    pictureWindow.showPicture(picture);
     if (!Clipboard::setImage(picture.toImage()))
-        form4.setMessage(ShareTexts::ClipboardRefused.toString());
-    form4.exec();
+        pictureWindow.setMessage(ShareTexts::ClipboardRefused.toString());
+    pictureWindow.exec();
 }

@@ -1,9 +1,9 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/LocalDate.h"
 #include "core/QueryFlow.h"
 #include "desktop/Clipboard.h"
-#include "finder/Form2.h"
-#include "share/Form4.h"
+#include "finder/SignFinderDialog.h"
+#include "share/PictureWindow.h"
 #include "widgets/ClickLabel.h"
 #include "widgets/Prompt.h"
 #include "widgets/StatusBar.h"
@@ -210,7 +210,7 @@ void TestSharePanel::captureShowsTheWindowPicture()
 {
     bool seen = false;
     QSize shownSize;
-    whenModal<Form4>(this, [&](Form4 *form4) {
+    whenModal<PictureWindow>(this, [&](PictureWindow *form4) {
         seen = true;
         shownSize = controlOf(form4, "Image1")->size();
         controlOf<QPushButton>(form4, "Command1")->click();
@@ -231,14 +231,14 @@ void TestSharePanel::finderNoShowsNoDialog()
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("本辅助可帮助您在不知道星座的情况下进行星座判断!"));
     QCOMPARE(m_prompts[0].buttons, Prompt::Buttons::YesNo);
-    QVERIFY(form()->findChildren<Form2 *>().isEmpty());
+    QVERIFY(form()->findChildren<SignFinderDialog *>().isEmpty());
     QVERIFY(server()->requests().isEmpty());
 }
 
 void TestSharePanel::finderStartsTheQueryOfTheSign()
 {
     m_answer = Prompt::Answer::Yes;
-    whenModal<Form2>(this, [this](Form2 *finder) {
+    whenModal<SignFinderDialog>(this, [this](SignFinderDialog *finder) {
         pickRow(controlOf<QComboBox>(finder, "Combo1"), 6);  // 7
         pickRow(controlOf<QComboBox>(finder, "Combo2"), 22); // 23
         m_answer = Prompt::Answer::Ok;
@@ -249,7 +249,7 @@ void TestSharePanel::finderStartsTheQueryOfTheSign()
     QCOMPARE(m_prompts.size(), 2);
     QCOMPARE(m_prompts[1].text, QStringLiteral("您的生日为:7月23日,的星座为狮子座!"));
     // The dialog is gone and 狮子座's query has started, as from its button.
-    QVERIFY(form()->findChildren<Form2 *>().isEmpty());
+    QVERIFY(form()->findChildren<SignFinderDialog *>().isEmpty());
     QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
     QVERIFY(shown.wait(5000));
     QCOMPARE(control<QLabel>("Label11")->text(), QStringLiteral("狮子座"));

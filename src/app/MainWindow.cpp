@@ -1,5 +1,5 @@
-#include "Form1.h"
-#include "ui_Form1.h"
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
 
 #include "BackgroundMusic.h"
 #include "PanelPictures.h"
@@ -12,7 +12,7 @@
 #include "desktop/Browser.h"
 #include "desktop/Placement.h"
 #include "desktop/WindowFont.h"
-#include "finder/Form2.h"
+#include "finder/SignFinderDialog.h"
 #include "share/ShareMenu.h"
 #include "widgets/Pictures.h"
 #include "widgets/Prompt.h"
@@ -43,10 +43,10 @@ constexpr int PanelRightEdge = 409;
 
 } // namespace
 
-Form1::Form1(Environment environment, QWidget *parent)
+MainWindow::MainWindow(Environment environment, QWidget *parent)
     : QWidget(parent)
     , m_env(std::move(environment))
-    , m_ui(std::make_unique<Ui::Form1>())
+    , m_ui(std::make_unique<Ui::MainWindow>())
 {
     if (!m_env.clock)
         m_env.clock = qOverload<>(&QDateTime::currentDateTime);
@@ -65,12 +65,12 @@ Form1::Form1(Environment environment, QWidget *parent)
     startUp();
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
     m_flow->cancel();
 }
 
-void Form1::completeLayout()
+void MainWindow::completeLayout()
 {
     setWindowTitle(ShellTexts::WindowCaption.toString());
     setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
@@ -108,7 +108,7 @@ void Form1::completeLayout()
     m_ui->Command1->setFocus();
 }
 
-void Form1::buildHelpers()
+void MainWindow::buildHelpers()
 {
     // Not widgets: named as the description knows them.
     m_versionTimer = new QTimer(this);
@@ -121,7 +121,7 @@ void Form1::buildHelpers()
     (new InternetTransfer(m_network, this))->setObjectName(QStringLiteral("Inet2"));
 }
 
-void Form1::fitLabelsToCaptions()
+void MainWindow::fitLabelsToCaptions()
 {
     for (QLabel *label : findChildren<QLabel *>()) {
         // Labels size themselves to their captions, but for the description
@@ -134,7 +134,7 @@ void Form1::fitLabelsToCaptions()
     }
 }
 
-void Form1::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     if (!m_placed) {
         m_placed = true;
@@ -144,7 +144,7 @@ void Form1::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
-void Form1::connectControls()
+void MainWindow::connectControls()
 {
     // The query flow and the panel it fills.
     ResultDisplay::Controls panel;
@@ -164,8 +164,8 @@ void Form1::connectControls()
             [this](const SignInfo &sign, DayMode, const FortuneReport &fortune) {
                 m_display->show(sign, fortune);
             });
-    connect(m_flow, &QueryFlow::statusChanged, this, &Form1::showStatus);
-    connect(m_flow, &QueryFlow::modeChanged, this, &Form1::showDayMode);
+    connect(m_flow, &QueryFlow::statusChanged, this, &MainWindow::showStatus);
+    connect(m_flow, &QueryFlow::modeChanged, this, &MainWindow::showDayMode);
     for (const SignInfo &sign : SignTable::all()) {
         connect(signButton(sign), &QPushButton::clicked, m_flow,
                 [this, &sign] { m_flow->query(sign); });
@@ -174,8 +174,8 @@ void Form1::connectControls()
     connectShareControls();
 
     // The tool buttons, the music and the version check.
-    connect(m_ui->Command17, &QPushButton::clicked, this, &Form1::findSignByBirthday);
-    connect(m_ui->Command16, &QPushButton::clicked, this, &Form1::toggleMusic);
+    connect(m_ui->Command17, &QPushButton::clicked, this, &MainWindow::findSignByBirthday);
+    connect(m_ui->Command16, &QPushButton::clicked, this, &MainWindow::toggleMusic);
     connect(m_ui->Command13, &QPushButton::clicked, this,
             [this] { Browser::openWhenTrusted(m_env.endpoints.makerForum, m_network, this); });
     connect(m_ui->Command14, &QPushButton::clicked, this,
@@ -186,7 +186,7 @@ void Form1::connectControls()
             [this] { m_updateCheck->start(m_env.endpoints.notice); });
     m_updateCheck = new UpdateCheck(m_noticeDownload, this);
     // Its prompts wait for the person: not from inside the download's report.
-    connect(m_updateCheck, &UpdateCheck::finished, this, &Form1::versionChecked,
+    connect(m_updateCheck, &UpdateCheck::finished, this, &MainWindow::versionChecked,
             Qt::QueuedConnection);
 
     // A desktop that logs out or shuts down asks too, where it lets us.
@@ -197,19 +197,19 @@ void Form1::connectControls()
     });
 }
 
-void Form1::connectShareControls()
+void MainWindow::connectShareControls()
 {
     m_share = new ShareMenu(
         this, m_flow, [this] { return m_env.clock().date(); },
         ReportText::footerText(m_env.endpoints.makerForum));
-    connect(m_ui->Label16, &ClickLabel::clicked, this, &Form1::openShareMenu);
+    connect(m_ui->Label16, &ClickLabel::clicked, this, &MainWindow::openShareMenu);
     // The menu key (or Shift+F10) opens the share menu from anywhere.
     for (const QKeySequence &keys :
          {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &Form1::openShareMenu);
-    connect(m_share->copyItem(), &QAction::triggered, this, &Form1::copyFortune);
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &MainWindow::openShareMenu);
+    connect(m_share->copyItem(), &QAction::triggered, this, &MainWindow::copyFortune);
     connect(m_share->captureItem(), &QAction::triggered, m_share, &ShareMenu::captureWindow);
-    connect(m_ui->Label13, &ClickLabel::clicked, this, &Form1::copyFortune);
+    connect(m_ui->Label13, &ClickLabel::clicked, this, &MainWindow::copyFortune);
     connect(m_ui->Label15, &ClickLabel::clicked, m_share, &ShareMenu::captureWindow);
     // The copy label lights up red under the mouse, blue when pressed, and
     // goes black again when the mouse moves on over the strip.
@@ -221,7 +221,7 @@ void Form1::connectShareControls()
     m_ui->Frame5->installEventFilter(this);
 }
 
-void Form1::startUp()
+void MainWindow::startUp()
 {
     // Every window of the program, this one and the dialogs to come, wears
     // the skin written beside the program at start-up.
@@ -233,12 +233,12 @@ void Form1::startUp()
     m_versionTimer->start();
 }
 
-void Form1::showStatus(const QString &text)
+void MainWindow::showStatus(const QString &text)
 {
     m_ui->S1->setPanelText(StatusBar::StatusPanel, text);
 }
 
-void Form1::showDayMode(DayMode mode)
+void MainWindow::showDayMode(DayMode mode)
 {
     m_ui->Command18->setText(FortuneTexts::dayButtonCaption(mode).toString());
     // The fortune on show was asked for the other day: no copy until the
@@ -246,7 +246,7 @@ void Form1::showDayMode(DayMode mode)
     m_ui->Label13->setEnabled(false);
 }
 
-void Form1::findSignByBirthday()
+void MainWindow::findSignByBirthday()
 {
     const Prompt::Answer answer =
         Prompt::show(this, {ShellTexts::FinderPrompt.toString(), Prompt::MessageTitle.toString(),
@@ -255,7 +255,7 @@ void Form1::findSignByBirthday()
         return;
     const SignInfo *sign = nullptr;
     {
-        Form2 finder(this);
+        SignFinderDialog finder(this);
         finder.exec();
         sign = finder.foundSign();
     } // the dialog is gone before the query starts
@@ -263,14 +263,14 @@ void Form1::findSignByBirthday()
         dispatch(*sign);
 }
 
-void Form1::toggleMusic()
+void MainWindow::toggleMusic()
 {
     m_music->toggle();
     m_ui->Command16->setText(
         (m_music->isOn() ? ShellTexts::MusicOnCaption : ShellTexts::MusicOffCaption).toString());
 }
 
-void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
+void MainWindow::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
 {
     m_versionTimer->stop();
     switch (verdict) {
@@ -296,7 +296,7 @@ void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
     }
 }
 
-void Form1::openShareMenu()
+void MainWindow::openShareMenu()
 {
     // The menu's left edge 400 twips left of the label, its top 240 twips
     // below the label's top, computed in twips of the window as the label
@@ -308,13 +308,13 @@ void Form1::openShareMenu()
     m_share->open(QPoint(qRound(x / TwipsPerPixel), qRound(y / TwipsPerPixel)));
 }
 
-void Form1::copyFortune()
+void MainWindow::copyFortune()
 {
     m_share->copyFortune();
     m_ui->Label13->setForeColor(Qt::black);
 }
 
-bool Form1::askToExit()
+bool MainWindow::askToExit()
 {
     const Prompt::Answer answer =
         Prompt::show(this, {ShellTexts::exitText(), Prompt::MessageTitle.toString(),
@@ -324,7 +324,7 @@ bool Form1::askToExit()
     return answer == Prompt::Answer::Yes || answer == Prompt::Answer::No;
 }
 
-void Form1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (askToExit()) {
         m_flow->cancel();
@@ -335,7 +335,7 @@ void Form1::closeEvent(QCloseEvent *event)
     }
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_ui->Frame5 && event->type() == QEvent::MouseMove) {
         m_ui->Label13->setForeColor(Qt::black);
@@ -344,7 +344,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::dispatch(const SignInfo &sign)
+void MainWindow::dispatch(const SignInfo &sign)
 {
     // Exactly what a click on the sign's button does.
     signButton(sign)->click();

@@ -16,7 +16,7 @@
 #include <memory>
 
 namespace Ui {
-class Form1;
+class MainWindow;
 }
 class InternetTransfer;
 class BackgroundMusic;
@@ -28,12 +28,12 @@ class ResultDisplay;
 class ShareMenu;
 
 // The main window: the sign buttons, the fortune panel, the tool buttons and
-// the status bar, laid out in Form1.ui. It connects what its controls do: a
+// the status bar, laid out in MainWindow.ui. It connects what its controls do: a
 // query to the query flow, whose completions the result display shows; the
 // share label to the share menu; the tool buttons to the finder, the music,
 // the forums and the exit prompt. One second after it loads it checks the
 // version.
-class Form1 : public QWidget
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
@@ -51,8 +51,8 @@ public:
         std::function<void()> endProgram;
     };
 
-    explicit Form1(Environment environment, QWidget *parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(Environment environment, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // Queries the sign exactly as a click on its button does: what the sign
     // dispatchers (bydj, jndj, ...) of other windows call.
@@ -89,7 +89,7 @@ private:
     }
 
     Environment m_env;
-    std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<Ui::MainWindow> m_ui;
     QNetworkAccessManager *m_network = nullptr;
     PageFetcher *m_fetcher = nullptr;
     QueryFlow *m_flow = nullptr;
