@@ -40,7 +40,7 @@ private slots:
     void versionCheckWaitsForItsTick();
 
     void signButtonShowsItsFortune();
-    void dispatcherIsTheButtonClick();
+    void dispatchIsTheButtonClick();
     void dayButtonSwitchesTheDay();
     void failedQueryKeepsThePanel();
 
@@ -241,7 +241,7 @@ void TestMainWindow::signButtonShowsItsFortune()
     QVERIFY(control("Label13")->isEnabled());
 }
 
-void TestMainWindow::dispatcherIsTheButtonClick()
+void TestMainWindow::dispatchIsTheButtonClick()
 {
     QSignalSpy clicked(control<QPushButton>("Command12"), &QPushButton::clicked);
     form()->dispatch(*SignTable::byCode(u"sy"));
