@@ -31,7 +31,6 @@
 namespace {
 
 constexpr int UpdateCheckDelayMs = 1000;
-constexpr double TwipsPerPixel = 15.0;
 // The shipped skin is drawn in warm reds; turned 157 degrees back round the
 // colour circle it gives the program's sky-to-steel blue.
 constexpr int SkinHueShift = -157;
@@ -60,6 +59,7 @@ MainWindow::MainWindow(Environment environment, QWidget *parent)
 
     setFont(WindowFont::standard());
     m_ui->setupUi(this);
+    gatherControls();
     completeLayout();
     connectControls();
     startUp();
@@ -68,6 +68,23 @@ MainWindow::MainWindow(Environment environment, QWidget *parent)
 MainWindow::~MainWindow()
 {
     m_flow->cancel();
+}
+
+void MainWindow::gatherControls()
+{
+    ResultDisplay::Controls &panel = m_controls.panel;
+    panel.rowCaptions = {m_ui->Label1, m_ui->Label2, m_ui->Label3, m_ui->Label4};
+    panel.values = {m_ui->Label5, m_ui->Label6, m_ui->Label7, m_ui->Label8, m_ui->Label9};
+    panel.description = m_ui->Label10;
+    panel.name = m_ui->Label11;
+    panel.dates = m_ui->Label12;
+    panel.picture = m_ui->Image21;
+    panel.welcome = m_ui->Label14;
+    panel.copyLabel = m_controls.copyLabel = m_ui->Label13;
+    m_controls.panelFrame = m_ui->Frame2;
+    m_controls.captureLabel = m_ui->Label15;
+    m_controls.shareLabel = m_ui->Label16;
+    m_controls.shareStrip = m_ui->Frame5;
 }
 
 void MainWindow::completeLayout()
@@ -81,22 +98,23 @@ void MainWindow::completeLayout()
     // Centred on the screen, frame and all.
     Placement::centre(this);
 
-    for (QLabel *label : {m_ui->Label11, m_ui->Label12, m_ui->Label14})
+    ResultDisplay::Controls &panel = m_controls.panel;
+    for (QLabel *label : {panel.name, panel.dates, panel.welcome})
         label->setFont(WindowFont::standard(true));
-    m_ui->Image21->setPixmap(Pictures::load(QStringLiteral("signs/gemini.png")));
-    for (QLabel *label : {m_ui->Label5, m_ui->Label7, m_ui->Label9})
+    panel.picture->setPixmap(Pictures::load(QStringLiteral("signs/gemini.png")));
+    for (QLabel *label : {panel.values[0], panel.values[2], panel.values[4]})
         label->setMaximumWidth(LeftColumnRightEdge - label->x());
-    for (QLabel *label : {m_ui->Label6, m_ui->Label8})
+    for (QLabel *label : {panel.values[1], panel.values[3]})
         label->setMaximumWidth(PanelRightEdge - label->x());
     const QCursor hand(Pictures::load(QStringLiteral("hand.png"), 1.0), 5, 0);
-    for (QLabel *label : {m_ui->Label13, m_ui->Label15, m_ui->Label16})
+    for (ClickLabel *label : {m_controls.copyLabel, m_controls.captureLabel, m_controls.shareLabel})
         label->setCursor(hand);
     m_ui->Command16->setText(ShellTexts::MusicOnCaption.toString());
     m_ui->S1->setPanelText(StatusBar::HeadingPanel, ShellTexts::StatusHeading.toString());
     m_ui->S1->setPanelText(StatusBar::StatusPanel, ShellTexts::CheckingForUpdates.toString());
     m_ui->S1->setPanelText(StatusBar::CreditPanel, ShellTexts::CreditLine.toString());
 
-    m_signPictures = PanelPictures::addPictureStore(this);
+    panel.signPictures = PanelPictures::addPictureStore(this);
     buildHelpers();
     WindowFont::pin(this);
     fitLabelsToCaptions();
@@ -126,7 +144,8 @@ void MainWindow::fitLabelsToCaptions()
     for (QLabel *label : findChildren<QLabel *>()) {
         // Labels size themselves to their captions, but for the description
         // and the welcome line, and the pictures.
-        if (label != m_ui->Label10 && label != m_ui->Label14 && label->pixmap().isNull() &&
+        if (label != m_controls.panel.description && label != m_controls.panel.welcome &&
+            label->pixmap().isNull() &&
             qobject_cast<StatusBar *>(label->parentWidget()) == nullptr) {
             label->ensurePolished();
             label->adjustSize();
@@ -147,18 +166,8 @@ void MainWindow::showEvent(QShowEvent *event)
 void MainWindow::connectControls()
 {
     // The query flow and the panel it fills.
-    ResultDisplay::Controls panel;
-    panel.starRows = PanelPictures::addStarRows(m_ui->Frame2);
-    panel.rowCaptions = {m_ui->Label1, m_ui->Label2, m_ui->Label3, m_ui->Label4};
-    panel.values = {m_ui->Label5, m_ui->Label6, m_ui->Label7, m_ui->Label8, m_ui->Label9};
-    panel.description = m_ui->Label10;
-    panel.name = m_ui->Label11;
-    panel.dates = m_ui->Label12;
-    panel.picture = m_ui->Image21;
-    panel.welcome = m_ui->Label14;
-    panel.copyLabel = m_ui->Label13;
-    panel.signPictures = m_signPictures;
-    m_display = new ResultDisplay(panel, this);
+    m_controls.panel.starRows = PanelPictures::addStarRows(m_controls.panelFrame);
+    m_display = new ResultDisplay(m_controls.panel, this);
     connect(m_flow, &QueryFlow::ticked, m_display, &ResultDisplay::ticked);
     connect(m_flow, &QueryFlow::completed, m_display,
             [this](const SignInfo &sign, DayMode, const FortuneReport &fortune) {
@@ -202,23 +211,25 @@ void MainWindow::connectShareControls()
     m_share = new ShareMenu(
         this, m_flow, [this] { return m_env.clock().date(); },
         ReportText::footerText(m_env.endpoints.makerForum));
-    connect(m_ui->Label16, &ClickLabel::clicked, this, &MainWindow::openShareMenu);
+    const auto openMenu = [this] { m_share->openBeside(m_controls.shareLabel); };
+    connect(m_controls.shareLabel, &ClickLabel::clicked, m_share, openMenu);
     // The menu key (or Shift+F10) opens the share menu from anywhere.
     for (const QKeySequence &keys :
          {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &MainWindow::openShareMenu);
+        connect(new QShortcut(keys, this), &QShortcut::activated, m_share, openMenu);
     connect(m_share->copyItem(), &QAction::triggered, this, &MainWindow::copyFortune);
     connect(m_share->captureItem(), &QAction::triggered, m_share, &ShareMenu::captureWindow);
-    connect(m_ui->Label13, &ClickLabel::clicked, this, &MainWindow::copyFortune);
-    connect(m_ui->Label15, &ClickLabel::clicked, m_share, &ShareMenu::captureWindow);
+    connect(m_controls.copyLabel, &ClickLabel::clicked, this, &MainWindow::copyFortune);
+    connect(m_controls.captureLabel, &ClickLabel::clicked, m_share, &ShareMenu::captureWindow);
     // The copy label lights up red under the mouse, blue when pressed, and
     // goes black again when the mouse moves on over the strip.
-    connect(m_ui->Label13, &ClickLabel::hovered, this,
-            [this] { m_ui->Label13->setForeColor(Qt::red); });
-    connect(m_ui->Label13, &ClickLabel::pressed, this,
-            [this] { m_ui->Label13->setForeColor(Qt::blue); });
-    m_ui->Frame5->setMouseTracking(true);
-    m_ui->Frame5->installEventFilter(this);
+    ClickLabel *copyLabel = m_controls.copyLabel;
+    connect(copyLabel, &ClickLabel::hovered, this,
+            [copyLabel] { copyLabel->setForeColor(Qt::red); });
+    connect(copyLabel, &ClickLabel::pressed, this,
+            [copyLabel] { copyLabel->setForeColor(Qt::blue); });
+    m_controls.shareStrip->setMouseTracking(true);
+    m_controls.shareStrip->installEventFilter(this);
 }
 
 void MainWindow::startUp()
@@ -243,7 +254,7 @@ void MainWindow::showDayMode(DayMode mode)
     m_ui->Command18->setText(FortuneTexts::dayButtonCaption(mode).toString());
     // The fortune on show was asked for the other day: no copy until the
     // next completion.
-    m_ui->Label13->setEnabled(false);
+    m_controls.copyLabel->setEnabled(false);
 }
 
 void MainWindow::findSignByBirthday()
@@ -296,22 +307,10 @@ void MainWindow::versionChecked(UpdateCheck::Verdict verdict, const QString &not
     }
 }
 
-void MainWindow::openShareMenu()
-{
-    // The menu's left edge 400 twips left of the label, its top 240 twips
-    // below the label's top, computed in twips of the window as the label
-    // lies in the fortune panel.
-    const QPoint label = m_ui->Label16->pos();
-    const QPoint panel = m_ui->Frame2->pos();
-    const double x = label.x() * TwipsPerPixel + panel.x() * TwipsPerPixel - 400;
-    const double y = label.y() * TwipsPerPixel + panel.y() * TwipsPerPixel + 240;
-    m_share->open(QPoint(qRound(x / TwipsPerPixel), qRound(y / TwipsPerPixel)));
-}
-
 void MainWindow::copyFortune()
 {
     m_share->copyFortune();
-    m_ui->Label13->setForeColor(Qt::black);
+    m_controls.copyLabel->setForeColor(Qt::black);
 }
 
 bool MainWindow::askToExit()
@@ -337,9 +336,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui->Frame5 && event->type() == QEvent::MouseMove) {
-        m_ui->Label13->setForeColor(Qt::black);
-        m_ui->Label15->setForeColor(Qt::black);
+    if (watched == m_controls.shareStrip && event->type() == QEvent::MouseMove) {
+        m_controls.copyLabel->setForeColor(Qt::black);
+        m_controls.captureLabel->setForeColor(Qt::black);
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -1,7 +1,7 @@
 #include "PictureWindow.h"
 #include "ui_PictureWindow.h"
 
-#include "core/ShareTexts.h"
+#include "ShareTexts.h"
 #include "desktop/WindowFont.h"
 
 #include <QScreen>
