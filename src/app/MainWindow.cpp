@@ -90,7 +90,7 @@ void MainWindow::gatherControls()
 void MainWindow::completeLayout()
 {
     setWindowTitle(ShellTexts::WindowCaption.toString());
-    setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
+    setWindowIcon(Pictures::programIcon());
     // A fixed single border: it can be minimised but neither sized nor maximised.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

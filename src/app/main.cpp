@@ -2,6 +2,7 @@
 #include "app/Splash.h"
 #include "desktop/ModalFocus.h"
 #include "desktop/WaylandDialogs.h"
+#include "widgets/Pictures.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -15,7 +16,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zhiweige"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
+    QApplication::setWindowIcon(Pictures::programIcon());
     ModalFocus::keepInFront(&app);
     WaylandDialogs::install(&app);
 
