@@ -42,7 +42,7 @@ set(_zhiwei_out ${PROJECT_BINARY_DIR}/packaging)
 # a user who may not write the program's folder; the program, finding them
 # identical, leaves them alone.
 qt_add_executable(zhiwei-runtime-files ${PROJECT_SOURCE_DIR}/packaging/write-runtime-files.cpp)
-target_link_libraries(zhiwei-runtime-files PRIVATE zhiwei_app)
+target_link_libraries(zhiwei-runtime-files PRIVATE zhiwei_core)
 zhiwei_warnings(zhiwei-runtime-files)
 set_target_properties(zhiwei-runtime-files PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)

@@ -1,7 +1,8 @@
-#include "app/Form1.h"
-#include "app/Form3.h"
+#include "app/MainWindow.h"
+#include "app/Splash.h"
 #include "desktop/ModalFocus.h"
 #include "desktop/WaylandDialogs.h"
+#include "widgets/Pictures.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -15,7 +16,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zhiweige"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
+    QApplication::setWindowIcon(Pictures::programIcon());
     ModalFocus::keepInFront(&app);
     WaylandDialogs::install(&app);
 
@@ -29,12 +30,12 @@ int main(int argc, char *argv[])
     // The splash writes the runtime files, fades in, and on a click fades out
     // and opens the main window. Closing the splash first ends the program.
     const QString appDir = QApplication::applicationDirPath();
-    std::unique_ptr<Form1> window;
-    auto *splash = new Form3(appDir, [&window, appDir] {
-        Form1::Environment environment;
+    std::unique_ptr<MainWindow> window;
+    auto *splash = new Splash(appDir, [&window, appDir] {
+        MainWindow::Environment environment;
         environment.endpoints = Endpoints::builtIn(appDir);
         environment.appDir = appDir;
-        window = std::make_unique<Form1>(environment);
+        window = std::make_unique<MainWindow>(environment);
         window->show();
     });
     splash->show();

@@ -1,5 +1,7 @@
 #pragma once
 
+// The address of a sign's page for today or tomorrow, and the tomorrow date in it.
+
 #include "DayMode.h"
 
 #include <QDate>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Dates written as the person's desktop writes them.
+
 #include <QDate>
 #include <QString>
 

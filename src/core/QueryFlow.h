@@ -75,7 +75,8 @@ public:
     bool isFetching() const { return !m_fetch.isNull(); }
     // Whether any query has been started since the flow was made.
     bool hasStarted() const { return m_started; }
-    // The day the flow was made; never refreshed.
+    // The sign's fortune as its last completion cut it; empty until then and
+    // after clearReports().
     const FortuneReport &report(const SignInfo &sign) const;
     bool pendingFlag(const SignInfo &sign) const;
     // The last page stored.

@@ -1,10 +1,20 @@
 #include "ReportText.h"
 
-#include "ShareTexts.h"
-
 #include <QStringList>
 
 namespace ReportText {
+namespace {
+
+// The report's star lines and the sentence before the maker's forum address.
+constexpr QStringView OverallLine = u"综合运势:";
+constexpr QStringView LoveLine = u"爱情运势:";
+constexpr QStringView WorkLine = u"工作状况:";
+constexpr QStringView FinanceLine = u"理财投资:";
+constexpr QStringView StarsTail = u"颗星";
+constexpr QStringView FooterBefore = u"本信息由澄川知微阁提供!官方论坛:";
+constexpr QStringView CopiedTail = u"已复制!"; // after the sign and the day
+
+} // namespace
 
 QString footerText(const QUrl &makerForum)
 {
@@ -14,22 +24,22 @@ QString footerText(const QUrl &makerForum)
         address.replace(0, schemeEnd, address.left(schemeEnd).toUpper());
     if (!address.endsWith(u'/'))
         address += u'/';
-    return ShareTexts::FooterBefore + address;
+    return FooterBefore + address;
 }
 
 QString build(const ShownFortune &shown, const QString &dateText, const QString &footerText)
 {
     const auto stars = [](QStringView aspect, int count) -> QString {
-        return aspect + QString::number(count) + ShareTexts::StarsTail;
+        return aspect + QString::number(count) + StarsTail;
     };
     // Pasted into Windows programs too, hence CR LF.
     const QStringList lines = {
         shown.signName + shown.modeText,
         u"[" + dateText + u"]:",
-        stars(ShareTexts::OverallLine, shown.overallStars),
-        stars(ShareTexts::LoveLine, shown.loveStars),
-        stars(ShareTexts::WorkLine, shown.workStars),
-        stars(ShareTexts::FinanceLine, shown.financeStars),
+        stars(OverallLine, shown.overallStars),
+        stars(LoveLine, shown.loveStars),
+        stars(WorkLine, shown.workStars),
+        stars(FinanceLine, shown.financeStars),
         shown.captions[0],
         shown.captions[1],
         shown.captions[2],
@@ -45,7 +55,7 @@ QString build(const ShownFortune &shown, const QString &dateText, const QString 
 
 QString copiedMessage(const QString &signName, const QString &modeText)
 {
-    return signName + modeText + ShareTexts::CopiedTail;
+    return signName + modeText + CopiedTail;
 }
 
 } // namespace ReportText

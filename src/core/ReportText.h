@@ -1,5 +1,7 @@
 #pragma once
 
+// The text of a copied fortune and of the prompt that confirms the copy.
+
 #include <QString>
 #include <QUrl>
 

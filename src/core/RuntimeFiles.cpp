@@ -14,17 +14,9 @@ namespace RuntimeFiles {
 
 const QList<RuntimeFile> &all()
 {
-    // 122: the skin engine's library name. The engine is built into the
-    //      program; the file only says so (nothing loads it).
-    // 111: the skin the program attaches at start-up, read back from disk so a
-    //      user may drop in another skin of the same format.
-    // 126, 127: the common-controls and internet-transfer component names.
-    //      Qt provides the status bar and the HTTP client; the files only say so.
+    // Written by src/core/CMakeLists.txt, from the list that also embeds them.
     static const QList<RuntimeFile> files = {
-        {122, QStringLiteral("SkinH_VB6.dll")},
-        {111, QStringLiteral("skinh.she")},
-        {126, QStringLiteral("MSCOMCTL.OCX")},
-        {127, QStringLiteral("MSINET.OCX")},
+#include "RuntimeFileList.inc"
     };
     return files;
 }

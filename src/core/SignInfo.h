@@ -7,13 +7,12 @@
 // lives in these rows and nowhere else.
 struct SignInfo
 {
-    int index;              // 1..12: place in the row of sign buttons, 白羊座 first
-    QStringView button;     // the sign's button on the main window, Command1..Command12
-    QStringView name;       // 白羊座 ... ; button caption, Label11, the done texts
-    QStringView fetchName;  // opens the fetching texts; 水瓶 has no 座 here
-    QStringView code;       // two letters naming the sign (my, jn, ...): the finder's wording
-    QStringView dispatcher; // what other windows call to query it (bydj, ...): Form1::dispatch
-    QStringView slug;       // path segment of the fortune page
+    int index;             // 1..12: place in the row of sign buttons, 白羊座 first
+    QStringView button;    // the sign's button on the main window, Command1..Command12
+    QStringView name;      // 白羊座 ... ; button caption, Label11, the done texts
+    QStringView fetchName; // opens the fetching texts; 水瓶 has no 座 here
+    QStringView code;      // two letters naming the sign (my, jn, ...): the finder's wording
+    QStringView slug;      // path segment of the fortune page
     // The sign's days: from firstMonth/firstDay to lastMonth/lastDay, both
     // inside the sign; each sign starts in one month and ends in the next.
     int firstMonth;

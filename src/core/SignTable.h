@@ -1,5 +1,7 @@
 #pragma once
 
+// The twelve signs and how each is looked up, and the status texts of a query.
+
 #include "DayMode.h"
 #include "SignInfo.h"
 

@@ -1,14 +1,14 @@
 #include "ShareMenu.h"
 
 #include "Capture.h"
+#include "ShareTexts.h"
 #include "core/FortuneTexts.h"
 #include "core/LocalDate.h"
 #include "core/PageParser.h"
 #include "core/QueryFlow.h"
 #include "core/ReportText.h"
-#include "core/ShareTexts.h"
 #include "desktop/Clipboard.h"
-#include "share/Form4.h"
+#include "share/PictureWindow.h"
 #include "widgets/Prompt.h"
 
 #include <QAction>
@@ -35,9 +35,16 @@ ShareMenu::ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate
     m_captureItem->setObjectName(QStringLiteral("jt"));
 }
 
-void ShareMenu::open(const QPoint &atInWindow)
+void ShareMenu::openBeside(const QWidget *label)
 {
-    m_menu->popup(m_window->mapToGlobal(atInWindow));
+    // 400 twips left of the label and 240 below its top, computed in twips
+    // of the window as the label lies in its frame.
+    constexpr double TwipsPerPixel = 15.0;
+    const QPoint frame = label->parentWidget()->pos();
+    const double x = label->x() * TwipsPerPixel + frame.x() * TwipsPerPixel - 400;
+    const double y = label->y() * TwipsPerPixel + frame.y() * TwipsPerPixel + 240;
+    const QPoint at(qRound(x / TwipsPerPixel), qRound(y / TwipsPerPixel));
+    m_menu->popup(m_window->mapToGlobal(at));
 }
 
 void ShareMenu::copyFortune()
@@ -86,9 +93,9 @@ void ShareMenu::captureWindow()
                       Prompt::Icon::Exclamation, Prompt::Buttons::Ok});
         return;
     }
-    Form4 form4(m_window);
-    form4.showPicture(picture);
+    PictureWindow pictureWindow(m_window);
+    pictureWindow.showPicture(picture);
     if (!Clipboard::setImage(picture.toImage()))
-        form4.setMessage(ShareTexts::ClipboardRefused.toString());
-    form4.exec();
+        pictureWindow.setMessage(ShareTexts::ClipboardRefused.toString());
+    pictureWindow.exec();
 }

@@ -8,7 +8,6 @@
 
 class QAction;
 class QMenu;
-class QPoint;
 class QueryFlow;
 class QWidget;
 
@@ -26,8 +25,9 @@ public:
     QAction *copyItem() const { return m_copyItem; }
     QAction *captureItem() const { return m_captureItem; }
 
-    // Opens the menu with its left edge at that point of the window.
-    void open(const QPoint &atInWindow);
+    // Opens the menu by the label that asks for it, a control of a frame of
+    // the window: left of it and below its top.
+    void openBeside(const QWidget *label);
     // Puts the fortune on show on the clipboard as text and says so.
     void copyFortune();
     // Puts a picture of the window on the clipboard and shows it.

@@ -21,4 +21,9 @@ QPixmap load(const QString &name, qreal devicePixelRatio)
     return QPixmap(path);
 }
 
+QIcon programIcon()
+{
+    return QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg"));
+}
+
 } // namespace Pictures

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -9,5 +10,8 @@ namespace Pictures {
 // "signs/leo.png"). On a screen that scales by more than 1 it takes the
 // twice-as-large "@2x" drawing where there is one, so nothing is blurred.
 QPixmap load(const QString &name, qreal devicePixelRatio = 0);
+
+// The program's icon, drawn at any size.
+QIcon programIcon();
 
 } // namespace Pictures

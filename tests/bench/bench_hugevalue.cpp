@@ -4,7 +4,7 @@
 // Prints the processor time of the window's thread and the wall time.
 #include "TestPages.h"
 #include "WindowKit.h"
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/QueryFlow.h"
 
 #include <QApplication>
@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
         return 1;
 
     main.environment.completionDelay = std::chrono::milliseconds(0);
-    Form1 &form = *main.open(MainWindowFixture::Wait::No);
+    MainWindow &form = *main.open(MainWindowFixture::Wait::No);
     auto *flow = form.findChild<QueryFlow *>();
     auto *colour = form.findChild<QLabel *>(QStringLiteral("Label7"));
 

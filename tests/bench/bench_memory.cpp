@@ -3,7 +3,7 @@
 // shown, and the resident set size is read after the first 10 and at the end.
 #include "FortuneService.h"
 #include "WindowKit.h"
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/QueryFlow.h"
 
 #include <QApplication>
@@ -43,15 +43,15 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot listen\n");
         return 1;
     }
-    std::vector<std::unique_ptr<Form1>> windows;
+    std::vector<std::unique_ptr<MainWindow>> windows;
     int shown = 0;
     long afterTen = 0;
     for (int i = 0; i < Windows; ++i) {
         MainWindowFixture main(service.baseUrl());
         main.create();
         main.control<QTimer>("Timer3")->stop();
-        std::unique_ptr<Form1> window = main.release();
-        Form1 *form = window.get();
+        std::unique_ptr<MainWindow> window = main.release();
+        MainWindow *form = window.get();
         QueryFlow *flow = form->findChild<QueryFlow *>();
         const auto click = [form](const QString &button) {
             form->findChild<QPushButton *>(button)->click();

@@ -1,7 +1,7 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/QueryFlow.h"
-#include "finder/Form2.h"
-#include "share/Form4.h"
+#include "finder/SignFinderDialog.h"
+#include "share/PictureWindow.h"
 #include "widgets/ClickLabel.h"
 #include "widgets/Prompt.h"
 #include "widgets/StatusBar.h"
@@ -197,13 +197,13 @@ void TestAccessibility::shareMenuOpensFromTheKeyboard()
 
 void TestAccessibility::escapeClosesTheDialogs()
 {
-    Form2 finder(form());
+    SignFinderDialog finder(form());
     finder.show();
     QVERIFY(QTest::qWaitForWindowActive(&finder));
     QTest::keyClick(&finder, Qt::Key_Escape);
     QVERIFY(!finder.isVisible());
 
-    Form4 screenshot(form());
+    PictureWindow screenshot(form());
     screenshot.show();
     QVERIFY(QTest::qWaitForWindowActive(&screenshot));
     QTest::keyClick(&screenshot, Qt::Key_Escape);

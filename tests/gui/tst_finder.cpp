@@ -1,5 +1,5 @@
 #include "core/SignTable.h"
-#include "finder/Form2.h"
+#include "finder/SignFinderDialog.h"
 #include "widgets/Prompt.h"
 
 #include "ControlTable.h"
@@ -35,7 +35,7 @@ private slots:
 private:
     void choose(QComboBox *combo, const QString &text);
 
-    Form2 *m_form = nullptr;
+    SignFinderDialog *m_form = nullptr;
     QComboBox *m_months = nullptr;    // Combo1
     QComboBox *m_days = nullptr;      // Combo2
     QPushButton *m_confirm = nullptr; // Command1
@@ -49,7 +49,7 @@ void TestFinder::init()
         m_prompts.append(request);
         return Prompt::Answer::Ok;
     });
-    m_form = new Form2;
+    m_form = new SignFinderDialog;
     m_months = m_form->findChild<QComboBox *>(QStringLiteral("Combo1"));
     m_days = m_form->findChild<QComboBox *>(QStringLiteral("Combo2"));
     m_confirm = m_form->findChild<QPushButton *>(QStringLiteral("Command1"));
@@ -92,7 +92,7 @@ void TestFinder::window()
     QPixmap dot(16, 16);
     dot.fill(Qt::red);
     owner.setWindowIcon(QIcon(dot));
-    Form2 owned(&owner);
+    SignFinderDialog owned(&owner);
     QVERIFY(owned.windowIcon().isNull());
 }
 

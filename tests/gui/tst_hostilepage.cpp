@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/QueryFlow.h"
 #include "desktop/Clipboard.h"
 #include "widgets/Prompt.h"

@@ -1,7 +1,7 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/QueryFlow.h"
-#include "finder/Form2.h"
-#include "share/Form4.h"
+#include "finder/SignFinderDialog.h"
+#include "share/PictureWindow.h"
 #include "widgets/Prompt.h"
 #include "widgets/StatusBar.h"
 
@@ -145,14 +145,15 @@ void TestRandomActions::randomActions()
         } else if (pick < 66) {
             copy();
         } else if (pick < 68) {
-            whenModal<Form4>(
-                this, [](Form4 *form4) { controlOf<QPushButton>(form4, "Command1")->click(); });
+            whenModal<PictureWindow>(this, [](PictureWindow *form4) {
+                controlOf<QPushButton>(form4, "Command1")->click();
+            });
             control<QAction>("jt")->trigger();
             QVERIFY(waitUntil([] { return !QApplication::activeModalWidget(); }, 5000));
         } else if (pick < 70) {
             const int month = int(m_site.random().bounded(12));
             const int day = int(m_site.random().bounded(28));
-            whenModal<Form2>(this, [month, day](Form2 *finder) {
+            whenModal<SignFinderDialog>(this, [month, day](SignFinderDialog *finder) {
                 pickRow(controlOf<QComboBox>(finder, "Combo1"), month);
                 pickRow(controlOf<QComboBox>(finder, "Combo2"), day);
                 controlOf<QPushButton>(finder, "Command1")->click();

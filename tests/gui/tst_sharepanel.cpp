@@ -1,9 +1,9 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/LocalDate.h"
 #include "core/QueryFlow.h"
 #include "desktop/Clipboard.h"
-#include "finder/Form2.h"
-#include "share/Form4.h"
+#include "finder/SignFinderDialog.h"
+#include "share/PictureWindow.h"
 #include "widgets/ClickLabel.h"
 #include "widgets/Prompt.h"
 #include "widgets/StatusBar.h"
@@ -35,11 +35,8 @@ private slots:
     void init();
     void cleanup();
 
-    void copyBeforeAnyFortuneIsRefused();
+    void copyReportsTheFortuneOnShow_data();
     void copyReportsTheFortuneOnShow();
-    void copyDuringAQueryReportsTheFortuneOnShow();
-    void copyAfterAModeSwitchKeepsTheFortunesDay();
-    void copyToABusyClipboardSaysSo();
     void copyLabelColours();
     void shareMenuOpensUnderTheLabel();
     void captureShowsTheWindowPicture();
@@ -48,7 +45,6 @@ private slots:
 
 private:
     void query(const char *button);
-    void copy() { control<QAction>("wz")->trigger(); }
     QList<Prompt::Request> m_prompts;
     Prompt::Answer m_answer = Prompt::Answer::Ok;
     std::function<Response(const httpkit::Request &)> m_page;
@@ -94,25 +90,60 @@ void TestSharePanel::query(const char *button)
     QVERIFY(shown.wait(5000));
 }
 
-void TestSharePanel::copyBeforeAnyFortuneIsRefused()
+void TestSharePanel::copyReportsTheFortuneOnShow_data()
 {
-    control<ClickLabel>("Label13")->setForeColor(Qt::red);
-    copy();
-    QCOMPARE(m_prompts.size(), 1);
-    QCOMPARE(m_prompts[0].text, QStringLiteral("请先选择您要查询的星座,再进行复制!"));
-    QCOMPARE(m_prompts[0].title, QStringLiteral("Kw系列软件"));
-    QCOMPARE(m_prompts[0].icon, Prompt::Icon::Information);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
-    QCOMPARE(control<ClickLabel>("Label13")->foreColor(), QColor(Qt::black));
+    QTest::addColumn<QStringList>("steps"); // before the copy
+    QTest::addColumn<QString>("heading");   // the report's first line; empty: nothing copied
+    QTest::addColumn<QString>("answer");    // the one prompt
+    QTest::addColumn<Prompt::Icon>("icon");
+    const QString today = QStringLiteral("天蝎座今日运势"),
+                  tomorrow = QStringLiteral("天蝎座明日运势");
+    const auto informs = Prompt::Icon::Information;
+    QTest::newRow("nothing on show: refused")
+        << QStringList() << QString() << QStringLiteral("请先选择您要查询的星座,再进行复制!")
+        << informs;
+    QTest::newRow("on show") << QStringList{"query"} << today << today + u"已复制!" << informs;
+    // Another query resets every parse state; 天蝎座 stays on show.
+    QTest::newRow("during another query")
+        << QStringList{"query", "slow query"} << today << today + u"已复制!" << informs;
+    QTest::newRow("after a day switch: its own day")
+        << QStringList{"query", "switch"} << today << today + u"已复制!" << informs;
+    QTest::newRow("of tomorrow") << QStringList{"switch", "query"} << tomorrow
+                                 << tomorrow + u"已复制!" << informs;
+    QTest::newRow("busy clipboard: says so")
+        << QStringList{"query", "refuse"} << QString()
+        << QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!")
+        << Prompt::Icon::Exclamation;
 }
 
 void TestSharePanel::copyReportsTheFortuneOnShow()
 {
-    query("Command8");
-    copy();
-    const QString expected =
+    QFETCH(QStringList, steps);
+    QFETCH(QString, heading);
+    for (const QString &step : steps) {
+        if (step == u"query") {
+            query("Command8");
+        } else if (step == u"switch") {
+            control<QPushButton>("Command18")->click();
+        } else if (step == u"refuse") {
+            Clipboard::setRefusingForTesting(true);
+        } else {
+            m_page = [](const httpkit::Request &) {
+                Response r = Response::html(TestPages::page().toUtf8());
+                r.delayMs = 3000;
+                return r;
+            };
+            control<QPushButton>("Command1")->click();
+            QVERIFY(flowOf(*form())->isFetching());
+        }
+    }
+    auto *label = control<ClickLabel>("Label13");
+    label->setForeColor(Qt::red);
+    control<QAction>("wz")->trigger();
+
+    const QString report =
         QStringList{
-            QStringLiteral("天蝎座今日运势"),
+            heading,
             u"[" + LocalDate::shortText(QDate(2013, 12, 27)) + u"]:",
             QStringLiteral("综合运势:3颗星"),
             QStringLiteral("爱情运势:4颗星"),
@@ -130,53 +161,13 @@ void TestSharePanel::copyReportsTheFortuneOnShow()
                 .arg(server()->port()),
         }
             .join(QStringLiteral("\r\n"));
-    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             heading.isEmpty() ? QStringLiteral("before") : report);
     QCOMPARE(m_prompts.size(), 1);
-    QCOMPARE(m_prompts[0].text, QStringLiteral("天蝎座今日运势已复制!"));
-    QCOMPARE(control<ClickLabel>("Label13")->foreColor(), QColor(Qt::black));
-}
-
-void TestSharePanel::copyDuringAQueryReportsTheFortuneOnShow()
-{
-    query("Command8");
-    m_page = [](const httpkit::Request &) {
-        Response r = Response::html(TestPages::page().toUtf8());
-        r.delayMs = 3000;
-        return r;
-    };
-    control<QPushButton>("Command1")->click(); // resets every parse state; 天蝎座 stays on show
-    QVERIFY(flowOf(*form())->isFetching());
-    copy();
-    const QStringList lines = QGuiApplication::clipboard()->text().split(QStringLiteral("\r\n"));
-    QCOMPARE(lines.size(), 15);
-    QCOMPARE(lines[0], QStringLiteral("天蝎座今日运势"));
-    QCOMPARE(lines[2], QStringLiteral("综合运势:3颗星"));
-    QCOMPARE(lines[5], QStringLiteral("理财投资:5颗星"));
-}
-
-void TestSharePanel::copyAfterAModeSwitchKeepsTheFortunesDay()
-{
-    query("Command8");
-    control<QPushButton>("Command18")->click(); // to tomorrow; 天蝎座 of today stays on show
-    copy();
-    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("天蝎座今日运势\r\n")));
-    QCOMPARE(m_prompts.last().text, QStringLiteral("天蝎座今日运势已复制!"));
-
-    query("Command8"); // a tomorrow fortune now
-    copy();
-    QVERIFY(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("天蝎座明日运势\r\n")));
-    QCOMPARE(m_prompts.last().text, QStringLiteral("天蝎座明日运势已复制!"));
-}
-
-void TestSharePanel::copyToABusyClipboardSaysSo()
-{
-    query("Command8");
-    Clipboard::setRefusingForTesting(true);
-    copy();
-    QCOMPARE(m_prompts.size(), 1);
-    QCOMPARE(m_prompts[0].text, QStringLiteral("复制失败!剪贴板正被其他程序占用,请稍后再试!"));
-    QCOMPARE(m_prompts[0].icon, Prompt::Icon::Exclamation);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QTEST(m_prompts[0].text, "answer");
+    QCOMPARE(m_prompts[0].title, QStringLiteral("Kw系列软件"));
+    QTEST(m_prompts[0].icon, "icon");
+    QCOMPARE(label->foreColor(), QColor(Qt::black));
 }
 
 void TestSharePanel::copyLabelColours()
@@ -210,7 +201,7 @@ void TestSharePanel::captureShowsTheWindowPicture()
 {
     bool seen = false;
     QSize shownSize;
-    whenModal<Form4>(this, [&](Form4 *form4) {
+    whenModal<PictureWindow>(this, [&](PictureWindow *form4) {
         seen = true;
         shownSize = controlOf(form4, "Image1")->size();
         controlOf<QPushButton>(form4, "Command1")->click();
@@ -231,14 +222,14 @@ void TestSharePanel::finderNoShowsNoDialog()
     QCOMPARE(m_prompts.size(), 1);
     QCOMPARE(m_prompts[0].text, QStringLiteral("本辅助可帮助您在不知道星座的情况下进行星座判断!"));
     QCOMPARE(m_prompts[0].buttons, Prompt::Buttons::YesNo);
-    QVERIFY(form()->findChildren<Form2 *>().isEmpty());
+    QVERIFY(form()->findChildren<SignFinderDialog *>().isEmpty());
     QVERIFY(server()->requests().isEmpty());
 }
 
 void TestSharePanel::finderStartsTheQueryOfTheSign()
 {
     m_answer = Prompt::Answer::Yes;
-    whenModal<Form2>(this, [this](Form2 *finder) {
+    whenModal<SignFinderDialog>(this, [this](SignFinderDialog *finder) {
         pickRow(controlOf<QComboBox>(finder, "Combo1"), 6);  // 7
         pickRow(controlOf<QComboBox>(finder, "Combo2"), 22); // 23
         m_answer = Prompt::Answer::Ok;
@@ -249,7 +240,7 @@ void TestSharePanel::finderStartsTheQueryOfTheSign()
     QCOMPARE(m_prompts.size(), 2);
     QCOMPARE(m_prompts[1].text, QStringLiteral("您的生日为:7月23日,的星座为狮子座!"));
     // The dialog is gone and 狮子座's query has started, as from its button.
-    QVERIFY(form()->findChildren<Form2 *>().isEmpty());
+    QVERIFY(form()->findChildren<SignFinderDialog *>().isEmpty());
     QCOMPARE(control<StatusBar>("S1")->panelText(2), QStringLiteral("狮子座今日运势获取中..."));
     QVERIFY(shown.wait(5000));
     QCOMPARE(control<QLabel>("Label11")->text(), QStringLiteral("狮子座"));

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/RuntimeFiles.h"
 #include "core/SkinFile.h"
 #include "widgets/Skin.h"

@@ -1,4 +1,4 @@
-#include "app/Form3.h"
+#include "app/Splash.h"
 #include "core/RuntimeFiles.h"
 
 #include <QApplication>
@@ -62,10 +62,10 @@ private slots:
 
 private:
     // A splash over a fresh folder, counting main-window openings.
-    Form3 *makeSplash();
+    Splash *makeSplash();
 
     QTemporaryDir *m_dir = nullptr;
-    QPointer<Form3> m_splash;
+    QPointer<Splash> m_splash;
     int m_opened = 0;
     QList<int> m_appliedWhenOpened;
     QSignalSpy *m_spy = nullptr;
@@ -94,19 +94,19 @@ void TestSplash::cleanup()
     m_dir = nullptr;
 }
 
-Form3 *TestSplash::makeSplash()
+Splash *TestSplash::makeSplash()
 {
-    m_splash = new Form3(m_dir->path(), [this] {
+    m_splash = new Splash(m_dir->path(), [this] {
         ++m_opened;
         m_appliedWhenOpened = values(*m_spy);
     });
-    m_spy = new QSignalSpy(m_splash.data(), &Form3::opacityApplied);
+    m_spy = new QSignalSpy(m_splash.data(), &Splash::opacityApplied);
     return m_splash;
 }
 
 void TestSplash::loadWritesTheRuntimeFiles()
 {
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     Q_UNUSED(splash)
     for (const RuntimeFile &file : RuntimeFiles::all()) {
         QFile written(m_dir->filePath(file.fileName));
@@ -117,7 +117,7 @@ void TestSplash::loadWritesTheRuntimeFiles()
 
 void TestSplash::windowLooks()
 {
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     QCOMPARE(splash->objectName(), QStringLiteral("Form3"));
     QCOMPARE(splash->windowTitle(), QStringLiteral("Form3"));
     QVERIFY(splash->isWindow());
@@ -149,7 +149,7 @@ void TestSplash::windowLooks()
 
 void TestSplash::fadesIn()
 {
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     splash->show();
     QTRY_COMPARE_WITH_TIMEOUT(m_spy->count(), 18, 10000);
     QCOMPARE(values(*m_spy), fadeIn());
@@ -168,9 +168,9 @@ void TestSplash::passingTheSplashFadesOutAndOpensTheMainWindow_data()
 void TestSplash::passingTheSplashFadesOutAndOpensTheMainWindow()
 {
     QFETCH(int, key);
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     // Pass it exactly when the fade-in has reached 90.
-    connect(splash, &Form3::opacityApplied, this, [splash, key](int value) {
+    connect(splash, &Splash::opacityApplied, this, [splash, key](int value) {
         if (value != 90 || splash->fadeOutTimer->isActive())
             return;
         if (key == 0)
@@ -205,9 +205,9 @@ void TestSplash::keysPassTheSplash()
 {
     QFETCH(int, key);
     QFETCH(bool, passes);
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     bool pressed = false;
-    connect(splash, &Form3::opacityApplied, this, [splash, key, &pressed](int value) {
+    connect(splash, &Splash::opacityApplied, this, [splash, key, &pressed](int value) {
         if (value == 30 && !pressed) {
             pressed = true;
             QTest::keyClick(splash, Qt::Key(key));
@@ -222,9 +222,9 @@ void TestSplash::keysPassTheSplash()
 
 void TestSplash::secondClickDoesNotRestartTheFadeOut()
 {
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     int clicks = 0;
-    connect(splash, &Form3::opacityApplied, this, [splash, &clicks](int value) {
+    connect(splash, &Splash::opacityApplied, this, [splash, &clicks](int value) {
         // First click as the fade-in reaches 90, second as the fade-out reaches 150.
         if ((clicks == 0 && value == 90) || (clicks == 1 && value == 150)) {
             ++clicks;
@@ -241,7 +241,7 @@ void TestSplash::secondClickDoesNotRestartTheFadeOut()
 
 void TestSplash::withoutAClickTheMainWindowNeverOpens()
 {
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     splash->show();
     QTRY_COMPARE_WITH_TIMEOUT(m_spy->count(), 18, 10000);
     // Behaviour over time, not a timing check: well past the fade-in, nothing
@@ -267,10 +267,10 @@ void TestSplash::closingTheSplashNeverOpensTheMainWindow()
 {
     QFETCH(int, closeAt);
     QFETCH(bool, leaving);
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     bool clicked = false;
     bool closed = false;
-    connect(splash, &Form3::opacityApplied, this,
+    connect(splash, &Splash::opacityApplied, this,
             [splash, closeAt, leaving, &clicked, &closed](int value) {
                 if (leaving && !clicked && value == 90) {
                     clicked = true;
@@ -314,16 +314,16 @@ void TestSplash::shapeIsARoundedRectangle()
 {
     QFETCH(QPoint, point);
     QFETCH(bool, inside);
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     splash->show();
     QVERIFY(QTest::qWaitForWindowExposed(splash));
     QCOMPARE(splash->mask().contains(point), inside);
-    QCOMPARE(Form3::shape(QSize(599, 392)), splash->mask());
+    QCOMPARE(Splash::shape(QSize(599, 392)), splash->mask());
 }
 
 void TestSplash::shapeIsSetAgainOnActivation()
 {
-    Form3 *splash = makeSplash();
+    Splash *splash = makeSplash();
     splash->show();
     QVERIFY(QTest::qWaitForWindowExposed(splash));
     QWidget other;
@@ -335,7 +335,7 @@ void TestSplash::shapeIsSetAgainOnActivation()
     QVERIFY(splash->mask().isEmpty());
     splash->activateWindow();
     QTRY_VERIFY(splash->isActiveWindow());
-    QCOMPARE(splash->mask(), Form3::shape(splash->size()));
+    QCOMPARE(splash->mask(), Splash::shape(splash->size()));
 }
 
 QTEST_MAIN(TestSplash)

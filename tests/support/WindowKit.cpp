@@ -1,6 +1,6 @@
 #include "WindowKit.h"
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/QueryFlow.h"
 
 #include <QComboBox>
@@ -10,7 +10,7 @@
 
 #include <sys/resource.h>
 
-PanelSnapshot PanelSnapshot::of(const Form1 &form)
+PanelSnapshot PanelSnapshot::of(const MainWindow &form)
 {
     PanelSnapshot state;
     const auto label = [&form](const QString &name) { return form.findChild<QLabel *>(name); };
@@ -44,13 +44,13 @@ void MainWindowFixture::useOwnAppDir()
     environment.appDir = m_appDir->path();
 }
 
-Form1 *MainWindowFixture::create()
+MainWindow *MainWindowFixture::create()
 {
-    m_form = std::make_unique<Form1>(environment);
+    m_form = std::make_unique<MainWindow>(environment);
     return m_form.get();
 }
 
-Form1 *MainWindowFixture::open(Wait until)
+MainWindow *MainWindowFixture::open(Wait until)
 {
     create();
     control<QTimer>("Timer3")->stop();
@@ -75,7 +75,7 @@ void pickRow(QComboBox *combo, int index)
     emit combo->activated(index);
 }
 
-QueryFlow *flowOf(const Form1 &form)
+QueryFlow *flowOf(const MainWindow &form)
 {
     return form.findChild<QueryFlow *>();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 
 #include "HttpServer.h"
 
@@ -29,7 +29,7 @@ struct PanelSnapshot
     QImage picture;       // Image21
     QString pageText;     // the last page stored
 
-    static PanelSnapshot of(const Form1 &form);
+    static PanelSnapshot of(const MainWindow &form);
     bool operator==(const PanelSnapshot &) const = default;
 };
 
@@ -56,35 +56,35 @@ public:
     void useOwnAppDir();
 
     // The window as the program builds it: not shown, its version check ticking.
-    Form1 *create();
+    MainWindow *create();
     // The window with no version check (its one-second tick stopped), shown,
     // and exposed or active when it returns; null if it never got there.
-    Form1 *open(Wait until = Wait::Exposed);
+    MainWindow *open(Wait until = Wait::Exposed);
     // The window, the server and the folder gone; the environment stays.
     void close();
     // For a test that keeps the window past the fixture.
-    std::unique_ptr<Form1> release() { return std::move(m_form); }
+    std::unique_ptr<MainWindow> release() { return std::move(m_form); }
 
-    Form1 *form() const { return m_form.get(); }
+    MainWindow *form() const { return m_form.get(); }
     httpkit::Server *server() const { return m_server.get(); }
     template <typename T = QWidget> T *control(const char *name) const
     {
         return controlOf<T>(m_form.get(), name);
     }
 
-    Form1::Environment environment;
+    MainWindow::Environment environment;
 
 private:
     std::unique_ptr<QTemporaryDir> m_appDir;
     std::unique_ptr<httpkit::Server> m_server;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<MainWindow> m_form;
 };
 
 // Picks a row of a combo box as a click on its open list does.
 void pickRow(QComboBox *combo, int index);
 
 // The window's query flow, whose signals tell when a query ends.
-QueryFlow *flowOf(const Form1 &form);
+QueryFlow *flowOf(const MainWindow &form);
 
 // Runs `act` on the modal dialog of type T as soon as it is up. Polls from a
 // timer, so it works whichever event loop shows the dialog.

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "desktop/Clipboard.h"
 #include "share/Capture.h"
 
@@ -36,7 +36,7 @@ private slots:
     void otherProgramsPasteThePicture();
 
 private:
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<MainWindow> m_form;
 };
 
 namespace {
@@ -126,7 +126,7 @@ bool windowIsUnderPointer(const QWidget *window)
     return isNumber && (id == window->winId() || id == frame.toULongLong(nullptr, 16));
 }
 
-// Runs while a modal Form4 opens: takes the clipboard's picture and closes it.
+// Runs while a modal PictureWindow opens: takes the clipboard's picture and closes it.
 class ScreenshotWindowCloser : public QObject
 {
 public:
@@ -149,11 +149,11 @@ private:
     QTimer m_timer;
 };
 
-Form1 *makeForm()
+MainWindow *makeForm()
 {
-    Form1::Environment environment;
+    MainWindow::Environment environment;
     environment.endpoints = Endpoints::onLocalService(QUrl(QStringLiteral("http://127.0.0.1:9")));
-    auto *form = new Form1(environment);
+    auto *form = new MainWindow(environment);
     // Reached by name, as the window names its controls.
     form->findChild<QTimer *>(QStringLiteral("Timer3"))->stop(); // no version check here
     return form;
@@ -204,7 +204,7 @@ void TestCapture::cleanup()
 void TestCapture::pictureRightAfterShowHoldsTheFrame()
 {
     // A window of its own, captured before the window manager can have framed it.
-    std::unique_ptr<Form1> form(makeForm());
+    std::unique_ptr<MainWindow> form(makeForm());
     form->move(40, 40);
     form->show();
     const QImage picture = pictureOfWindow(form.get()).toImage();

@@ -1,7 +1,7 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/RuntimeFiles.h"
-#include "finder/Form2.h"
-#include "share/Form4.h"
+#include "finder/SignFinderDialog.h"
+#include "share/PictureWindow.h"
 #include "widgets/Skin.h"
 
 #include "WindowKit.h"
@@ -91,9 +91,9 @@ std::unique_ptr<QWidget> openWindow(const QString &name)
         main.open();
         shown = main.release();
     } else if (name == u"Form2")
-        shown = std::make_unique<Form2>();
+        shown = std::make_unique<SignFinderDialog>();
     else
-        shown = std::make_unique<Form4>();
+        shown = std::make_unique<PictureWindow>();
     shown->show();
     if (!QTest::qWaitForWindowExposed(shown.get()))
         return nullptr;

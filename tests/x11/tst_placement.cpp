@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -24,9 +24,9 @@ void TestPlacement::initTestCase()
 
 void TestPlacement::frameIsCentredAndReachable()
 {
-    Form1::Environment environment;
+    MainWindow::Environment environment;
     environment.endpoints = Endpoints::onLocalService(QUrl(QStringLiteral("http://127.0.0.1:9")));
-    Form1 form(environment);
+    MainWindow form(environment);
     form.findChild<QTimer *>(QStringLiteral("Timer3"))->stop();
     form.show();
     // Generous waits: the machine may be busy with other tests.

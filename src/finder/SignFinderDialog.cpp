@@ -1,13 +1,13 @@
-#include "Form2.h"
-#include "ui_Form2.h"
+#include "SignFinderDialog.h"
+#include "ui_SignFinderDialog.h"
 
 #include "core/SignFinder.h"
 #include "desktop/WindowFont.h"
 #include "widgets/Prompt.h"
 
-Form2::Form2(QWidget *parent)
+SignFinderDialog::SignFinderDialog(QWidget *parent)
     : QDialog(parent)
-    , m_ui(std::make_unique<Ui::Form2>())
+    , m_ui(std::make_unique<Ui::SignFinderDialog>())
 {
     setFont(WindowFont::standard());
     m_ui->setupUi(this);
@@ -24,14 +24,14 @@ Form2::Form2(QWidget *parent)
     for (QLabel *unit : {m_ui->Label2, m_ui->Label3})
         unit->adjustSize();
 
-    connect(m_ui->Combo1, &QComboBox::activated, this, &Form2::monthChosen);
-    connect(m_ui->Combo2, &QComboBox::activated, this, &Form2::dayChosen);
-    connect(m_ui->Command1, &QPushButton::clicked, this, &Form2::confirm);
+    connect(m_ui->Combo1, &QComboBox::activated, this, &SignFinderDialog::monthChosen);
+    connect(m_ui->Combo2, &QComboBox::activated, this, &SignFinderDialog::dayChosen);
+    connect(m_ui->Command1, &QPushButton::clicked, this, &SignFinderDialog::confirm);
 }
 
-Form2::~Form2() = default;
+SignFinderDialog::~SignFinderDialog() = default;
 
-void Form2::monthChosen(int index)
+void SignFinderDialog::monthChosen(int index)
 {
     m_monthText = m_ui->Combo1->itemText(index);
     m_day = 0;
@@ -43,12 +43,12 @@ void Form2::monthChosen(int index)
     m_ui->Combo2->setCurrentIndex(-1);
 }
 
-void Form2::dayChosen(int index)
+void SignFinderDialog::dayChosen(int index)
 {
     m_day = m_ui->Combo2->itemText(index).toInt();
 }
 
-void Form2::confirm()
+void SignFinderDialog::confirm()
 {
     const SignInfo *sign = nullptr;
     if (!m_ui->Combo1->currentText().isEmpty() && !m_ui->Combo2->currentText().isEmpty())

@@ -1,5 +1,5 @@
-#include "Form1.h"
-#include "ui_Form1.h"
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
 
 #include "BackgroundMusic.h"
 #include "PanelPictures.h"
@@ -13,7 +13,7 @@
 #include "desktop/Browser.h"
 #include "desktop/Placement.h"
 #include "desktop/WindowFont.h"
-#include "finder/Form2.h"
+#include "finder/SignFinderDialog.h"
 #include "share/ShareMenu.h"
 #include "widgets/Pictures.h"
 #include "widgets/Prompt.h"
@@ -31,7 +31,6 @@
 namespace {
 
 constexpr int UpdateCheckDelayMs = 1000;
-constexpr double TwipsPerPixel = 15.0;
 // The shipped skin is drawn in warm reds; turned 157 degrees back round the
 // colour circle it gives the program's sky-to-steel blue.
 constexpr int SkinHueShift = -157;
@@ -43,10 +42,10 @@ constexpr int PanelRightEdge = 409;
 
 } // namespace
 
-Form1::Form1(Environment environment, QWidget *parent)
+MainWindow::MainWindow(Environment environment, QWidget *parent)
     : QWidget(parent)
     , m_env(std::move(environment))
-    , m_ui(std::make_unique<Ui::Form1>())
+    , m_ui(std::make_unique<Ui::MainWindow>())
 {
     if (!m_env.clock)
         m_env.clock = qOverload<>(&QDateTime::currentDateTime);
@@ -60,20 +59,38 @@ Form1::Form1(Environment environment, QWidget *parent)
 
     setFont(WindowFont::standard());
     m_ui->setupUi(this);
+    gatherControls();
     completeLayout();
     connectControls();
     startUp();
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
     m_flow->cancel();
 }
 
-void Form1::completeLayout()
+void MainWindow::gatherControls()
+{
+    ResultDisplay::Controls &panel = m_controls.panel;
+    panel.rowCaptions = {m_ui->Label1, m_ui->Label2, m_ui->Label3, m_ui->Label4};
+    panel.values = {m_ui->Label5, m_ui->Label6, m_ui->Label7, m_ui->Label8, m_ui->Label9};
+    panel.description = m_ui->Label10;
+    panel.name = m_ui->Label11;
+    panel.dates = m_ui->Label12;
+    panel.picture = m_ui->Image21;
+    panel.welcome = m_ui->Label14;
+    panel.copyLabel = m_controls.copyLabel = m_ui->Label13;
+    m_controls.panelFrame = m_ui->Frame2;
+    m_controls.captureLabel = m_ui->Label15;
+    m_controls.shareLabel = m_ui->Label16;
+    m_controls.shareStrip = m_ui->Frame5;
+}
+
+void MainWindow::completeLayout()
 {
     setWindowTitle(ShellTexts::WindowCaption.toString());
-    setWindowIcon(QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg")));
+    setWindowIcon(Pictures::programIcon());
     // A fixed single border: it can be minimised but neither sized nor maximised.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -81,22 +98,23 @@ void Form1::completeLayout()
     // Centred on the screen, frame and all.
     Placement::centre(this);
 
-    for (QLabel *label : {m_ui->Label11, m_ui->Label12, m_ui->Label14})
+    ResultDisplay::Controls &panel = m_controls.panel;
+    for (QLabel *label : {panel.name, panel.dates, panel.welcome})
         label->setFont(WindowFont::standard(true));
-    m_ui->Image21->setPixmap(Pictures::load(QStringLiteral("signs/gemini.png")));
-    for (QLabel *label : {m_ui->Label5, m_ui->Label7, m_ui->Label9})
+    panel.picture->setPixmap(Pictures::load(QStringLiteral("signs/gemini.png")));
+    for (QLabel *label : {panel.values[0], panel.values[2], panel.values[4]})
         label->setMaximumWidth(LeftColumnRightEdge - label->x());
-    for (QLabel *label : {m_ui->Label6, m_ui->Label8})
+    for (QLabel *label : {panel.values[1], panel.values[3]})
         label->setMaximumWidth(PanelRightEdge - label->x());
     const QCursor hand(Pictures::load(QStringLiteral("hand.png"), 1.0), 5, 0);
-    for (QLabel *label : {m_ui->Label13, m_ui->Label15, m_ui->Label16})
+    for (ClickLabel *label : {m_controls.copyLabel, m_controls.captureLabel, m_controls.shareLabel})
         label->setCursor(hand);
     m_ui->Command16->setText(ShellTexts::MusicOnCaption.toString());
     m_ui->S1->setPanelText(StatusBar::HeadingPanel, ShellTexts::StatusHeading.toString());
     m_ui->S1->setPanelText(StatusBar::StatusPanel, ShellTexts::CheckingForUpdates.toString());
     m_ui->S1->setPanelText(StatusBar::CreditPanel, ShellTexts::CreditLine.toString());
 
-    m_signPictures = PanelPictures::addPictureStore(this);
+    panel.signPictures = PanelPictures::addPictureStore(this);
     buildHelpers();
     WindowFont::pin(this);
     fitLabelsToCaptions();
@@ -108,7 +126,7 @@ void Form1::completeLayout()
     m_ui->Command1->setFocus();
 }
 
-void Form1::buildHelpers()
+void MainWindow::buildHelpers()
 {
     // Not widgets: named as the description knows them.
     m_versionTimer = new QTimer(this);
@@ -121,12 +139,13 @@ void Form1::buildHelpers()
     (new InternetTransfer(m_network, this))->setObjectName(QStringLiteral("Inet2"));
 }
 
-void Form1::fitLabelsToCaptions()
+void MainWindow::fitLabelsToCaptions()
 {
     for (QLabel *label : findChildren<QLabel *>()) {
         // Labels size themselves to their captions, but for the description
         // and the welcome line, and the pictures.
-        if (label != m_ui->Label10 && label != m_ui->Label14 && label->pixmap().isNull() &&
+        if (label != m_controls.panel.description && label != m_controls.panel.welcome &&
+            label->pixmap().isNull() &&
             qobject_cast<StatusBar *>(label->parentWidget()) == nullptr) {
             label->ensurePolished();
             label->adjustSize();
@@ -134,7 +153,7 @@ void Form1::fitLabelsToCaptions()
     }
 }
 
-void Form1::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     if (!m_placed) {
         m_placed = true;
@@ -144,28 +163,18 @@ void Form1::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
-void Form1::connectControls()
+void MainWindow::connectControls()
 {
     // The query flow and the panel it fills.
-    ResultDisplay::Controls panel;
-    panel.starRows = PanelPictures::addStarRows(m_ui->Frame2);
-    panel.rowCaptions = {m_ui->Label1, m_ui->Label2, m_ui->Label3, m_ui->Label4};
-    panel.values = {m_ui->Label5, m_ui->Label6, m_ui->Label7, m_ui->Label8, m_ui->Label9};
-    panel.description = m_ui->Label10;
-    panel.name = m_ui->Label11;
-    panel.dates = m_ui->Label12;
-    panel.picture = m_ui->Image21;
-    panel.welcome = m_ui->Label14;
-    panel.copyLabel = m_ui->Label13;
-    panel.signPictures = m_signPictures;
-    m_display = new ResultDisplay(panel, this);
+    m_controls.panel.starRows = PanelPictures::addStarRows(m_controls.panelFrame);
+    m_display = new ResultDisplay(m_controls.panel, this);
     connect(m_flow, &QueryFlow::ticked, m_display, &ResultDisplay::ticked);
     connect(m_flow, &QueryFlow::completed, m_display,
             [this](const SignInfo &sign, DayMode, const FortuneReport &fortune) {
                 m_display->show(sign, fortune);
             });
-    connect(m_flow, &QueryFlow::statusChanged, this, &Form1::showStatus);
-    connect(m_flow, &QueryFlow::modeChanged, this, &Form1::showDayMode);
+    connect(m_flow, &QueryFlow::statusChanged, this, &MainWindow::showStatus);
+    connect(m_flow, &QueryFlow::modeChanged, this, &MainWindow::showDayMode);
     for (const SignInfo &sign : SignTable::all()) {
         connect(signButton(sign), &QPushButton::clicked, m_flow,
                 [this, &sign] { m_flow->query(sign); });
@@ -174,8 +183,8 @@ void Form1::connectControls()
     connectShareControls();
 
     // The tool buttons, the music and the version check.
-    connect(m_ui->Command17, &QPushButton::clicked, this, &Form1::findSignByBirthday);
-    connect(m_ui->Command16, &QPushButton::clicked, this, &Form1::toggleMusic);
+    connect(m_ui->Command17, &QPushButton::clicked, this, &MainWindow::findSignByBirthday);
+    connect(m_ui->Command16, &QPushButton::clicked, this, &MainWindow::toggleMusic);
     connect(m_ui->Command13, &QPushButton::clicked, this,
             [this] { Browser::open(m_env.endpoints.makerForum); });
     connect(m_ui->Command14, &QPushButton::clicked, this,
@@ -186,7 +195,7 @@ void Form1::connectControls()
             [this] { m_updateCheck->start(m_env.endpoints.notice); });
     m_updateCheck = new UpdateCheck(m_noticeDownload, this);
     // Its prompts wait for the person: not from inside the download's report.
-    connect(m_updateCheck, &UpdateCheck::finished, this, &Form1::versionChecked,
+    connect(m_updateCheck, &UpdateCheck::finished, this, &MainWindow::versionChecked,
             Qt::QueuedConnection);
 
     // A desktop that logs out or shuts down asks too, where it lets us.
@@ -197,31 +206,33 @@ void Form1::connectControls()
     });
 }
 
-void Form1::connectShareControls()
+void MainWindow::connectShareControls()
 {
     m_share = new ShareMenu(
         this, m_flow, [this] { return m_env.clock().date(); },
         ReportText::footerText(m_env.endpoints.makerForum));
-    connect(m_ui->Label16, &ClickLabel::clicked, this, &Form1::openShareMenu);
+    const auto openMenu = [this] { m_share->openBeside(m_controls.shareLabel); };
+    connect(m_controls.shareLabel, &ClickLabel::clicked, m_share, openMenu);
     // The menu key (or Shift+F10) opens the share menu from anywhere.
     for (const QKeySequence &keys :
          {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, &Form1::openShareMenu);
-    connect(m_share->copyItem(), &QAction::triggered, this, &Form1::copyFortune);
+        connect(new QShortcut(keys, this), &QShortcut::activated, m_share, openMenu);
+    connect(m_share->copyItem(), &QAction::triggered, this, &MainWindow::copyFortune);
     connect(m_share->captureItem(), &QAction::triggered, m_share, &ShareMenu::captureWindow);
-    connect(m_ui->Label13, &ClickLabel::clicked, this, &Form1::copyFortune);
-    connect(m_ui->Label15, &ClickLabel::clicked, m_share, &ShareMenu::captureWindow);
+    connect(m_controls.copyLabel, &ClickLabel::clicked, this, &MainWindow::copyFortune);
+    connect(m_controls.captureLabel, &ClickLabel::clicked, m_share, &ShareMenu::captureWindow);
     // The copy label lights up red under the mouse, blue when pressed, and
     // goes black again when the mouse moves on over the strip.
-    connect(m_ui->Label13, &ClickLabel::hovered, this,
-            [this] { m_ui->Label13->setForeColor(Qt::red); });
-    connect(m_ui->Label13, &ClickLabel::pressed, this,
-            [this] { m_ui->Label13->setForeColor(Qt::blue); });
-    m_ui->Frame5->setMouseTracking(true);
-    m_ui->Frame5->installEventFilter(this);
+    ClickLabel *copyLabel = m_controls.copyLabel;
+    connect(copyLabel, &ClickLabel::hovered, this,
+            [copyLabel] { copyLabel->setForeColor(Qt::red); });
+    connect(copyLabel, &ClickLabel::pressed, this,
+            [copyLabel] { copyLabel->setForeColor(Qt::blue); });
+    m_controls.shareStrip->setMouseTracking(true);
+    m_controls.shareStrip->installEventFilter(this);
 }
 
-void Form1::startUp()
+void MainWindow::startUp()
 {
     // Every window of the program, this one and the dialogs to come, wears
     // the skin written beside the program at start-up.
@@ -233,20 +244,20 @@ void Form1::startUp()
     m_versionTimer->start();
 }
 
-void Form1::showStatus(const QString &text)
+void MainWindow::showStatus(const QString &text)
 {
     m_ui->S1->setPanelText(StatusBar::StatusPanel, text);
 }
 
-void Form1::showDayMode(DayMode mode)
+void MainWindow::showDayMode(DayMode mode)
 {
     m_ui->Command18->setText(FortuneTexts::dayButtonCaption(mode).toString());
     // The fortune on show was asked for the other day: no copy until the
     // next completion.
-    m_ui->Label13->setEnabled(false);
+    m_controls.copyLabel->setEnabled(false);
 }
 
-void Form1::findSignByBirthday()
+void MainWindow::findSignByBirthday()
 {
     const Prompt::Answer answer =
         Prompt::show(this, {ShellTexts::FinderPrompt.toString(), Prompt::MessageTitle.toString(),
@@ -255,7 +266,7 @@ void Form1::findSignByBirthday()
         return;
     const SignInfo *sign = nullptr;
     {
-        Form2 finder(this);
+        SignFinderDialog finder(this);
         finder.exec();
         sign = finder.foundSign();
     } // the dialog is gone before the query starts
@@ -263,14 +274,14 @@ void Form1::findSignByBirthday()
         dispatch(*sign);
 }
 
-void Form1::toggleMusic()
+void MainWindow::toggleMusic()
 {
     m_music->toggle();
     m_ui->Command16->setText(
         (m_music->isOn() ? ShellTexts::MusicOnCaption : ShellTexts::MusicOffCaption).toString());
 }
 
-void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
+void MainWindow::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
 {
     m_versionTimer->stop();
     switch (verdict) {
@@ -296,25 +307,13 @@ void Form1::versionChecked(UpdateCheck::Verdict verdict, const QString &notice)
     }
 }
 
-void Form1::openShareMenu()
-{
-    // The menu's left edge 400 twips left of the label, its top 240 twips
-    // below the label's top, computed in twips of the window as the label
-    // lies in the fortune panel.
-    const QPoint label = m_ui->Label16->pos();
-    const QPoint panel = m_ui->Frame2->pos();
-    const double x = label.x() * TwipsPerPixel + panel.x() * TwipsPerPixel - 400;
-    const double y = label.y() * TwipsPerPixel + panel.y() * TwipsPerPixel + 240;
-    m_share->open(QPoint(qRound(x / TwipsPerPixel), qRound(y / TwipsPerPixel)));
-}
-
-void Form1::copyFortune()
+void MainWindow::copyFortune()
 {
     m_share->copyFortune();
-    m_ui->Label13->setForeColor(Qt::black);
+    m_controls.copyLabel->setForeColor(Qt::black);
 }
 
-bool Form1::askToExit()
+bool MainWindow::askToExit()
 {
     const Prompt::Answer answer =
         Prompt::show(this, {ShellTexts::exitText(), Prompt::MessageTitle.toString(),
@@ -324,7 +323,7 @@ bool Form1::askToExit()
     return answer == Prompt::Answer::Yes || answer == Prompt::Answer::No;
 }
 
-void Form1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (askToExit()) {
         m_flow->cancel();
@@ -335,16 +334,16 @@ void Form1::closeEvent(QCloseEvent *event)
     }
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event)
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_ui->Frame5 && event->type() == QEvent::MouseMove) {
-        m_ui->Label13->setForeColor(Qt::black);
-        m_ui->Label15->setForeColor(Qt::black);
+    if (watched == m_controls.shareStrip && event->type() == QEvent::MouseMove) {
+        m_controls.copyLabel->setForeColor(Qt::black);
+        m_controls.captureLabel->setForeColor(Qt::black);
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::dispatch(const SignInfo &sign)
+void MainWindow::dispatch(const SignInfo &sign)
 {
     // Exactly what a click on the sign's button does.
     signButton(sign)->click();

@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "core/LocalDate.h"
 #include "core/QueryFlow.h"
 #include "widgets/StatusBar.h"
@@ -23,7 +23,7 @@ using httpkit::Response;
 // the sign buttons and the day button forwarded to it, its status texts in
 // the status line and its completion on the panel, with the real one-second
 // completion delay.
-class TestForm1 : public QObject, private MainWindowFixture
+class TestMainWindow : public QObject, private MainWindowFixture
 {
     Q_OBJECT
 private slots:
@@ -40,7 +40,7 @@ private slots:
     void versionCheckWaitsForItsTick();
 
     void signButtonShowsItsFortune();
-    void dispatcherIsTheButtonClick();
+    void dispatchIsTheButtonClick();
     void dayButtonSwitchesTheDay();
     void failedQueryKeepsThePanel();
 
@@ -50,7 +50,7 @@ private:
     bool m_failing = false;
 };
 
-void TestForm1::init()
+void TestMainWindow::init()
 {
     m_failing = false;
     QVERIFY(serve([this](const httpkit::Request &) {
@@ -60,12 +60,12 @@ void TestForm1::init()
     QVERIFY(open());
 }
 
-void TestForm1::cleanup()
+void TestMainWindow::cleanup()
 {
     close();
 }
 
-void TestForm1::window()
+void TestMainWindow::window()
 {
     QCOMPARE(form()->objectName(), QStringLiteral("Form1"));
     QCOMPARE(form()->windowTitle(), QStringLiteral("澄川知微阁 V2"));
@@ -78,7 +78,7 @@ void TestForm1::window()
     QVERIFY(flags & Qt::WindowCloseButtonHint);
 }
 
-void TestForm1::controls_data()
+void TestMainWindow::controls_data()
 {
     using ControlTable::row;
     ControlTable::addColumns();
@@ -138,12 +138,12 @@ void TestForm1::controls_data()
     row("Image18", "Frame2", {328, 72, 18, 18}, "");
 }
 
-void TestForm1::controls()
+void TestMainWindow::controls()
 {
     ControlTable::check(form());
 }
 
-void TestForm1::starRowsStartWithFourStars()
+void TestMainWindow::starRowsStartWithFourStars()
 {
     for (int i = 0; i < 20; ++i) {
         auto *star = control<QLabel>(qPrintable(QStringLiteral("Image%1").arg(StarImages[i])));
@@ -152,7 +152,7 @@ void TestForm1::starRowsStartWithFourStars()
     }
 }
 
-void TestForm1::hiddenControlsLieRightOfTheWindow()
+void TestMainWindow::hiddenControlsLieRightOfTheWindow()
 {
     for (const SignInfo &sign : SignTable::all()) {
         auto *picture = control<QLabel>(qPrintable(sign.picture.toString()));
@@ -169,7 +169,7 @@ void TestForm1::hiddenControlsLieRightOfTheWindow()
         QVERIFY(control(hidden)->x() >= form()->width());
 }
 
-void TestForm1::boldLabels()
+void TestMainWindow::boldLabels()
 {
     for (const char *name : {"Label11", "Label12", "Label14"})
         QVERIFY2(control(name)->font().bold(), name);
@@ -179,7 +179,7 @@ void TestForm1::boldLabels()
     QCOMPARE(form()->font().pixelSize(), 12);
 }
 
-void TestForm1::statusBar()
+void TestMainWindow::statusBar()
 {
     StatusBar *bar = control<StatusBar>("S1");
     QCOMPARE(bar->panelText(1), QStringLiteral("运行提示："));
@@ -195,7 +195,7 @@ void TestForm1::statusBar()
     QVERIFY(bar->panel(4)->geometry().right() < bar->width());
 }
 
-void TestForm1::shareMenu()
+void TestMainWindow::shareMenu()
 {
     auto *fxsd = control<QMenu>("fxsd");
     QCOMPARE(fxsd->title(), QStringLiteral("fxsd"));
@@ -209,7 +209,7 @@ void TestForm1::shareMenu()
     QCOMPARE(items[2]->text(), QStringLiteral("截图当前星座运势"));
 }
 
-void TestForm1::versionCheckWaitsForItsTick()
+void TestMainWindow::versionCheckWaitsForItsTick()
 {
     MainWindowFixture fresh;
     auto *timer = fresh.create()->findChild<QTimer *>(QStringLiteral("Timer3"));
@@ -218,7 +218,7 @@ void TestForm1::versionCheckWaitsForItsTick()
     timer->stop();
 }
 
-void TestForm1::signButtonShowsItsFortune()
+void TestMainWindow::signButtonShowsItsFortune()
 {
     QSignalSpy completed(flowOf(*form()), &QueryFlow::completed);
     control<QPushButton>("Command2")->click();
@@ -241,7 +241,7 @@ void TestForm1::signButtonShowsItsFortune()
     QVERIFY(control("Label13")->isEnabled());
 }
 
-void TestForm1::dispatcherIsTheButtonClick()
+void TestMainWindow::dispatchIsTheButtonClick()
 {
     QSignalSpy clicked(control<QPushButton>("Command12"), &QPushButton::clicked);
     form()->dispatch(*SignTable::byCode(u"sy"));
@@ -250,7 +250,7 @@ void TestForm1::dispatcherIsTheButtonClick()
     QCOMPARE(flowOf(*form())->isFetching(), true);
 }
 
-void TestForm1::dayButtonSwitchesTheDay()
+void TestMainWindow::dayButtonSwitchesTheDay()
 {
     auto *dayButton = control<QPushButton>("Command18");
     dayButton->click();
@@ -265,7 +265,7 @@ void TestForm1::dayButtonSwitchesTheDay()
     QCOMPARE(status(), QStringLiteral("已切换今日星座运势查询.."));
 }
 
-void TestForm1::failedQueryKeepsThePanel()
+void TestMainWindow::failedQueryKeepsThePanel()
 {
     QSignalSpy completed(flowOf(*form()), &QueryFlow::completed);
     control<QPushButton>("Command6")->click();
@@ -289,5 +289,5 @@ void TestForm1::failedQueryKeepsThePanel()
     QCOMPARE(control<QLabel>("Label11")->text(), QStringLiteral("白羊座"));
 }
 
-QTEST_MAIN(TestForm1)
-#include "tst_form1.moc"
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

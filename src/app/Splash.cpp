@@ -1,4 +1,4 @@
-#include "Form3.h"
+#include "Splash.h"
 
 #include "core/RuntimeFiles.h"
 #include "desktop/WindowOpacity.h"
@@ -13,7 +13,7 @@
 
 #include <cmath>
 
-Form3::Form3(const QString &appDir, std::function<void()> openMainWindow, QWidget *parent)
+Splash::Splash(const QString &appDir, std::function<void()> openMainWindow, QWidget *parent)
     : QWidget(parent)
     , m_appDir(appDir)
     , m_openMainWindow(std::move(openMainWindow))
@@ -21,7 +21,7 @@ Form3::Form3(const QString &appDir, std::function<void()> openMainWindow, QWidge
     setUp();
 }
 
-void Form3::setUp()
+void Splash::setUp()
 {
     // Before anything else: the skin the main window attaches is one of them.
     RuntimeFiles::writeAll(m_appDir);
@@ -56,22 +56,22 @@ void Form3::setUp()
     fadeInTimer = new QTimer(this);
     fadeInTimer->setObjectName(QStringLiteral("Timer1"));
     fadeInTimer->setInterval(TickMs);
-    connect(fadeInTimer, &QTimer::timeout, this, &Form3::fadeInTick);
+    connect(fadeInTimer, &QTimer::timeout, this, &Splash::fadeInTick);
     fadeOutTimer = new QTimer(this);
     fadeOutTimer->setObjectName(QStringLiteral("Timer2"));
     fadeOutTimer->setInterval(TickMs);
-    connect(fadeOutTimer, &QTimer::timeout, this, &Form3::fadeOutTick);
+    connect(fadeOutTimer, &QTimer::timeout, this, &Splash::fadeOutTick);
     fadeInTimer->start();
 }
 
-QRegion Form3::shape(QSize size)
+QRegion Splash::shape(QSize size)
 {
     QPainterPath path;
     path.addRoundedRect(QRectF(QPointF(0, 0), size), CornerEllipse / 2.0, CornerEllipse / 2.0);
     return QRegion(path.toFillPolygon().toPolygon());
 }
 
-QImage Form3::roundedPicture() const
+QImage Splash::roundedPicture() const
 {
     const qreal ratio = m_picture.devicePixelRatio();
     QImage image(size() * ratio, QImage::Format_ARGB32_Premultiplied);
@@ -87,12 +87,12 @@ QImage Form3::roundedPicture() const
     return image;
 }
 
-void Form3::applyShape()
+void Splash::applyShape()
 {
     setMask(shape(size()));
 }
 
-void Form3::applyOpacity(quint8 value)
+void Splash::applyOpacity(quint8 value)
 {
     const double level = value / 255.0;
     // Where the compositor may honour either, each carries the square root:
@@ -107,7 +107,7 @@ void Form3::applyOpacity(quint8 value)
     emit opacityApplied(value);
 }
 
-void Form3::fadeInTick()
+void Splash::fadeInTick()
 {
     applyOpacity(m_fadeIn);
     if (m_fadeIn == 255) {
@@ -117,7 +117,7 @@ void Form3::fadeInTick()
     m_fadeIn += OpacityStep;
 }
 
-void Form3::fadeOutTick()
+void Splash::fadeOutTick()
 {
     applyOpacity(m_fadeOut);
     if (m_fadeOut != 0) {
@@ -132,7 +132,7 @@ void Form3::fadeOutTick()
     close();
 }
 
-void Form3::leave()
+void Splash::leave()
 {
     // Once leaving, further clicks change nothing.
     if (m_leaving)
@@ -144,7 +144,7 @@ void Form3::leave()
     fadeOutTimer->start();
 }
 
-void Form3::paintEvent(QPaintEvent *)
+void Splash::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     if (!m_fade.pixelAlpha) {
@@ -158,13 +158,13 @@ void Form3::paintEvent(QPaintEvent *)
     painter.drawImage(0, 0, m_roundedPicture);
 }
 
-void Form3::mousePressEvent(QMouseEvent *event)
+void Splash::mousePressEvent(QMouseEvent *event)
 {
     leave();
     event->accept();
 }
 
-void Form3::keyPressEvent(QKeyEvent *event)
+void Splash::keyPressEvent(QKeyEvent *event)
 {
     // So that the splash can be passed without a mouse.
     switch (event->key()) {
@@ -180,20 +180,20 @@ void Form3::keyPressEvent(QKeyEvent *event)
     }
 }
 
-void Form3::changeEvent(QEvent *event)
+void Splash::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         applyShape();
 }
 
-void Form3::showEvent(QShowEvent *event)
+void Splash::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     applyShape();
 }
 
-void Form3::closeEvent(QCloseEvent *event)
+void Splash::closeEvent(QCloseEvent *event)
 {
     // Closed by the window system, the program ends here: no tick may still
     // open the main window while the splash waits to be deleted.

@@ -5,18 +5,18 @@
 #include <memory>
 
 namespace Ui {
-class Form4;
+class PictureWindow;
 }
 class QPixmap;
 
 // The screenshot window: shows the picture just put on the clipboard and
-// says so. The layout is Form4.ui.
-class Form4 : public QDialog
+// says so. The layout is PictureWindow.ui.
+class PictureWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Form4(QWidget *parent = nullptr);
-    ~Form4() override;
+    explicit PictureWindow(QWidget *parent = nullptr);
+    ~PictureWindow() override;
 
     // Shows the picture stretched over Image1, whatever its proportions.
     void showPicture(const QPixmap &picture);
@@ -27,5 +27,5 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    std::unique_ptr<Ui::Form4> m_ui;
+    std::unique_ptr<Ui::PictureWindow> m_ui;
 };

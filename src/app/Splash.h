@@ -14,7 +14,7 @@ class QTimer;
 // itself. It fades in; a click (or Enter, Space, Escape) fades it out, opens
 // the main window and closes it. Closing it any other way ends the program
 // without the main window.
-class Form3 : public QWidget
+class Splash : public QWidget
 {
     Q_OBJECT
 public:
@@ -27,8 +27,8 @@ public:
 
     // Writes the runtime files into appDir first of all. openMainWindow runs
     // once, on the fade-out's last tick, just before the splash closes.
-    explicit Form3(const QString &appDir, std::function<void()> openMainWindow,
-                   QWidget *parent = nullptr);
+    explicit Splash(const QString &appDir, std::function<void()> openMainWindow,
+                    QWidget *parent = nullptr);
 
     // The window's shape: a rectangle with rounded corners.
     static QRegion shape(QSize size);

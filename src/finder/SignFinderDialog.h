@@ -5,19 +5,19 @@
 #include <memory>
 
 namespace Ui {
-class Form2;
+class SignFinderDialog;
 }
 struct SignInfo;
 
 // The sign finder: a person picks a birthday from two lists and learns the
 // sign; on 确定 the dialog closes and the main window queries that sign.
-// The layout is Form2.ui.
-class Form2 : public QDialog
+// The layout is SignFinderDialog.ui.
+class SignFinderDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit Form2(QWidget *parent = nullptr);
-    ~Form2() override;
+    explicit SignFinderDialog(QWidget *parent = nullptr);
+    ~SignFinderDialog() override;
 
     // The sign found by 确定; nullptr until then, and when the dialog was
     // closed without it.
@@ -28,7 +28,7 @@ private:
     void dayChosen(int index);
     void confirm();
 
-    std::unique_ptr<Ui::Form2> m_ui;
+    std::unique_ptr<Ui::SignFinderDialog> m_ui;
     QString m_monthText;
     int m_day = 0;
     const SignInfo *m_found = nullptr;

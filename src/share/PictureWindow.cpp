@@ -1,7 +1,7 @@
-#include "Form4.h"
-#include "ui_Form4.h"
+#include "PictureWindow.h"
+#include "ui_PictureWindow.h"
 
-#include "core/ShareTexts.h"
+#include "ShareTexts.h"
 #include "desktop/WindowFont.h"
 
 #include <QScreen>
@@ -21,9 +21,9 @@ QFont messageFont()
 
 } // namespace
 
-Form4::Form4(QWidget *parent)
+PictureWindow::PictureWindow(QWidget *parent)
     : QDialog(parent)
-    , m_ui(std::make_unique<Ui::Form4>())
+    , m_ui(std::make_unique<Ui::PictureWindow>())
 {
     setFont(WindowFont::standard());
     m_ui->setupUi(this);
@@ -38,19 +38,19 @@ Form4::Form4(QWidget *parent)
     WindowFont::pin(this);
 }
 
-Form4::~Form4() = default;
+PictureWindow::~PictureWindow() = default;
 
-void Form4::showPicture(const QPixmap &picture)
+void PictureWindow::showPicture(const QPixmap &picture)
 {
     m_ui->Image1->setPixmap(picture);
 }
 
-void Form4::setMessage(const QString &message)
+void PictureWindow::setMessage(const QString &message)
 {
     m_ui->Label1->setText(message);
 }
 
-void Form4::showEvent(QShowEvent *event)
+void PictureWindow::showEvent(QShowEvent *event)
 {
     // Centred on the screen, not on the main window; frame and all where the
     // frame is already known.

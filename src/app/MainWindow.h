@@ -5,35 +5,35 @@
 #include "core/DayMode.h"
 #include "core/PageFetcher.h"
 #include "core/SignInfo.h"
+#include "widgets/ResultDisplay.h"
 
 #include <QDateTime>
 #include <QPushButton>
 #include <QWidget>
 
-#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
 
 namespace Ui {
-class Form1;
+class MainWindow;
 }
-class InternetTransfer;
 class BackgroundMusic;
-class QLabel;
+class ClickLabel;
+class InternetTransfer;
+class QGroupBox;
 class QNetworkAccessManager;
 class QTimer;
 class QueryFlow;
-class ResultDisplay;
 class ShareMenu;
 
 // The main window: the sign buttons, the fortune panel, the tool buttons and
-// the status bar, laid out in Form1.ui. It connects what its controls do: a
+// the status bar, laid out in MainWindow.ui. It connects what its controls do: a
 // query to the query flow, whose completions the result display shows; the
 // share label to the share menu; the tool buttons to the finder, the music,
 // the forums and the exit prompt. One second after it loads it checks the
 // version.
-class Form1 : public QWidget
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
@@ -51,11 +51,11 @@ public:
         std::function<void()> endProgram;
     };
 
-    explicit Form1(Environment environment, QWidget *parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(Environment environment, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
-    // Queries the sign exactly as a click on its button does: what the sign
-    // dispatchers (bydj, jndj, ...) of other windows call.
+    // Queries the sign exactly as a click on its button does; the sign
+    // finder's answer comes this way.
     void dispatch(const SignInfo &sign);
 
 protected:
@@ -65,6 +65,18 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // The form's labels and frames by what they are; the form's names after each.
+    struct Controls
+    {
+        ResultDisplay::Controls panel;      // Label1..Label14, Image21 and the star rows
+        QGroupBox *panelFrame = nullptr;    // Frame2, the fortune panel
+        ClickLabel *copyLabel = nullptr;    // Label13
+        ClickLabel *captureLabel = nullptr; // Label15
+        ClickLabel *shareLabel = nullptr;   // Label16, in the fortune panel
+        QGroupBox *shareStrip = nullptr;    // Frame5, behind the copy and capture labels
+    };
+
+    void gatherControls();
     // What the form cannot hold: pictures, fonts, clamp widths and the
     // pictures that come from the sign table.
     void completeLayout();
@@ -79,7 +91,6 @@ private:
     void findSignByBirthday();
     void toggleMusic();
     void versionChecked(UpdateCheck::Verdict verdict, const QString &notice);
-    void openShareMenu();
     void copyFortune();
     bool askToExit();
 
@@ -89,7 +100,8 @@ private:
     }
 
     Environment m_env;
-    std::unique_ptr<Ui::Form1> m_ui;
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    Controls m_controls;
     QNetworkAccessManager *m_network = nullptr;
     PageFetcher *m_fetcher = nullptr;
     QueryFlow *m_flow = nullptr;
@@ -99,6 +111,5 @@ private:
     QTimer *m_versionTimer = nullptr; // Timer3
     BackgroundMusic *m_music = nullptr;
     InternetTransfer *m_noticeDownload = nullptr; // Inet1
-    std::array<QLabel *, 12> m_signPictures{};    // in table order
     bool m_placed = false;
 };

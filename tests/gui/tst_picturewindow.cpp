@@ -1,5 +1,5 @@
 #include "share/Capture.h"
-#include "share/Form4.h"
+#include "share/PictureWindow.h"
 
 #include "ControlTable.h"
 #include "WindowKit.h"
@@ -14,7 +14,7 @@
 
 // The screenshot window: where its controls sit, how it shows the picture,
 // how it closes; and the picture it is given on a screen that cannot be read.
-class TestForm4 : public QObject
+class TestPictureWindow : public QObject
 {
     Q_OBJECT
 private slots:
@@ -30,7 +30,7 @@ private slots:
     void captureIsTheClientAreaWhereNoFrameCanBeSeen();
 
 private:
-    Form4 *m_form = nullptr;
+    PictureWindow *m_form = nullptr;
 };
 
 namespace {
@@ -51,20 +51,20 @@ QPixmap quarters(QSize size)
 
 } // namespace
 
-void TestForm4::init()
+void TestPictureWindow::init()
 {
-    m_form = new Form4;
+    m_form = new PictureWindow;
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
 }
 
-void TestForm4::cleanup()
+void TestPictureWindow::cleanup()
 {
     delete m_form;
     m_form = nullptr;
 }
 
-void TestForm4::window()
+void TestPictureWindow::window()
 {
     QCOMPARE(m_form->objectName(), QStringLiteral("Form4"));
     QCOMPARE(m_form->windowTitle(), QStringLiteral("截图窗口"));
@@ -91,11 +91,11 @@ void TestForm4::window()
     QPixmap dot(16, 16);
     dot.fill(Qt::red);
     owner.setWindowIcon(QIcon(dot));
-    Form4 owned(&owner);
+    PictureWindow owned(&owner);
     QVERIFY(owned.windowIcon().isNull());
 }
 
-void TestForm4::controls_data()
+void TestPictureWindow::controls_data()
 {
     using ControlTable::row;
     ControlTable::addColumns();
@@ -107,12 +107,12 @@ void TestForm4::controls_data()
     row("Command1", "Form4", {24, 400, 433, 41}, "确定");
 }
 
-void TestForm4::controls()
+void TestPictureWindow::controls()
 {
     ControlTable::check(m_form);
 }
 
-void TestForm4::message()
+void TestPictureWindow::message()
 {
     QLabel *label = controlOf<QLabel>(m_form, "Label1");
     QCOMPARE(label->alignment(), Qt::AlignCenter);
@@ -132,7 +132,7 @@ void TestForm4::message()
     QCOMPARE(label->geometry(), QRect(1, 24, 432, 19));
 }
 
-void TestForm4::pictureIsStretchedOverImage1()
+void TestPictureWindow::pictureIsStretchedOverImage1()
 {
     m_form->showPicture(quarters({747, 510}));
     QLabel *image = controlOf<QLabel>(m_form, "Image1");
@@ -156,14 +156,14 @@ void TestForm4::pictureIsStretchedOverImage1()
     QCOMPARE(at(216, 148), QColor(Qt::yellow));
 }
 
-void TestForm4::closing_data()
+void TestPictureWindow::closing_data()
 {
     QTest::addColumn<bool>("byEscape");
     QTest::newRow("确定 accepts") << false;
     QTest::newRow("Escape closes") << true;
 }
 
-void TestForm4::closing()
+void TestPictureWindow::closing()
 {
     QFETCH(bool, byEscape);
     QSignalSpy finished(m_form, &QDialog::finished);
@@ -177,7 +177,7 @@ void TestForm4::closing()
         QCOMPARE(m_form->result(), int(QDialog::Accepted));
 }
 
-void TestForm4::captureIsTheClientAreaWhereNoFrameCanBeSeen()
+void TestPictureWindow::captureIsTheClientAreaWhereNoFrameCanBeSeen()
 {
     QWidget window;
     window.setWindowTitle(QStringLiteral("澄川知微阁 V2"));
@@ -196,10 +196,10 @@ void TestForm4::captureIsTheClientAreaWhereNoFrameCanBeSeen()
     QCOMPARE(picture.size(), window.size());
     QCOMPARE(picture.toImage(), window.grab().toImage());
 
-    // Form4 shows it stretched, the way the main window hands it over.
+    // PictureWindow shows it stretched, the way the main window hands it over.
     m_form->showPicture(picture);
     QCOMPARE(controlOf<QLabel>(m_form, "Image1")->pixmap().size(), window.size());
 }
 
-QTEST_MAIN(TestForm4)
-#include "tst_form4.moc"
+QTEST_MAIN(TestPictureWindow)
+#include "tst_picturewindow.moc"
