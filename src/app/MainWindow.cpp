@@ -51,7 +51,8 @@ MainWindow::MainWindow(Environment environment, QWidget *parent)
         m_env.clock = qOverload<>(&QDateTime::currentDateTime);
     if (!m_env.endProgram)
         m_env.endProgram = [] { QCoreApplication::exit(0); };
-    m_network = m_env.network ? m_env.network : new ServiceNetwork(m_env.endpoints.systemSocket, this);
+    m_network =
+        m_env.network ? m_env.network : new ServiceNetwork(m_env.endpoints.systemSocket, this);
     m_fetcher = new PageFetcher(m_network, this);
     m_fetcher->setLimits(m_env.fetchLimits);
     m_flow = new QueryFlow(m_fetcher, m_env.endpoints.fortuneBase, m_env.clock, this);
@@ -252,8 +253,7 @@ void MainWindow::showStatus(const QString &text)
 void MainWindow::showDayMode(DayMode mode)
 {
     m_ui->Command18->setText(FortuneTexts::dayButtonCaption(mode).toString());
-    // The fortune on show was asked for the other day: no copy until the
-    // next completion.
+    // The fortune on show is the other day's: no copy until the next completion.
     m_controls.copyLabel->setEnabled(false);
 }
 

@@ -14,10 +14,10 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <cstring>
 #include <list>
 #include <memory>
 #include <pwd.h>
-#include <cstring>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -768,7 +768,7 @@ void TstPackage::serviceUnitsVerify()
     // One socket for every user, where only root makes names.
     const QByteArray socketUnit = readAll(unitFile(ZHIWEI_SOCKET_UNIT));
     for (const QByteArray &line : {QByteArray("\nListenStream=" ZHIWEI_SYSTEM_SOCKET "\n"),
-                                  QByteArray("\nSocketMode=0666\n")})
+                                   QByteArray("\nSocketMode=0666\n")})
         QVERIFY2(socketUnit.contains(line), socketUnit.constData());
     for (const char *unit : {ZHIWEI_SOCKET_UNIT, ZHIWEI_SERVICE_UNIT}) {
         QByteArray text = readAll(unitFile(unit));
@@ -1209,8 +1209,8 @@ void TstPackage::squattersOnThePortGetNothing()
     if (const QString why = missingForRuns(); !why.isEmpty())
         QSKIP(qPrintable(why));
     std::list<HostileListener> squatters;
-    for (const QString &form : {QStringLiteral("v4-mapped-wildcard"),
-                                QStringLiteral("v6-only-wildcard")}) {
+    for (const QString &form :
+         {QStringLiteral("v4-mapped-wildcard"), QStringLiteral("v6-only-wildcard")}) {
         const HostileListener &squatter = squatters.emplace_back(form, way, 18231);
         if (!squatter.whyNot().isEmpty())
             QSKIP(qPrintable(squatter.whyNot()));
