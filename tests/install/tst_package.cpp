@@ -1056,15 +1056,18 @@ void TstPackage::twoUsersShareOneService()
         execStart.match(QString::fromUtf8(readAll(unitFile(ZHIWEI_SERVICE_UNIT))));
     QVERIFY(command.hasMatch());
     QCOMPARE(command.captured(1), QStringLiteral("/usr/lib/zhiweige/zhiwei-fortune-service"));
-    // As the socket unit has it: its folder 0755, the socket 0666.
     QVERIFY(QDir().mkpath(QFileInfo(LifecycleSocket).path()));
     m_activator = std::make_unique<QProcess>();
-    m_activator->setChildProcessModifier([] { ::umask(0); });
     m_activator->start(activate, QStringList{u"--listen=" + LifecycleSocket, runService()} +
                                      command.captured(2).split(u' ', Qt::SkipEmptyParts));
     QByteArray announced;
     QTRY_VERIFY_WITH_TIMEOUT(
         (announced += m_activator->readAllStandardError()).contains("Listening"), StartTimeoutMs);
+    // As the socket unit has it (SocketMode=0666), so that every user may connect.
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                          QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                          QFileDevice::ReadOther | QFileDevice::WriteOther;
+    QVERIFY(QFile::setPermissions(LifecycleSocket, everyone));
     const QList<pid_t> services{pid_t(m_activator->processId())};
 
     QProcess *first = launch(sessionEnvironment());
