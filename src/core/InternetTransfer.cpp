@@ -40,8 +40,7 @@ void InternetTransfer::get(const QUrl &url)
     m_heard = false;
     m_reply = m_fetcher.fetch(url, FetchStyle::Text);
     connect(m_reply, &FetchReply::finished, this, [this](const FetchResult &result) {
-        // An answer with an error status is still an answer.
-        m_heard = result.ok() || result.error == FetchError::HttpStatus;
+        m_heard = result.answered();
         emit finished(m_heard ? result.text : QString());
     });
 }

@@ -202,7 +202,7 @@ void FetchReply::complete()
     }
     if (result.error != FetchError::None && result.errorString.isEmpty())
         result.errorString = m_reply->errorString();
-    if (result.ok() || (m_style == FetchStyle::Text && result.error == FetchError::HttpStatus))
+    if (m_style == FetchStyle::Text ? result.answered() : result.ok())
         result.text = Charset::decode(m_body, m_reply->rawHeader("Content-Type"), &result.charset);
     finish(std::move(result));
 }

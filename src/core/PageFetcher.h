@@ -36,6 +36,9 @@ struct FetchResult
     QString errorString;  // a short English description, for tests and debugging
 
     bool ok() const { return error == FetchError::None; }
+    // Whether the server answered as such: a page, or an error page, which
+    // is still an answer.
+    bool answered() const { return ok() || error == FetchError::HttpStatus; }
 };
 
 // What a download takes from the answer. A page is a 2xx answer asked for
