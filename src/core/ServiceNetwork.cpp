@@ -51,6 +51,12 @@ QNetworkReply *ServiceNetwork::createLocalRequest(Operation op, const QNetworkRe
     local.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                        QNetworkRequest::ManualRedirectPolicy);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // Qt keeps its connections by host and port alone: one kept open to the
+    // socket used before would carry a request meant for another.
+    if (socket != m_lastSocket) {
+        clearConnectionCache();
+        m_lastSocket = socket;
+    }
     local.setAttribute(QNetworkRequest::FullLocalServerNameAttribute, socket);
     return QNetworkAccessManager::createRequest(op, local, outgoingData);
 #else

@@ -32,4 +32,5 @@ private:
 
     QString m_systemSocket;
     QString m_fixedSocket;
+    QString m_lastSocket; // where Qt's kept connections lead
 };

@@ -7,6 +7,7 @@
 #include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 IdleShutdown::IdleShutdown(std::chrono::milliseconds idle, QString programPath, QObject *parent)
     : QObject(parent)
@@ -25,8 +26,12 @@ void IdleShutdown::restart()
 
 void IdleShutdown::check()
 {
-    if (programRuns(m_programPath)) {
-        emit stillInUse();
+    // A program that was there at the last look has just ended: the idle
+    // time counts from its end, not from before it.
+    const bool wasRunning = std::exchange(m_programSeen, programRuns(m_programPath));
+    if (m_programSeen || wasRunning) {
+        if (m_programSeen)
+            emit stillInUse();
         m_timer.start();
         return;
     }

@@ -9,7 +9,8 @@
 // Ends a service that nobody needs any more: after `idle` without a request,
 // unless a copy of the program of the service's own user still runs (it may
 // ask again at any click, however long its user has been reading). Then it
-// waits another idle time and looks again.
+// waits another idle time and looks again; once the program has ended, it
+// waits one idle time more from then.
 class IdleShutdown : public QObject
 {
     Q_OBJECT
@@ -32,4 +33,5 @@ private:
 
     QTimer m_timer;
     QString m_programPath;
+    bool m_programSeen = false; // at the last look
 };
