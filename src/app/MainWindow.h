@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Endpoints.h"
-#include "UpdateCheck.h"
+#include "core/UpdateCheck.h"
 #include "core/DayMode.h"
 #include "core/PageFetcher.h"
 #include "core/SignInfo.h"

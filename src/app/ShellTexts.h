@@ -17,9 +17,6 @@ constexpr QStringView MusicOnCaption = u"关闭音乐";  // music plays; a click
 constexpr QStringView MusicOffCaption = u"打开音乐"; // music stopped; a click starts it
 constexpr QStringView FinderPrompt = u"本辅助可帮助您在不知道星座的情况下进行星座判断!";
 
-// The version this build is; the notice names the newest one.
-constexpr QStringView CurrentVersion = u"V2";
-
 constexpr QStringView ChooseYourSign = u"请选择您的星座查看运势..";
 constexpr QStringView NewerVersionFound = u"发现新版本..";
 
@@ -28,8 +25,6 @@ constexpr QStringView NetworkFailed = u"检测网络失败!请您稍后再试";
 constexpr QStringView NewerVersionTitle = u"暖暖提示";
 constexpr QStringView NewerVersionBefore = u"发现最新版本![";
 constexpr QStringView NewerVersionAfter = u"]确定后打开官方论坛!";
-// The notice is cut to this many characters in the prompt, then marked.
-constexpr int NoticeShownLength = 200;
 
 constexpr QStringView ExitThanks = u"感谢您对阿澈、对Kw系列软件、游戏的支持!";
 constexpr QStringView ExitQuestion = u"是否退出并到论坛可以下载更多阿澈的原创免费软件?";

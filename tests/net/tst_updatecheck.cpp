@@ -1,5 +1,5 @@
 #include "HttpServer.h"
-#include "app/UpdateCheck.h"
+#include "core/UpdateCheck.h"
 #include "core/InternetTransfer.h"
 #include "desktop/Browser.h"
 

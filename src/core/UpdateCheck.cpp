@@ -1,8 +1,7 @@
 #include "UpdateCheck.h"
 
-#include "ShellTexts.h"
-#include "core/DownloadedText.h"
-#include "core/InternetTransfer.h"
+#include "DownloadedText.h"
+#include "InternetTransfer.h"
 
 UpdateCheck::UpdateCheck(InternetTransfer *inet, QObject *parent)
     : QObject(parent)
@@ -25,7 +24,7 @@ UpdateCheck::Verdict UpdateCheck::decide(const QString &notice)
     if (notice.isEmpty())
         return Verdict::Unreadable;
     // Exactly the tag: a stray line break or a lower-case "v" is another notice.
-    if (notice == ShellTexts::CurrentVersion)
+    if (notice == CurrentVersion)
         return Verdict::Current;
     return Verdict::Newer;
 }
@@ -33,7 +32,7 @@ UpdateCheck::Verdict UpdateCheck::decide(const QString &notice)
 QString UpdateCheck::shownNotice(const QString &notice)
 {
     // An error page's line breaks would make the prompt as tall as the page.
-    return DownloadedText::clean(notice, ShellTexts::NoticeShownLength, DownloadedText::Lines::One);
+    return DownloadedText::clean(notice, NoticeShownLength, DownloadedText::Lines::One);
 }
 
 void UpdateCheck::noticeArrived(const QString &notice)

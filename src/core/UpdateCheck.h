@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringView>
 #include <QUrl>
 
 class InternetTransfer;
@@ -19,6 +20,11 @@ public:
         Newer,      // anything else
     };
     Q_ENUM(Verdict)
+
+    // The version this build is; the notice names the newest one.
+    static constexpr QStringView CurrentVersion = u"V2";
+    // The notice is cut to this many characters in a prompt, then marked.
+    static constexpr int NoticeShownLength = 200;
 
     explicit UpdateCheck(InternetTransfer *inet, QObject *parent = nullptr);
 
