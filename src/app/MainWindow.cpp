@@ -1,7 +1,6 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "BackgroundMusic.h"
 #include "PanelPictures.h"
 #include "ShellTexts.h"
 #include "core/FortuneTexts.h"
@@ -15,6 +14,7 @@
 #include "desktop/WindowFont.h"
 #include "finder/SignFinderDialog.h"
 #include "share/ShareMenu.h"
+#include "sound/BackgroundMusic.h"
 #include "widgets/Pictures.h"
 #include "widgets/Prompt.h"
 #include "widgets/ResultDisplay.h"

@@ -1,6 +1,6 @@
 #include "BackgroundMusic.h"
 
-#include "sound/MediaPlayer.h"
+#include "MediaPlayer.h"
 
 BackgroundMusic::BackgroundMusic(QString tunePath, QObject *parent)
     : QObject(parent)
