@@ -190,4 +190,9 @@ QString valueOf(const FortuneReport &report, Detail detail)
     return {};
 }
 
+QString captionOf(const FortuneReport &report, Detail detail)
+{
+    return detailPrefix(detail) + valueOf(report, detail);
+}
+
 } // namespace PageParser

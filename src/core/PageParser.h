@@ -19,6 +19,9 @@ enum class Aspect { Overall = 1, Love = 2, Work = 3, Finance = 4 };
 
 // The five short values, numbered by the section that holds them.
 enum class Detail { Health = 5, Negotiation = 6, Colour = 7, Number = 8, Matching = 9 };
+// The five in the order the panel shows them and the report copies them.
+inline constexpr Detail Details[] = {Detail::Health, Detail::Negotiation, Detail::Colour,
+                                     Detail::Number, Detail::Matching};
 
 inline constexpr int LastSectionRead = 9;
 
@@ -70,5 +73,7 @@ FortuneReport parse(const Sections &sections, QStringView page);
 
 int starsOf(const FortuneReport &report, Aspect aspect);
 QString valueOf(const FortuneReport &report, Detail detail);
+// A detail's caption as the panel shows it: "健康指数:85%".
+QString captionOf(const FortuneReport &report, Detail detail);
 
 } // namespace PageParser

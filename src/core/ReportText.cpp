@@ -1,5 +1,8 @@
 #include "ReportText.h"
 
+#include "FortuneReport.h"
+#include "PageParser.h"
+
 #include <QStringList>
 
 namespace ReportText {
@@ -15,6 +18,22 @@ constexpr QStringView FooterBefore = u"本信息由澄川知微阁提供!官方�
 constexpr QStringView CopiedTail = u"已复制!"; // after the sign and the day
 
 } // namespace
+
+ShownFortune shownFortune(const FortuneReport &fortune, const QString &signName,
+                          const QString &modeText)
+{
+    ShownFortune shown;
+    shown.signName = signName;
+    shown.modeText = modeText;
+    shown.overallStars = fortune.overallStars;
+    shown.loveStars = fortune.loveStars;
+    shown.workStars = fortune.workStars;
+    shown.financeStars = fortune.financeStars;
+    for (size_t i = 0; i < std::size(PageParser::Details); ++i)
+        shown.captions[i] = PageParser::captionOf(fortune, PageParser::Details[i]);
+    shown.captions[5] = fortune.description;
+    return shown;
+}
 
 QString footerText(const QUrl &makerForum)
 {

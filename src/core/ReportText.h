@@ -7,6 +7,8 @@
 
 #include <array>
 
+struct FortuneReport;
+
 namespace ReportText {
 
 // The fortune as the main window shows it at the moment of copying: the
@@ -21,6 +23,10 @@ struct ShownFortune
     int financeStars = 0;
     std::array<QString, 6> captions; // Label5..Label10, as they stand
 };
+
+// The panel's fortune: a page's report under the sign's name and the day's words.
+ShownFortune shownFortune(const FortuneReport &fortune, const QString &signName,
+                          const QString &modeText);
 
 // The closing sentence of a copied fortune: the source and the maker's forum,
 // written in full with its scheme in capitals and a closing slash.

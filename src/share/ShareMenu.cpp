@@ -4,7 +4,6 @@
 #include "ShareTexts.h"
 #include "core/FortuneTexts.h"
 #include "core/LocalDate.h"
-#include "core/PageParser.h"
 #include "core/QueryFlow.h"
 #include "core/ReportText.h"
 #include "desktop/Clipboard.h"
@@ -58,21 +57,9 @@ void ShareMenu::copyFortune()
     // The report tells the fortune on show as it was shown: the counts parsed
     // for it, its captions and the day it was asked for, even while another
     // query runs or after the day-mode button has been pressed.
-    const FortuneReport &fortune = onShow.fortune;
-    ReportText::ShownFortune shown;
-    shown.signName = onShow.sign->name.toString();
-    shown.modeText = FortuneTexts::modeText(onShow.mode).toString();
-    shown.overallStars = fortune.overallStars;
-    shown.loveStars = fortune.loveStars;
-    shown.workStars = fortune.workStars;
-    shown.financeStars = fortune.financeStars;
-    using PageParser::Detail;
-    const Detail details[] = {Detail::Health, Detail::Negotiation, Detail::Colour, Detail::Number,
-                              Detail::Matching};
-    for (int i = 0; i < 5; ++i)
-        shown.captions[i] =
-            PageParser::detailPrefix(details[i]) + PageParser::valueOf(fortune, details[i]);
-    shown.captions[5] = fortune.description;
+    const ReportText::ShownFortune shown =
+        ReportText::shownFortune(onShow.fortune, onShow.sign->name.toString(),
+                                 FortuneTexts::modeText(onShow.mode).toString());
 
     const QString report = ReportText::build(shown, LocalDate::shortText(m_today()), m_footerText);
     if (Clipboard::setText(report)) {

@@ -7,9 +7,6 @@ namespace {
 
 constexpr PageParser::Aspect Aspects[] = {PageParser::Aspect::Overall, PageParser::Aspect::Love,
                                           PageParser::Aspect::Work, PageParser::Aspect::Finance};
-constexpr PageParser::Detail Details[] = {
-    PageParser::Detail::Health, PageParser::Detail::Negotiation, PageParser::Detail::Colour,
-    PageParser::Detail::Number, PageParser::Detail::Matching};
 // The stars at start-up: four of five.
 constexpr int FirstLookStars = 4;
 
@@ -41,10 +38,9 @@ void ResultDisplay::show(const SignInfo &sign, const FortuneReport &fortune)
 {
     for (PageParser::Aspect aspect : Aspects)
         showStars(aspect, PageParser::starsOf(fortune, aspect));
-    for (int i = 0; i < int(std::size(Details)); ++i) {
+    for (int i = 0; i < int(std::size(PageParser::Details)); ++i) {
         QLabel *label = m_controls.values[i];
-        label->setText(PageParser::detailPrefix(Details[i]) +
-                       PageParser::valueOf(fortune, Details[i]));
+        label->setText(PageParser::captionOf(fortune, PageParser::Details[i]));
         label->adjustSize();
     }
     m_controls.description->setText(fortune.description);
