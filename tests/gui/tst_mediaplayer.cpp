@@ -501,9 +501,10 @@ void tst_MediaPlayer::soundIsHeardUntilTheUrlIsCleared()
                  qPrintable(QStringLiteral("round %1 was not followed by another").arg(round)));
     }
     QTRY_VERIFY_WITH_TIMEOUT(m_sound->hearsUs(), StartWaitMs);
-    // A busy machine can stretch the pause between two rounds past one look.
+    // A busy machine can stretch the pause between two rounds, or the
+    // stream's first samples at the sound server, past one look.
     int loudest = m_sound->loudestSample(HearingMs);
-    for (int look = 2; look <= 3 && loudest < Heard; ++look)
+    for (int look = 2; look <= 6 && loudest < Heard; ++look)
         loudest = m_sound->loudestSample(HearingMs);
     QVERIFY2(loudest >= Heard, qPrintable(QStringLiteral("loudest sample %1").arg(loudest)));
 
