@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 #include "app/Splash.h"
+#include "desktop/FixedSize.h"
 #include "desktop/ModalFocus.h"
 #include "desktop/WaylandDialogs.h"
 #include "widgets/Pictures.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QApplication::setWindowIcon(Pictures::programIcon());
     ModalFocus::keepInFront(&app);
+    FixedSize::keep(&app);
     WaylandDialogs::install(&app);
 
     // Every text of the program is Chinese; so are the buttons of its
