@@ -13,15 +13,14 @@ IdleShutdown::IdleShutdown(std::chrono::milliseconds idle, QString programPath, 
     : QObject(parent)
     , m_programPath(std::move(programPath))
 {
-    m_timer.setSingleShot(true);
     m_timer.setInterval(idle);
     connect(&m_timer, &QTimer::timeout, this, &IdleShutdown::check);
     m_timer.start();
 }
 
-void IdleShutdown::restart()
+void IdleShutdown::requested()
 {
-    m_timer.start();
+    m_asked = true;
 }
 
 void IdleShutdown::check()
@@ -29,12 +28,12 @@ void IdleShutdown::check()
     // A program that was there at the last look has just ended: the idle
     // time counts from its end, not from before it.
     const bool wasRunning = std::exchange(m_programSeen, programRuns(m_programPath));
-    if (m_programSeen || wasRunning) {
-        if (m_programSeen)
-            emit stillInUse();
-        m_timer.start();
+    const bool asked = std::exchange(m_asked, false);
+    if (m_programSeen)
+        emit stillInUse();
+    if (m_programSeen || wasRunning || asked)
         return;
-    }
+    m_timer.stop();
     emit idle();
 }
 

@@ -212,7 +212,7 @@ int main(int argc, char *argv[])
                                               QCoreApplication::applicationDirPath() +
                                                   QStringLiteral("/zhiweige"));
         QObject::connect(&service, &FortuneService::requestReceived, idle.get(),
-                         &IdleShutdown::restart);
+                         &IdleShutdown::requested);
         QObject::connect(idle.get(), &IdleShutdown::stillInUse, idle.get(), [idleSeconds] {
             std::printf("idle for %d s, but the program still runs: staying\n", idleSeconds);
             std::fflush(stdout);
