@@ -1245,8 +1245,7 @@ void TstPackage::squattersOnThePortGetNothing()
 
     click(window, "FIRST_SIGN");
     QString report;
-    QVERIFY2(copiedFortune(launcher->processId(), window, &report),
-             "the program shows no fortune");
+    QVERIFY2(copiedFortune(launcher->processId(), window, &report), "the program shows no fortune");
     QVERIFY2(report.startsWith(u"白羊座今日运势") && report.contains(u"综合运势:"),
              qPrintable(report));
     click(window, "EXIT_BUTTON");

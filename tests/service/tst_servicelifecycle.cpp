@@ -496,8 +496,9 @@ void ServiceLifecycleTest::requestsPutTheEndOff()
 enum class Runner { AsStarted, Upgraded, AnotherUser };
 
 // The service the launcher starts stays while a copy of the program runs,
-// however often it is asked meanwhile: this user's, also once an upgrade has replaced its file; not another
-// user's process, which may call itself anything (exec -a).
+// however often it is asked meanwhile: this user's, also once an upgrade has
+// replaced its file; not another user's process, which may call itself
+// anything (exec -a).
 void ServiceLifecycleTest::staysWhileTheProgramBesideItRuns_data()
 {
     QTest::addColumn<Runner>("runner");
