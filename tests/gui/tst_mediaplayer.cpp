@@ -115,17 +115,19 @@ public:
     }
 
     // Whether a stream of this process plays uncorked into the sink.
-    bool hearsUs() const
+    bool hearsUs() const { return ourStream().contains(QStringLiteral("Corked: no")); }
+
+    // What the server says of this process's stream; empty when it has none.
+    QString ourStream() const
     {
         const QString pid = QString::number(QCoreApplication::applicationPid());
         const QString list = pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")});
         for (const QString &stream :
              list.split(QStringLiteral("Sink Input #"), Qt::SkipEmptyParts)) {
-            if (stream.contains(QStringLiteral("application.process.id = \"%1\"").arg(pid)) &&
-                stream.contains(QStringLiteral("Corked: no")))
-                return true;
+            if (stream.contains(QStringLiteral("application.process.id = \"%1\"").arg(pid)))
+                return stream.section(QStringLiteral("Properties:"), 0, 0).simplified();
         }
-        return false;
+        return {};
     }
 
     // The loudest sample of the next `ms` milliseconds on the sink's monitor.
@@ -139,9 +141,12 @@ public:
         const qsizetype wanted = qsizetype(ms) * 44100 / 1000 * 4;
         QByteArray samples;
         QDeadlineTimer deadline(ms + 10'000);
+        // Read with the event loop running, as the program's thread always
+        // is: Qt's player takes some steps on it (a blocking wait here once
+        // held a tune at its start, silent, for all six looks).
         while (samples.size() < wanted && !deadline.hasExpired() &&
                parec.state() != QProcess::NotRunning) {
-            parec.waitForReadyRead(100);
+            QTest::qWait(20);
             samples += parec.readAllStandardOutput();
         }
         parec.kill();
@@ -503,10 +508,16 @@ void tst_MediaPlayer::soundIsHeardUntilTheUrlIsCleared()
     QTRY_VERIFY_WITH_TIMEOUT(m_sound->hearsUs(), StartWaitMs);
     // A busy machine can stretch the pause between two rounds, or the
     // stream's first samples at the sound server, past one look.
+    const qint64 positionBefore = player.backend()->position();
     int loudest = m_sound->loudestSample(HearingMs);
     for (int look = 2; look <= 6 && loudest < Heard; ++look)
         loudest = m_sound->loudestSample(HearingMs);
-    QVERIFY2(loudest >= Heard, qPrintable(QStringLiteral("loudest sample %1").arg(loudest)));
+    QVERIFY2(loudest >= Heard, qPrintable(QStringLiteral("loudest sample %1; the tune went from "
+                                                         "%2 ms to %3 ms; the server says: %4")
+                                              .arg(loudest)
+                                              .arg(positionBefore)
+                                              .arg(player.backend()->position())
+                                              .arg(m_sound->ourStream())));
 
     player.setSource(QString());
     QTRY_VERIFY_WITH_TIMEOUT(!m_sound->hearsUs(), StartWaitMs);
