@@ -6,7 +6,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-HostileListener::HostileListener(const QString &form, const QString &way, quint16 port)
+HostileListener::HostileListener(const QString &form, quint16 port)
 {
     const passwd *nobody = ::getpwnam("nobody");
     if (::geteuid() != 0 || !nobody) {
@@ -30,7 +30,7 @@ HostileListener::HostileListener(const QString &form, const QString &way, quint1
             ::_exit(127);
     });
     // Debian's own: another python earlier on the PATH may sit where nobody reads.
-    m_process.start(QStringLiteral("/usr/bin/python3"), {script, form, QString::number(port), way});
+    m_process.start(QStringLiteral("/usr/bin/python3"), {script, form, QString::number(port)});
     if (!m_process.waitForReadyRead(15000)) {
         m_whyNot = QStringLiteral("hostile-listener.py %1 did not start: %2")
                        .arg(form, QString::fromLocal8Bit(m_process.readAllStandardError()));

@@ -7,16 +7,14 @@
 #include <memory>
 
 // A server of another user (nobody) on this machine's loopback, as
-// hostile-listener.py makes it: it stands in for the offline service, in
-// the way asked, from a socket that is not the caller's. Needs root.
+// hostile-listener.py makes it: it stands in for the offline service from
+// a socket that is not the caller's. Needs root.
 class HostileListener
 {
 public:
-    // FORM and WAY as hostile-listener.py takes them: v4,
-    // v4-mapped-wildcard or v6-only-wildcard; service, redirect, silent or
-    // drop. Port 0 takes a free one.
-    explicit HostileListener(const QString &form, const QString &way = QStringLiteral("service"),
-                             quint16 port = 0);
+    // FORM as hostile-listener.py takes it: v4-mapped-wildcard or
+    // v6-only-wildcard. Port 0 takes a free one.
+    explicit HostileListener(const QString &form, quint16 port = 0);
     ~HostileListener();
 
     // Why it could not start; empty once it listens.

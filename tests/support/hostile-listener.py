@@ -1,15 +1,12 @@
 #!/usr/bin/env python3
 """A server another user may run, for the tests: it listens on a port in the
-form asked and, in the way asked, stands in for the offline fortune service.
+form asked and stands in for the offline fortune service, answering every
+request with "V3" and keeping each connection open.
 
-  hostile-listener.py FORM [PORT] [WAY]
+  hostile-listener.py FORM [PORT]
 
-FORM: v4 (127.0.0.1), v4-mapped-wildcard ([::ffff:0.0.0.0], taking every
-IPv4 connection to the port), v6-only-wildcard ([::] with IPV6_V6ONLY on).
-WAY: service (the default: answers every request with "V3" while claiming to
-be the offline fortune service, and keeps each connection open), redirect
-(sends every request on to http://0.0.0.0:PORT, the same path), silent
-(reads and never answers), drop (closes each connection at once).
+FORM: v4-mapped-wildcard ([::ffff:0.0.0.0], taking every IPv4 connection to
+the port), v6-only-wildcard ([::] with IPV6_V6ONLY on).
 Prints the port once listening, then "connection" for each one it takes."""
 
 import socket
@@ -18,16 +15,11 @@ import threading
 
 form = sys.argv[1]
 port = int(sys.argv[2]) if len(sys.argv) > 2 else 0
-way = sys.argv[3] if len(sys.argv) > 3 else "service"
 
-if form == "v4":
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    where = ("127.0.0.1", port)
-else:
-    listener = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
-    listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY,
-                        1 if form == "v6-only-wildcard" else 0)
-    where = ("::ffff:0.0.0.0" if form == "v4-mapped-wildcard" else "::", port)
+listener = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY,
+                    1 if form == "v6-only-wildcard" else 0)
+where = ("::ffff:0.0.0.0" if form == "v4-mapped-wildcard" else "::", port)
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 listener.bind(where)
 listener.listen(64)
@@ -36,10 +28,6 @@ print(port, flush=True)
 
 
 def answer(head):
-    if way == "redirect":
-        path = head.split(b" ")[1] if head.count(b" ") >= 2 else b"/"
-        return (b"HTTP/1.1 302 Found\r\nServer: zhiwei-fortune-service\r\n"
-                b"Location: http://0.0.0.0:%d%s\r\nContent-Length: 0\r\n\r\n" % (port, path))
     body = b"" if head.startswith(b"HEAD ") else b"V3"
     return (b"HTTP/1.1 200 OK\r\nServer: zhiwei-fortune-service\r\n"
             b"Content-Type: text/html; charset=utf-8\r\n"
@@ -53,7 +41,7 @@ def serve(connection):
         if not data:
             return
         received += data
-        while b"\r\n\r\n" in received and way != "silent":
+        while b"\r\n\r\n" in received:
             head, received = received.split(b"\r\n\r\n", 1)
             connection.sendall(answer(head))
 
@@ -61,7 +49,4 @@ def serve(connection):
 while True:
     accepted, _ = listener.accept()
     print("connection", flush=True)
-    if way == "drop":
-        accepted.close()
-        continue
     threading.Thread(target=serve, args=(accepted,), daemon=True).start()
