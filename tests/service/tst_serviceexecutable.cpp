@@ -305,9 +305,9 @@ void ServiceExecutableTest::heldConnectionsStarveNobody_data()
 {
     QTest::addColumn<int>("descriptors"); // the service's limit
     QTest::addColumn<int>("held");
-    // The first row also waits for the head deadline, set short here; the
-    // service's processor is watched for three seconds in both, time enough
-    // for a spin to burn a whole core plainly.
+    // The first two rows also wait for the head deadline, set short here; the
+    // service's processor is watched for a second and a half in every row, time
+    // enough for a spin to burn a whole core plainly.
     QTest::addColumn<bool>("untilTheDeadline");
     QTest::addColumn<int>("headBytes"); // of each held head, never finished
     QTest::addColumn<bool>("drip");     // each sends a two-byte line every 50 ms
@@ -341,8 +341,8 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     QFETCH(int, headBytes);
     QFETCH(bool, drip);
     QFETCH(bool, local);
-    constexpr int WatchedMs = 3000;
-    constexpr int HeadDeadlineMs = 2000;
+    constexpr int WatchedMs = 1500;
+    constexpr int HeadDeadlineMs = 1500;
 #ifdef __SANITIZE_ADDRESS__
     // UndefinedBehaviorSanitizer checks an object's type through a pipe of
     // its own: with no descriptor left it finds every object invalid.
@@ -459,7 +459,7 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
 // stays where it was.
 void ServiceExecutableTest::bytesSentDuringTheDelayAreBounded()
 {
-    constexpr int DelayMs = 3000;
+    constexpr int DelayMs = 1500;
     start({QStringLiteral("--delay-ms"), QString::number(DelayMs)});
     if (QTest::currentTestFailed())
         return;
