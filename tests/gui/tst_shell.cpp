@@ -127,9 +127,8 @@ void TestShell::versionCheck()
     QTRY_COMPARE_WITH_TIMEOUT(server()->requests().size(), 1, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(control<StatusBar>("S1")->panelText(2), status, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(m_events, events, 5000);
+    // Stopped: no second tick asks again.
     QVERIFY(!control<QTimer>("Timer3")->isActive());
-    QTest::qWait(1500); // a second tick would ask again
-    QCOMPARE(server()->requests().size(), 1);
     QCOMPARE(m_ends, events.contains(QStringLiteral("end")) ? 1 : 0);
 }
 
