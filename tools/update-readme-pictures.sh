@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Makes the README's pictures in docs/ from the screenshots the end-to-end
-# suite's lanes leave in <build>/e2e-screenshots/<lane> and
-# <build>/e2e_shell-screenshots/<lane>, each cut to its window.
+# suite's lanes leave in <build>/e2e-screenshots/<lane>, each cut to its window.
 #   tools/update-readme-pictures.sh [build folder, default ./build]
 # Run the suite first: ctest --test-dir <build> -L e2e
 set -euo pipefail
@@ -17,8 +16,8 @@ fi
 
 # picture in docs/ : the screenshot it is cut from
 pictures=(
-    "main-window:e2e-screenshots/signs/fortune-today"
-    "splash:e2e_shell-screenshots/start/splash"
+    "main-window:e2e-screenshots/today/fortune-today"
+    "splash:e2e-screenshots/start/splash"
     "share-menu:e2e-screenshots/fortune/share-menu"
 )
 

@@ -1,6 +1,8 @@
 """Reading what a program's windows show through the accessibility tree
 (AT-SPI), the way a screen reader does."""
 
+import functools
+
 import gi
 
 gi.require_version("Atspi", "2.0")
@@ -13,14 +15,37 @@ Role = Atspi.Role
 
 
 class Node:
-    """One control: its role, name, description and whether it is on screen."""
+    """One control: its role, name, description and whether it is on screen,
+    each read from the program when first asked (a call over the bus each:
+    a walk past a control reads only what it compares). What is gone by then
+    reads as empty."""
 
     def __init__(self, accessible):
         self._accessible = accessible
-        self.role = accessible.get_role()
-        self.name = accessible.get_name() or ""
-        self.description = accessible.get_description() or ""
-        self.showing = accessible.get_state_set().contains(Atspi.StateType.SHOWING)
+
+    def _read(self, getter, empty):
+        try:
+            return getter() or empty
+        except GLib.Error:
+            return empty
+
+    @functools.cached_property
+    def role(self):
+        return self._read(self._accessible.get_role, Role.INVALID)
+
+    @functools.cached_property
+    def name(self):
+        return self._read(self._accessible.get_name, "")
+
+    @functools.cached_property
+    def description(self):
+        return self._read(self._accessible.get_description, "")
+
+    @functools.cached_property
+    def showing(self):
+        return self._read(
+            lambda: self._accessible.get_state_set().contains(Atspi.StateType.SHOWING), False
+        )
 
     def children(self):
         # A window closing while it is read loses its controls one by one:
@@ -46,7 +71,7 @@ class Node:
 
     def find(self, role=None, name=None):
         for node in self.walk():
-            if (role is None or node.role == role) and (name is None or node.name == name):
+            if (name is None or node.name == name) and (role is None or node.role == role):
                 return node
         return None
 

@@ -134,9 +134,9 @@ class Program:
         it) as its name or, for the status panels, as its description."""
         window = self.node(title)
         return window is not None and any(
-            (text in node.name or text in node.description) if within
-            else text in (node.name, node.description)
-            for node in window.walk() if node.showing
+            ((text in node.name or text in node.description) if within
+             else text in (node.name, node.description)) and node.showing
+            for node in window.walk()
         )
 
     def wait_shows(self, text, what, timeout=WINDOW_TIMEOUT, title=MAIN_TITLE, within=False):
