@@ -369,11 +369,21 @@ class ShellTest(ProgramTestCase):
         self.assertEqual(self.music_caption(program), MUSIC_OFF)
         for expected in (MUSIC_ON, MUSIC_OFF, MUSIC_ON):
             program.click(MUSIC_BUTTON)
-            self.waiter.until(
-                lambda: self.music_caption(program) == expected,
-                WINDOW_TIMEOUT,
-                f'the music button to read "{expected}"',
-            )
+            read = []
+            try:
+                self.waiter.until(
+                    lambda: read.append(self.music_caption(program)) or read[-1] == expected,
+                    WINDOW_TIMEOUT,
+                    f'the music button to read "{expected}"',
+                )
+            except tools.Failure as failure:
+                # Tells a program that hangs from one that answers but did
+                # not take the click.
+                last = read[-1] if read else None
+                raise tools.Failure(
+                    f"{failure}; last read: {last!r}"
+                    + (" (no answer from the program)" if last is None else " (it answers)")
+                ) from None
 
     def test_exit_prompt_cancel_keeps_the_window_and_what_it_shows(self):
         program = self.start_program()
