@@ -377,13 +377,10 @@ class ShellTest(ProgramTestCase):
                     f'the music button to read "{expected}"',
                 )
             except tools.Failure as failure:
-                # Tells a program that hangs from one that answers but did
-                # not take the click.
+                # Tells a program that hangs (None: no answer) from one that
+                # answers but did not take the click.
                 last = read[-1] if read else None
-                raise tools.Failure(
-                    f"{failure}; last read: {last!r}"
-                    + (" (no answer from the program)" if last is None else " (it answers)")
-                ) from None
+                raise tools.Failure(f"{failure}; it read {last!r} last") from None
 
     def test_exit_prompt_cancel_keeps_the_window_and_what_it_shows(self):
         program = self.start_program()

@@ -508,15 +508,11 @@ void tst_MediaPlayer::soundIsHeardUntilTheUrlIsCleared()
     QTRY_VERIFY_WITH_TIMEOUT(m_sound->hearsUs(), StartWaitMs);
     // A busy machine can stretch the pause between two rounds, or the
     // stream's first samples at the sound server, past one look.
-    const qint64 positionBefore = player.backend()->position();
     int loudest = m_sound->loudestSample(HearingMs);
     for (int look = 2; look <= 6 && loudest < Heard; ++look)
         loudest = m_sound->loudestSample(HearingMs);
-    QVERIFY2(loudest >= Heard, qPrintable(QStringLiteral("loudest sample %1; the tune went from "
-                                                         "%2 ms to %3 ms; the server says: %4")
+    QVERIFY2(loudest >= Heard, qPrintable(QStringLiteral("loudest sample %1; the server says: %2")
                                               .arg(loudest)
-                                              .arg(positionBefore)
-                                              .arg(player.backend()->position())
                                               .arg(m_sound->ourStream())));
 
     player.setSource(QString());
