@@ -136,4 +136,4 @@ echo "== page cutting against a single indexOf pass (bench_pagecut)"
 "$build/tests/bench/bench_pagecut" --benchmark_min_time=0.5 2>/dev/null
 
 echo "== one client against the offline service on its Unix socket (bench_servicecrowd)"
-"$build/tests/bench/bench_servicecrowd" "$build/bin/zhiwei-fortune-service" both 2>/dev/null
+"$build/tests/bench/bench_servicecrowd" "$build/bin/zhiwei-fortune-service" all 2>/dev/null

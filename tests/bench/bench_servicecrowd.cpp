@@ -1,11 +1,13 @@
 // What one client can cost zhiwei-fortune-service on its Unix socket, shared
 // by every user of the machine: its resident memory while thousands of
 // connections send heads far over the limit, and its processor time while
-// hundreds drip a header line every millisecond. Starts the service itself
-// on a socket in a folder of its own; prints the figures.
+// hundreds drip a header line every millisecond, and its memory while one
+// client sends whole requests back to back without reading an answer. Starts
+// the service itself on a socket in a folder of its own; prints the figures.
 //
-//   bench_servicecrowd <zhiwei-fortune-service> [crowd|drip|both]
-//     CROWD=4096 CROWD_SECONDS=25 DRIP=300 DRIP_SECONDS=20 to change the load
+//   bench_servicecrowd <zhiwei-fortune-service> [crowd|drip|pipeline|all]
+//     CROWD=4096 CROWD_SECONDS=25 DRIP=300 DRIP_SECONDS=20 PIPELINE_SECONDS=20
+//     to change the load
 
 #include "ProcStat.h"
 
@@ -256,12 +258,81 @@ void drip(const Service &service)
                 megabytes(ProcStat::residentBytes(service.pid)));
 }
 
+// What one answer takes another client, from connecting to the end of the
+// answer; -1 when none came within five seconds.
+double answerMs(const Service &service)
+{
+    const auto start = Clock::now();
+    const int fd = connectTo(service.socket);
+    if (fd < 0)
+        return -1;
+    const char request[] =
+        "GET /kwgamejc/xz/jc.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL);
+    char buffer[4096];
+    bool answered = false;
+    while (Clock::now() - start < std::chrono::seconds(5)) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0)
+            break;
+        if (got > 0)
+            answered = true;
+        else if (errno == EAGAIN)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        else
+            break;
+    }
+    ::close(fd);
+    return answered ? std::chrono::duration<double, std::milli>(Clock::now() - start).count() : -1;
+}
+
+// One client sending whole requests back to back, never reading an answer;
+// another client asks once a second meanwhile.
+void pipeline(const Service &service)
+{
+    const int seconds = setting("PIPELINE_SECONDS", 20);
+    const int fd = connectTo(service.socket);
+    std::string requests;
+    while (requests.size() < 64 * 1024)
+        requests += "GET /astro/view/leo/day/ HTTP/1.1\r\nHost: x\r\n\r\n";
+    long sent = 0;
+    double slowest = 0;
+    int unanswered = 0;
+    qint64 peakDuring = 0;
+    const auto start = Clock::now();
+    auto nextAsk = start + std::chrono::seconds(1);
+    while (Clock::now() - start < std::chrono::seconds(seconds)) {
+        const ssize_t got = ::send(fd, requests.data(), requests.size(), MSG_NOSIGNAL);
+        if (got > 0)
+            sent += got;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (Clock::now() >= nextAsk) {
+            const double ms = answerMs(service);
+            if (ms < 0)
+                ++unanswered;
+            slowest = std::max(slowest, ms);
+            peakDuring = std::max(peakDuring, ProcStat::residentBytes(service.pid));
+            nextAsk += std::chrono::seconds(1);
+        }
+    }
+    const qint64 highWater = ProcStat::peakResidentBytes(service.pid);
+    ::close(fd);
+    const double after = answerMs(service);
+    std::printf("pipeline: 1 client sending whole requests without reading, %d s: %.1f kB taken "
+                "from it; another client answered within %.1f ms every second (%d times "
+                "not at all), %.1f ms after; service resident peak %.1f MB (sampled %.1f MB)\n",
+                seconds, double(sent) / 1024.0, slowest, unanswered, after, megabytes(highWater),
+                megabytes(peakDuring));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <zhiwei-fortune-service> [crowd|drip|both]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <zhiwei-fortune-service> [crowd|drip|pipeline|all]\n",
+                     argv[0]);
         return 2;
     }
     // As many descriptors as the crowd needs, and the service after it.
@@ -271,15 +342,20 @@ int main(int argc, char *argv[])
     limit.rlim_max = std::max(limit.rlim_max, limit.rlim_cur);
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
         std::perror("setrlimit (more descriptors)");
-    const std::string what = argc > 2 ? argv[2] : "both";
-    if (what == "crowd" || what == "both") {
+    const std::string what = argc > 2 ? argv[2] : "all";
+    if (what == "crowd" || what == "all") {
         const Service service = startService(argv[1]);
         crowd(service);
         stopService(service);
     }
-    if (what == "drip" || what == "both") {
+    if (what == "drip" || what == "all") {
         const Service service = startService(argv[1]);
         drip(service);
+        stopService(service);
+    }
+    if (what == "pipeline" || what == "all") {
+        const Service service = startService(argv[1]);
+        pipeline(service);
         stopService(service);
     }
     return 0;

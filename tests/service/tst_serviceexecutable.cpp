@@ -64,7 +64,8 @@ private slots:
     void refusesBadOptions();
     void heldConnectionsStarveNobody_data();
     void heldConnectionsStarveNobody();
-    void bytesSentDuringTheDelayAreBounded();
+    void whatAClientSendsAheadIsBounded_data();
+    void whatAClientSendsAheadIsBounded();
 
 private:
     // Starts the service on a free port, or on a Unix socket in the test's
@@ -464,42 +465,106 @@ void ServiceExecutableTest::heldConnectionsStarveNobody()
     stopWith(SIGTERM);
 }
 
-// A client that goes on sending after its head while the answer waits is
-// held back by TCP once a head's worth waits unread: the service's memory
-// stays where it was.
-void ServiceExecutableTest::bytesSentDuringTheDelayAreBounded()
+void ServiceExecutableTest::whatAClientSendsAheadIsBounded_data()
 {
-    constexpr int DelayMs = 1500;
-    start({QStringLiteral("--delay-ms"), QString::number(DelayMs)});
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("wholeRequests"); // else junk after one request
+    QTest::addColumn<bool>("local");
+    QTest::newRow("bytes after its head while the answer waits") << 1500 << false << false;
+    // Each answer queued for a client that never reads would stay in the
+    // service: thousands a second, a gigabyte within seconds.
+    QTest::newRow("whole requests back to back, never reading, on a Unix socket")
+        << 0 << true << true;
+}
+
+// A client that goes on sending ahead of its answers, junk or one request
+// after another, and reads nothing, is held back by the kernel once a little
+// waits unread: the service's memory stays where it was, another client is
+// answered meanwhile, and the first one's answers still go out.
+void ServiceExecutableTest::whatAClientSendsAheadIsBounded()
+{
+    QFETCH(int, delayMs);
+    QFETCH(bool, wholeRequests);
+    QFETCH(bool, local);
+    constexpr int SendingMs = 3000;
+    start(delayMs > 0 ? QStringList{QStringLiteral("--delay-ms"), QString::number(delayMs)}
+                      : QStringList(),
+          local);
     if (QTest::currentTestFailed())
         return;
     const qint64 pid = m_process->processId();
     const qint64 before = ProcStat::residentBytes(pid);
 
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, m_port);
-    QVERIFY(client.waitForConnected(5000));
-    client.write("GET /kwgamejc/xz/jc.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    const QByteArray chunk(1024 * 1024, 'x');
+    std::unique_ptr<QIODevice> client;
+    const auto connected = [&client] {
+        if (const auto *socket = qobject_cast<QLocalSocket *>(client.get()))
+            return socket->state() == QLocalSocket::ConnectedState;
+        return static_cast<QTcpSocket *>(client.get())->state() == QAbstractSocket::ConnectedState;
+    };
+    const auto readBuffer = [&client](qint64 size) {
+        if (auto *socket = qobject_cast<QLocalSocket *>(client.get()))
+            socket->setReadBufferSize(size);
+        else
+            static_cast<QTcpSocket *>(client.get())->setReadBufferSize(size);
+    };
+    if (local) {
+        auto *socket = new QLocalSocket;
+        client.reset(socket);
+        socket->connectToServer(m_socket);
+        QVERIFY(socket->waitForConnected(5000));
+    } else {
+        auto *socket = new QTcpSocket;
+        client.reset(socket);
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+        QVERIFY(socket->waitForConnected(5000));
+    }
+    const QByteArray request = "GET /astro/view/leo/day/ HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray chunk =
+        wholeRequests ? request.repeated(64 * 1024 / request.size()) : QByteArray(1024 * 1024, 'x');
+    if (!wholeRequests)
+        client->write(request);
+    // Never read: what the service answers piles up in the client's socket.
+    if (wholeRequests)
+        readBuffer(1);
     qint64 written = 0;
+    qint64 answeredMs = -1;
     QElapsedTimer sending;
     sending.start();
-    while (sending.elapsed() < DelayMs - 500 && client.state() == QAbstractSocket::ConnectedState) {
-        if (client.bytesToWrite() < chunk.size())
-            written += client.write(chunk);
+    const int sendingMs = delayMs > 0 ? delayMs - 500 : SendingMs;
+    while (sending.elapsed() < sendingMs && connected()) {
+        if (client->bytesToWrite() < chunk.size())
+            written += client->write(chunk);
         QTest::qWait(1);
+        if (answeredMs < 0 && sending.elapsed() > sendingMs / 2) {
+            QElapsedTimer asked;
+            asked.start();
+            QCOMPARE(get("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
+            answeredMs = asked.elapsed();
+        }
     }
-    const qint64 sent = written - client.bytesToWrite();
+    const qint64 sent = written - client->bytesToWrite();
     const qint64 peak = ProcStat::peakResidentBytes(pid);
     QVERIFY(before > 0 && peak > 0);
     QVERIFY2(peak - before < 16 * 1024 * 1024,
              qPrintable(QStringLiteral("resident %1 kB before, peak %2 kB")
                             .arg(before / 1024)
                             .arg(peak / 1024)));
+    QVERIFY2(answeredMs >= 0 && answeredMs < delayMs + 2000,
+             qPrintable(QStringLiteral("another client answered after %1 ms").arg(answeredMs)));
+    qInfo("%lld kB taken from the client in %d ms; service resident %lld kB before, peak %lld "
+          "kB; another client answered in %lld ms",
+          qlonglong(sent / 1024), sendingMs, qlonglong(before / 1024), qlonglong(peak / 1024),
+          qlonglong(answeredMs));
+    if (wholeRequests) {
+        // Read at last, its answers come, each whole.
+        readBuffer(0);
+        QByteArray answers;
+        QTRY_VERIFY_WITH_TIMEOUT((answers += client->readAll()).count("HTTP/1.1 200 OK") >= 3,
+                                 5000);
+        return;
+    }
     // The answer is still sent, and the connection ends.
-    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, DelayMs + 5000);
-    qInfo("%lld kB taken from the client in %d ms; service resident %lld kB before, peak %lld kB",
-          qlonglong(sent / 1024), DelayMs - 500, qlonglong(before / 1024), qlonglong(peak / 1024));
+    QTRY_VERIFY_WITH_TIMEOUT(!connected(), delayMs + 5000);
     stopWith(SIGTERM);
 }
 

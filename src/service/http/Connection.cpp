@@ -74,7 +74,9 @@ bool Connection::sendQueued()
         release();
         return false;
     }
-    return true;
+    if (m_server)
+        m_server->outputDrained(this);
+    return isOpen();
 }
 
 void Connection::close()

@@ -263,6 +263,14 @@ void Server::awaitHead(Connection *connection)
     m_unfinished.emplace_hint(m_unfinished.end(), connection->m_headSerial, connection);
     if (!m_deadline.isActive())
         m_deadline.start(m_headDeadline);
+    // A client that sends request after request and never reads would have
+    // answers pile up here without end: its next head is read only once the
+    // last answer has gone out, and until then what it sends waits in the
+    // kernel and holds it back. The head's deadline runs meanwhile.
+    if (connection->bytesToWrite() > 0) {
+        connection->m_readable->setEnabled(false);
+        return;
+    }
     connection->m_readable->setEnabled(true);
     // A request sent right behind the last one may be here already.
     if (!connection->m_head.isEmpty()) {
@@ -301,6 +309,16 @@ void Server::finishAnswer(Connection *connection, bool keepOpen)
         awaitHead(connection);
     else
         connection->close();
+}
+
+// All of an answer has gone out: a connection awaiting its next head reads it.
+void Server::outputDrained(Connection *connection)
+{
+    if (connection->m_headSerial == 0 || connection->m_paced)
+        return;
+    connection->m_readable->setEnabled(true);
+    if (!connection->m_head.isEmpty())
+        judgeHead(connection, false);
 }
 
 void Server::pauseAccepting()

@@ -105,6 +105,7 @@ private:
     void judgeHead(Connection *connection, bool ended);
     void readPaced();
     void noticeHangUp(Connection *connection);
+    void outputDrained(Connection *connection);
     void closeOverdue();
     void badRequest(Connection *connection);
     void closeOldestUnfinished();
