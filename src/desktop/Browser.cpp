@@ -35,9 +35,12 @@ struct Descriptor
     }
 };
 
-bool openToOthers(const struct stat &about)
+// Only root or the person may change it: owned by one of them, and
+// writable by neither group nor others.
+bool changeableByOthers(const struct stat &about)
 {
-    return (about.st_mode & S_IWOTH) != 0;
+    return (about.st_uid != 0 && about.st_uid != ::geteuid()) ||
+           (about.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 // The folder's index.html, decided on the folder and the file as opened: the
@@ -55,13 +58,13 @@ QUrl installedPage(const QUrl &url)
     const Descriptor dir{
         ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     struct stat about = {};
-    if (dir.fd < 0 || ::fstat(dir.fd, &about) != 0 || openToOthers(about))
+    if (dir.fd < 0 || ::fstat(dir.fd, &about) != 0 || changeableByOthers(about))
         return {};
     // Not following a link out of the folder; not waiting on a pipe.
     const Descriptor page{
         ::openat(dir.fd, "index.html", O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
     if (page.fd < 0 || ::fstat(page.fd, &about) != 0 || !S_ISREG(about.st_mode) ||
-        (about.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0 || openToOthers(about))
+        (about.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) != 0 || changeableByOthers(about))
         return {};
     char opened[PATH_MAX] = {};
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(dir.fd);

@@ -12,8 +12,8 @@ namespace Browser {
 
 // True when the address was handed to the browser. A file: address of a
 // folder (ending in '/') opens the folder's index.html when that is a plain
-// page: a regular file, not a link, not executable, that no other user may
-// change.
+// page: a regular file, not a link, not executable; and the folder and the
+// page both owned by root or the person and writable by nobody else.
 bool open(const QUrl &url);
 
 // Replaces the browser, for tests; an empty function restores it.

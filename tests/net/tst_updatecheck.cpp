@@ -1,6 +1,6 @@
 #include "HttpServer.h"
-#include "core/UpdateCheck.h"
 #include "core/InternetTransfer.h"
+#include "core/UpdateCheck.h"
 #include "desktop/Browser.h"
 
 #include <QDir>
@@ -11,6 +11,8 @@
 #include <QTest>
 
 #include <memory>
+#include <pwd.h>
+#include <unistd.h>
 
 using httpkit::Response;
 
@@ -69,6 +71,16 @@ void tst_UpdateCheck::initTestCase()
     QVERIFY(page("bbs/index.html", readable));
     QVERIFY(page("program/index.html", readable | QFile::ExeOwner));
     QVERIFY(page("everybodys/index.html", readable | QFile::WriteOther));
+    QVERIFY(page("groups/index.html", readable | QFile::WriteGroup));
+    QVERIFY(page("groupfolder/index.html", readable));
+    QVERIFY(QFile::setPermissions(root.filePath("groupfolder"),
+                                  QFile::permissions(root.filePath("groupfolder")) |
+                                      QFile::WriteGroup));
+    QVERIFY(page("nobodys/index.html", readable));
+    if (const passwd *nobody = ::getpwnam("nobody"); nobody && ::geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(root.filePath("nobodys/index.html")).constData(),
+                         nobody->pw_uid, nobody->pw_gid),
+                 0);
     QVERIFY(root.mkpath("empty") && root.mkpath("folder/index.html"));
     QVERIFY(root.mkpath("linked") &&
             QFile::link("/etc/passwd", root.filePath("linked/index.html")));
@@ -270,6 +282,12 @@ void tst_UpdateCheck::browserOpensOnlyWebAddresses_data()
         << QStringLiteral("file://%1/program/") << false << QString();
     QTest::newRow("page anybody may change")
         << QStringLiteral("file://%1/everybodys/") << false << QString();
+    QTest::newRow("page its group may change")
+        << QStringLiteral("file://%1/groups/") << false << QString();
+    QTest::newRow("folder its group may change")
+        << QStringLiteral("file://%1/groupfolder/") << false << QString();
+    QTest::newRow("page of another user")
+        << QStringLiteral("file://%1/nobodys/") << false << QString();
     QTest::newRow("folder on another host")
         << QStringLiteral("file://bbs.example.test%1/bbs/") << false << QString();
     QTest::newRow("folder with a query")
@@ -281,6 +299,8 @@ void tst_UpdateCheck::browserOpensOnlyWebAddresses()
     QFETCH(QString, address);
     QFETCH(bool, opened);
     QFETCH(QString, handed);
+    if (address.contains(u"nobodys") && ::geteuid() != 0)
+        QSKIP("Giving a page to another user (nobody) needs root");
     const QUrl url(address.replace(QStringLiteral("%1"), m_forums.path()));
     const QUrl browsed =
         handed.isEmpty() ? url : QUrl(handed.replace(QStringLiteral("%1"), m_forums.path()));
