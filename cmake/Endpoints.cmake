@@ -14,6 +14,10 @@ set(ZHIWEI_PARTNER_FORUM "" CACHE STRING "The partner forum, 云帆联盟 (empty
 # $XDG_RUNTIME_DIR/zhiweige (src/core/LocalService.h).
 set(ZHIWEI_SYSTEM_SOCKET /run/zhiweige/fortune.sock CACHE STRING
     "Socket of the offline fortune service that systemd makes for every user")
+# The person's own service, which the launcher (or the program, where it
+# finds it gone) starts where there is no system socket, ends after this
+# long without a request once no copy of the program runs.
+set(ZHIWEI_SERVICE_IDLE_SECONDS 600)
 
 # Empty settings take the offline service's addresses; the host is only the
 # Host header of the requests. A forum given as a relative folder is a page

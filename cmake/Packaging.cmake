@@ -30,9 +30,6 @@ set(ZHIWEI_HOMEPAGE "https://zhiweige.example/" CACHE STRING
     "The project's home page, ending in /; its docs/ folder holds the screenshot")
 set(ZHIWEI_APPSTREAM_ID "cn.chengchuan.zhiweige" CACHE STRING
     "AppStream id of the program, in reverse-DNS form")
-# The launcher's own service, where there is no systemd, ends after this
-# long without a request once no copy of the program runs.
-set(ZHIWEI_SERVICE_IDLE_SECONDS 600)
 set(ZHIWEI_SOCKET_UNIT zhiweige-fortune.socket)
 set(ZHIWEI_SERVICE_UNIT zhiweige-fortune.service)
 set(_zhiwei_out ${PROJECT_BINARY_DIR}/packaging)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // The outside addresses the program talks to.
@@ -13,6 +14,10 @@ struct Endpoints
     // The offline service's socket that systemd makes for every user; where
     // it is not there, the person's own (LocalService).
     QString systemSocket;
+    // How the person's own service is started where the program finds it
+    // gone; empty for a build that reads from other hosts.
+    QString serviceProgram;
+    QStringList serviceArguments;
 
     // The addresses the program was built with; defined in the program
     // itself (BuiltInEndpoints.cpp), not in the libraries. A forum given as

@@ -51,8 +51,15 @@ MainWindow::MainWindow(Environment environment, QWidget *parent)
         m_env.clock = qOverload<>(&QDateTime::currentDateTime);
     if (!m_env.endProgram)
         m_env.endProgram = [] { QCoreApplication::exit(0); };
-    m_network =
-        m_env.network ? m_env.network : new ServiceNetwork(m_env.endpoints.systemSocket, this);
+    if (m_env.network) {
+        m_network = m_env.network;
+    } else {
+        auto *network = new ServiceNetwork(m_env.endpoints.systemSocket, this);
+        if (!m_env.endpoints.serviceProgram.isEmpty())
+            network->setServiceStart(m_env.endpoints.serviceProgram,
+                                     m_env.endpoints.serviceArguments);
+        m_network = network;
+    }
     m_fetcher = new PageFetcher(m_network, this);
     m_fetcher->setLimits(m_env.fetchLimits);
     m_flow = new QueryFlow(m_fetcher, m_env.endpoints.fortuneBase, m_env.clock, this);

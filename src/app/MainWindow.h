@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Endpoints.h"
-#include "core/UpdateCheck.h"
 #include "core/DayMode.h"
 #include "core/PageFetcher.h"
 #include "core/SignInfo.h"
+#include "core/UpdateCheck.h"
 #include "widgets/ResultDisplay.h"
 
 #include <QDateTime>

@@ -6,15 +6,20 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 namespace LocalService {
 namespace {
 
-QString reason(const QString &folder, const char *what)
+constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+QString reason(const QString &path, const char *what)
 {
-    return folder + QLatin1StringView(": ") + QString::fromLocal8Bit(what);
+    return path + QLatin1StringView(": ") + QString::fromLocal8Bit(what);
 }
 
 // Only root or the person may make names in the socket's folder.
@@ -30,6 +35,30 @@ bool madeByTrustedUser(const QString &socket)
     return (about.st_uid == 0 || about.st_uid == ::geteuid()) && (about.st_mode & 022) == 0;
 }
 
+// The person's runtime folder, opened, where $XDG_RUNTIME_DIR names one he
+// may use; -1 otherwise.
+int openRuntimeFolder(QString *path)
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.startsWith('/'))
+        return -1;
+    const int fd = ::open(runtime.constData(), FolderFlags);
+    struct stat about = {};
+    if (fd >= 0 && ::fstat(fd, &about) == 0 && about.st_uid == ::geteuid() &&
+        (about.st_mode & 07777) == 0700) {
+        *path = QFile::decodeName(runtime);
+        return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+QString fallbackFolder()
+{
+    return QStringLiteral("/tmp/zhiweige-%1").arg(::geteuid());
+}
+
 } // namespace
 
 bool isLocal(const QUrl &url)
@@ -39,10 +68,12 @@ bool isLocal(const QUrl &url)
 
 QString userFolder()
 {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/'))
-        return QFile::decodeName(runtime) + QLatin1StringView("/zhiweige");
-    return QStringLiteral("/tmp/zhiweige-%1").arg(::geteuid());
+    QString runtime;
+    const int fd = openRuntimeFolder(&runtime);
+    if (fd < 0)
+        return fallbackFolder();
+    ::close(fd);
+    return runtime + QLatin1StringView("/zhiweige");
 }
 
 QString userSocket()
@@ -50,48 +81,162 @@ QString userSocket()
     return userFolder() + u'/' + SocketName;
 }
 
-QString socketPath(const QString &systemSocket)
+Folder::Folder(const QString &path, Use use)
 {
-    if (!systemSocket.isEmpty() && madeByTrustedUser(systemSocket))
-        return systemSocket;
-    return userSocket();
+    m_path = path;
+    open(AT_FDCWD, QFile::encodeName(path), use);
 }
 
-bool fitFolder(const QString &folder, bool create, QString *why)
+Folder Folder::user(Use use)
 {
-    QString ignored;
-    QString &said = why ? *why : ignored;
-    const QByteArray path = QFile::encodeName(folder);
-    constexpr int Flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(path.constData(), Flags);
-    if (fd < 0 && errno == ENOENT && create) {
-        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-            said = reason(folder, std::strerror(errno));
-            return false;
+    Folder folder;
+    QString runtime;
+    const int base = openRuntimeFolder(&runtime);
+    if (base < 0) {
+        folder.m_path = fallbackFolder();
+        folder.open(AT_FDCWD, QFile::encodeName(folder.m_path), use);
+        return folder;
+    }
+    folder.m_path = runtime + QLatin1StringView("/zhiweige");
+    folder.open(base, "zhiweige", use);
+    ::close(base);
+    return folder;
+}
+
+void Folder::open(int base, const QByteArray &name, Use use)
+{
+    int fd = ::openat(base, name.constData(), FolderFlags);
+    if (fd < 0 && errno == ENOENT && use == Use::Own) {
+        // The umask cuts mkdir's mode; the folder opened is set right below.
+        if (::mkdirat(base, name.constData(), 0700) != 0 && errno != EEXIST) {
+            m_why = reason(m_path, std::strerror(errno));
+            return;
         }
-        fd = ::open(path.constData(), Flags);
+        fd = ::openat(base, name.constData(), FolderFlags);
     }
     if (fd < 0) {
+        m_missing = errno == ENOENT;
         // O_NOFOLLOW on a link ends in ELOOP, or ENOTDIR for a link to a file.
-        said = errno == ELOOP || errno == ENOTDIR ? reason(folder, "not a folder of its own")
-                                                  : reason(folder, std::strerror(errno));
-        return false;
+        m_why = errno == ELOOP || errno == ENOTDIR ? reason(m_path, "not a folder of its own")
+                                                   : reason(m_path, std::strerror(errno));
+        return;
     }
     struct stat about = {};
-    bool fit = false;
     if (::fstat(fd, &about) != 0) {
-        said = reason(folder, std::strerror(errno));
+        m_why = reason(m_path, std::strerror(errno));
     } else if (about.st_uid != ::geteuid()) {
-        said = reason(folder, "belongs to another user");
-    } else if ((about.st_mode & 077) != 0 && !create) {
-        said = reason(folder, "is open to other users");
-    } else if ((about.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
-        said = reason(folder, "is open to other users and cannot be closed");
+        m_why = reason(m_path, "belongs to another user");
+    } else if (use == Use::Connect && (about.st_mode & 077) != 0) {
+        // Somebody else may already have put a socket in it.
+        m_why = reason(m_path, "is open to other users");
+    } else if (use == Use::Own && (about.st_mode & 07777) != 0700 && ::fchmod(fd, 0700) != 0) {
+        m_why = reason(m_path, "cannot be made the user's alone");
     } else {
-        fit = true;
+        m_fd = fd;
+        m_device = about.st_dev;
+        m_inode = about.st_ino;
+        return;
     }
     ::close(fd);
-    return fit;
+}
+
+Folder::~Folder()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Folder::Folder(Folder &&other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_path(std::move(other.m_path))
+    , m_why(std::move(other.m_why))
+    , m_missing(other.m_missing)
+    , m_device(other.m_device)
+    , m_inode(other.m_inode)
+{}
+
+Folder &Folder::operator=(Folder &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = std::exchange(other.m_fd, -1);
+        m_path = std::move(other.m_path);
+        m_why = std::move(other.m_why);
+        m_missing = other.m_missing;
+        m_device = other.m_device;
+        m_inode = other.m_inode;
+    }
+    return *this;
+}
+
+QString Folder::address(const QString &name) const
+{
+    if (m_fd < 0)
+        return {};
+    return QStringLiteral("/proc/self/fd/%1/").arg(m_fd) + name;
+}
+
+bool Folder::sameFolderAs(const Folder &other) const
+{
+    return isOpen() && other.isOpen() && m_device == other.m_device && m_inode == other.m_inode;
+}
+
+bool Folder::holdsOwnSocket(const QString &name, QString *why) const
+{
+    struct stat about = {};
+    if (m_fd < 0 ||
+        ::fstatat(m_fd, QFile::encodeName(name).constData(), &about, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    const QString path = m_path + u'/' + name;
+    if (!S_ISSOCK(about.st_mode)) {
+        if (why)
+            *why = reason(path, "not a socket");
+        return false;
+    }
+    if (about.st_uid != ::geteuid()) {
+        if (why)
+            *why = reason(path, "belongs to another user");
+        return false;
+    }
+    return true;
+}
+
+int connectError(const QString &address)
+{
+    sockaddr_un socketAddress = {};
+    socketAddress.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(address);
+    if (path.isEmpty() || path.size() >= qsizetype(sizeof socketAddress.sun_path))
+        return ENAMETOOLONG;
+    std::memcpy(socketAddress.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&socketAddress), sizeof socketAddress) !=
+        0)
+        error = errno == EAGAIN ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
+Choice choose(const QString &systemSocket, bool skipSystem)
+{
+    Choice choice;
+    choice.folder = Folder::user(Folder::Use::Connect);
+    choice.socket = choice.folder.path() + u'/' + SocketName;
+    // Nothing is sent to a socket in his folder that is not his.
+    if (choice.folder.holdsOwnSocket(SocketName, &choice.unfit)) {
+        choice.address = choice.folder.address();
+        choice.listening = connectError(choice.address) == 0;
+    } else if (!choice.folder.isOpen() && !choice.folder.isMissing()) {
+        choice.unfit = choice.folder.why();
+    }
+    if (choice.listening || skipSystem || systemSocket.isEmpty() ||
+        !madeByTrustedUser(systemSocket) || connectError(systemSocket) != 0)
+        return choice;
+    return {true, systemSocket, systemSocket, Folder(), true, QString()};
 }
 
 } // namespace LocalService

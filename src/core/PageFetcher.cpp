@@ -61,11 +61,12 @@ FetchError errorFor(QNetworkReply::NetworkError error)
 
 } // namespace
 
-FetchReply::FetchReply(QNetworkReply *reply, FetchStyle style, const FetchLimits &limits,
-                       QObject *parent)
+FetchReply::FetchReply(QNetworkAccessManager *network, const QNetworkRequest &request,
+                       FetchStyle style, const FetchLimits &limits, QObject *parent)
     : QObject(parent)
-    , m_reply(reply)
-    , m_url(reply->url())
+    , m_network(network)
+    , m_request(request)
+    , m_url(request.url())
     , m_style(style)
     , m_limits(limits)
     , m_idle(new QTimer(this))
@@ -83,7 +84,14 @@ FetchReply::FetchReply(QNetworkReply *reply, FetchStyle style, const FetchLimits
         fail(FetchError::Timeout,
              QStringLiteral("no complete answer within %1 ms").arg(m_limits.totalTimeout.count()));
     });
+    m_idle->start();
+    m_deadline->start();
+    attach(network->get(request));
+}
 
+void FetchReply::attach(QNetworkReply *reply)
+{
+    m_reply = reply;
     reply->setReadBufferSize(ReadSlice);
     connect(reply, &QNetworkReply::metaDataChanged, this, &FetchReply::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &FetchReply::onReadyRead);
@@ -91,8 +99,31 @@ FetchReply::FetchReply(QNetworkReply *reply, FetchStyle style, const FetchLimits
     connect(reply, &QNetworkReply::redirected, m_idle, qOverload<>(&QTimer::start));
     connect(reply, &QNetworkReply::downloadProgress, m_idle, qOverload<>(&QTimer::start));
     connect(reply, &QObject::destroyed, this, &FetchReply::onReplyDestroyed);
-    m_idle->start();
-    m_deadline->start();
+}
+
+// The local service, refused or hung up on before a word: its socket may
+// have been left by a service gone since, or by a system unit stopped. The
+// network sees to it (starts the person's own), and the page is asked once
+// more; else the failure stands.
+bool FetchReply::askAgain(const FetchResult &failure)
+{
+    auto *network = qobject_cast<ServiceNetwork *>(m_network.data());
+    const bool unanswered =
+        failure.error == FetchError::ConnectionRefused ||
+        (failure.error == FetchError::ConnectionClosed && failure.httpStatus == 0);
+    if (m_askedAgain || !network || !unanswered || !LocalService::isLocal(m_url))
+        return false;
+    m_askedAgain = true;
+    release();
+    network->recover(this, [this, failure](bool again) {
+        if (m_finished || m_aborted)
+            return;
+        if (again && m_network)
+            attach(m_network->get(m_request));
+        else
+            finish(failure);
+    });
+    return true;
 }
 
 FetchReply::~FetchReply()
@@ -187,6 +218,12 @@ void FetchReply::complete()
         result.errorString = QStringLiteral("HTTP status %1 from the local service, which is "
                                             "never followed to another address")
                                  .arg(result.httpStatus);
+    } else if (LocalService::isLocal(m_url) && result.httpStatus != 0 &&
+               !m_reply->header(QNetworkRequest::ContentLengthHeader).isValid()) {
+        // The service tells every length: an answer without one ended
+        // because the service did, wherever it stopped.
+        result.error = FetchError::ConnectionClosed;
+        result.errorString = QStringLiteral("the local service's answer tells no length");
     } else if (result.httpStatus != 0 && !isSuccess(result.httpStatus)) {
         result.error = FetchError::HttpStatus;
         result.errorString = QStringLiteral("HTTP status %1").arg(result.httpStatus);
@@ -204,6 +241,8 @@ void FetchReply::complete()
         result.errorString = m_reply->errorString();
     if (m_style == FetchStyle::Text ? result.answered() : result.ok())
         result.text = Charset::decode(m_body, m_reply->rawHeader("Content-Type"), &result.charset);
+    if (!result.answered() && askAgain(result))
+        return;
     finish(std::move(result));
 }
 
@@ -270,5 +309,5 @@ FetchReply *PageFetcher::fetch(const QUrl &url, FetchStyle style)
     if (LocalService::isLocal(url))
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::ManualRedirectPolicy);
-    return new FetchReply(m_network->get(request), style, m_limits, this);
+    return new FetchReply(m_network, request, style, m_limits, this);
 }

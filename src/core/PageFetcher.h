@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -73,7 +74,10 @@ signals:
 
 private:
     friend class PageFetcher;
-    FetchReply(QNetworkReply *reply, FetchStyle style, const FetchLimits &limits, QObject *parent);
+    FetchReply(QNetworkAccessManager *network, const QNetworkRequest &request, FetchStyle style,
+               const FetchLimits &limits, QObject *parent);
+    void attach(QNetworkReply *reply);
+    bool askAgain(const FetchResult &failure);
     void onMetaData();
     void onReadyRead();
     void onFinished();
@@ -83,6 +87,8 @@ private:
     void finish(FetchResult result);
     void release();
 
+    QPointer<QNetworkAccessManager> m_network;
+    QNetworkRequest m_request;
     QPointer<QNetworkReply> m_reply;
     QUrl m_url;
     FetchStyle m_style;
@@ -93,12 +99,14 @@ private:
     qint64 m_bodyBytes = 0;
     bool m_finished = false;
     bool m_aborted = false;
+    bool m_askedAgain = false;
 };
 
 // Downloads pages and small texts: an HTTP GET, event driven (no busy wait,
 // no nested event loop), the body handed back as text. Addresses of the
 // offline service (unix+http:) need a ServiceNetwork, which reaches its
-// socket; such an address is never redirected.
+// socket; such an address is never redirected, and where nobody answers
+// there it is asked once more after the ServiceNetwork has seen to it.
 class PageFetcher : public QObject
 {
     Q_OBJECT

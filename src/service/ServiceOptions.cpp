@@ -57,13 +57,15 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
     const QCommandLineOption socketOption(
         QStringLiteral("socket"),
         QStringLiteral("Listen on a Unix socket at this path instead of the user's own "
-                       "($XDG_RUNTIME_DIR/zhiweige/fortune.sock, or /tmp/zhiweige-<uid>/"
-                       "fortune.sock without one). Unused when systemd hands over a socket."),
+                       "($XDG_RUNTIME_DIR/zhiweige/fortune.sock where that runtime folder is "
+                       "the user's, mode 0700; else /tmp/zhiweige-<uid>/fortune.sock). Its "
+                       "folder must exist, be the user's and not a link; it is left as it is. "
+                       "Unused when systemd hands over a socket."),
         QStringLiteral("PATH"));
     const QCommandLineOption systemSocketOption(
         QStringLiteral("system-socket"),
-        QStringLiteral("The socket systemd makes for every user, which --probe checks before "
-                       "the user's own."),
+        QStringLiteral("The socket systemd makes for every user, which --probe checks where "
+                       "the user's own service does not answer."),
         QStringLiteral("PATH"), QStringLiteral(ZHIWEI_SYSTEM_SOCKET));
     const QCommandLineOption charsetOption(QStringLiteral("charset"),
                                            QStringLiteral("Charset of the pages: utf-8 or gbk."),
@@ -101,9 +103,10 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
     const QCommandLineOption probeOption(
         QStringLiteral("probe"),
         QStringLiteral("Only say who answers on the socket the program would use (the "
-                       "system's, else the user's own), or on --socket or --port: exit 0 for "
-                       "this service, 1 for nothing, 2 for another program, 3 for no answer "
-                       "in time."));
+                       "user's own where his service answers, else the system's where "
+                       "something serves behind it, else the user's own), or on --socket or "
+                       "--port: exit 0 for this service, 1 for nothing, 2 for another program "
+                       "or one that hangs up, 3 for no answer in time."));
     parser.addOptions({portOption, socketOption, systemSocketOption, charsetOption, noticeOption,
                        noticeFileOption, delayOption, headDeadlineOption, dateOption,
                        portFileOption, idleOption, backgroundOption, probeOption});

@@ -26,6 +26,8 @@ Holder ask(QIODevice &device, const std::function<bool()> &open, const QDeadline
             break;
     }
     head += device.read(16 * 1024 - head.size());
+    if (head.isEmpty())
+        return Holder::HungUp;
     for (const QByteArray &line : head.split('\n')) {
         const qsizetype colon = line.indexOf(':');
         if (colon > 0 && line.left(colon).trimmed().compare("Server", Qt::CaseInsensitive) == 0 &&

@@ -1,17 +1,12 @@
 #include "SocketClaim.h"
 
-#include "core/LocalService.h"
-
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -23,20 +18,23 @@ QString describe(int error)
 
 // Held while the socket is looked at, removed or made, so two services
 // started at once never both take the path, nor one remove the other's.
+// Read-only is enough for flock, so a lock file that a start under a narrow
+// umask left unwritable still serves.
 class FolderLock
 {
 public:
-    explicit FolderLock(const QString &socket)
+    FolderLock(const LocalService::Folder &folder, const QString &socketName)
     {
-        const QByteArray path = QFile::encodeName(socket + QLatin1StringView(".lock"));
-        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const QString name = socketName + QLatin1StringView(".lock");
+        m_fd = ::openat(folder.descriptor(), QFile::encodeName(name).constData(),
+                        O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_fd < 0) {
-            m_why = QFile::decodeName(path) + u": " + describe(errno);
+            m_why = folder.path() + u'/' + name + u": " + describe(errno);
             return;
         }
         while (::flock(m_fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
-                m_why = QFile::decodeName(path) + u": " + describe(errno);
+                m_why = folder.path() + u'/' + name + u": " + describe(errno);
                 return;
             }
         }
@@ -55,79 +53,70 @@ private:
     QString m_why;
 };
 
-// 0 when a service accepts on `path`, else connect()'s errno. A full
-// backlog (EAGAIN) is a live service too.
-int connectError(const QByteArray &path)
-{
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= qsizetype(sizeof address.sun_path))
-        return ENAMETOOLONG;
-    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return errno;
-    int error = 0;
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        error = errno == EAGAIN ? 0 : errno;
-    ::close(fd);
-    return error;
-}
-
 } // namespace
 
-SocketClaim::Outcome SocketClaim::claim(const QString &path,
-                                        const std::function<bool(QString *)> &bind)
+SocketClaim::Outcome SocketClaim::claim(LocalService::Folder folder, const QString &name,
+                                        const std::function<bool(const QString &, QString *)> &bind)
 {
-    if (!LocalService::fitFolder(QFileInfo(path).path(), /*create=*/true, &m_why))
+    if (!folder.isOpen()) {
+        m_why = folder.why();
         return Outcome::Refused;
-    const FolderLock lock(path);
+    }
+    const QString path = folder.path() + u'/' + name;
+    const QString address = folder.address(name);
+    const QByteArray entry = QFile::encodeName(name);
+    const FolderLock lock(folder, name);
     if (!lock.why().isEmpty()) {
         m_why = lock.why();
         return Outcome::Refused;
     }
-    const QByteArray name = QFile::encodeName(path);
-    switch (const int error = connectError(name)) {
+    struct stat about = {};
+    switch (const int error = LocalService::connectError(address)) {
     case 0:
+        // Another user's service is not this one's to share, even where he
+        // could put it (a folder given that others may write).
+        if (!folder.holdsOwnSocket(name, &m_why))
+            return Outcome::Refused;
         return Outcome::LiveOneThere;
     case ENOENT:
         break;
-    case ECONNREFUSED: {
+    case ECONNREFUSED:
         // Left by a service that died; anything but a socket is not ours to remove.
-        struct stat about = {};
-        if (::lstat(name.constData(), &about) != 0 || !S_ISSOCK(about.st_mode)) {
+        if (::fstatat(folder.descriptor(), entry.constData(), &about, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISSOCK(about.st_mode)) {
             m_why = path + u": not a socket";
             return Outcome::Refused;
         }
-        if (::unlink(name.constData()) != 0) {
+        if (::unlinkat(folder.descriptor(), entry.constData(), 0) != 0) {
             m_why = path + u": " + describe(errno);
             return Outcome::Refused;
         }
         break;
-    }
     default:
         m_why = path + u": " + describe(error);
         return Outcome::Refused;
     }
-    if (!bind(&m_why))
+    if (!bind(address, &m_why))
         return Outcome::Refused;
-    struct stat made = {};
-    if (::lstat(name.constData(), &made) == 0) {
-        m_path = path;
-        m_device = made.st_dev;
-        m_inode = made.st_ino;
+    if (::fstatat(folder.descriptor(), entry.constData(), &about, AT_SYMLINK_NOFOLLOW) == 0) {
+        m_bound = true;
+        m_device = about.st_dev;
+        m_inode = about.st_ino;
     }
+    m_name = name;
+    m_folder = std::move(folder);
     return Outcome::Bound;
 }
 
 SocketClaim::~SocketClaim()
 {
-    if (m_path.isEmpty())
+    if (!m_bound)
         return;
-    const FolderLock lock(m_path);
-    const QByteArray name = QFile::encodeName(m_path);
+    const FolderLock lock(m_folder, m_name);
+    const QByteArray entry = QFile::encodeName(m_name);
     struct stat about = {};
-    if (lock.why().isEmpty() && ::lstat(name.constData(), &about) == 0 &&
+    if (lock.why().isEmpty() &&
+        ::fstatat(m_folder.descriptor(), entry.constData(), &about, AT_SYMLINK_NOFOLLOW) == 0 &&
         about.st_dev == m_device && about.st_ino == m_inode)
-        ::unlink(name.constData());
+        ::unlinkat(m_folder.descriptor(), entry.constData(), 0);
 }

@@ -33,6 +33,7 @@
 namespace {
 
 int signalSockets[2] = {-1, -1};
+constexpr std::chrono::seconds ProbeTimeout(5);
 
 // Only async-signal-safe work here: the event loop picks the byte up.
 void onQuitSignal(int)
@@ -42,7 +43,7 @@ void onQuitSignal(int)
 }
 
 // SIGTERM and SIGINT end the event loop, so the program exits 0 after
-// closing its port like any other clean shutdown.
+// removing the socket it made, like any other clean shutdown.
 bool quitOnSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0)
@@ -89,27 +90,9 @@ void raiseDescriptorLimit()
     }
 }
 
-// What --probe says, also as its exit status.
-int reportWhoAnswers(const ServiceOptions &options)
+// The line --probe prints for `where`, and its exit status.
+int report(const QString &where, ServiceProbe::Holder holder, const QString &unfit = {})
 {
-    constexpr std::chrono::seconds Timeout(5);
-    QString where;
-    QString unfit;
-    ServiceProbe::Holder holder = ServiceProbe::Holder::Nothing;
-    if (options.port) {
-        where = QStringLiteral("127.0.0.1:%1").arg(*options.port);
-        holder = ServiceProbe::atPort(*options.port, Timeout);
-    } else {
-        where = options.socket.value_or(LocalService::socketPath(options.systemSocket));
-        // The program does not use the person's socket in a folder that is
-        // not his alone; nor is anything there asked.
-        const QFileInfo folder(QFileInfo(where).path());
-        if (where == options.systemSocket ||
-            LocalService::fitFolder(folder.filePath(), /*create=*/false, &unfit))
-            holder = ServiceProbe::atSocket(where, Timeout);
-        else if (!folder.exists() && !folder.isSymLink())
-            unfit.clear(); // not made yet: nothing listens
-    }
     QString says;
     int status = 0;
     switch (holder) {
@@ -124,13 +107,55 @@ int reportWhoAnswers(const ServiceOptions &options)
         says = QStringLiteral("another program holds it");
         status = 2;
         break;
+    case ServiceProbe::Holder::HungUp:
+        says = QStringLiteral("hangs up without answering");
+        status = 2;
+        break;
     case ServiceProbe::Holder::Silent:
-        says = QStringLiteral("no answer within %1 s").arg(Timeout.count());
+        says = QStringLiteral("no answer within %1 s").arg(ProbeTimeout.count());
         status = 3;
         break;
     }
     std::printf("%s: %s\n", qPrintable(where), qPrintable(says));
     return status;
+}
+
+// What --probe says, also as its exit status: of the socket the program
+// would use, asked through its folder as opened.
+int reportWhoAnswers(const ServiceOptions &options)
+{
+    using LocalService::Folder;
+    if (options.port) {
+        return report(QStringLiteral("127.0.0.1:%1").arg(*options.port),
+                      ServiceProbe::atPort(*options.port, ProbeTimeout));
+    }
+    LocalService::Choice choice;
+    if (options.socket) {
+        const QFileInfo socket(*options.socket);
+        choice.folder = Folder(socket.path(), Folder::Use::Connect);
+        choice.socket = *options.socket;
+        if (choice.folder.holdsOwnSocket(socket.fileName(), &choice.unfit))
+            choice.address = choice.folder.address(socket.fileName());
+        else if (!choice.folder.isOpen() && !choice.folder.isMissing())
+            choice.unfit = choice.folder.why();
+    } else {
+        choice = LocalService::choose(options.systemSocket);
+        if (choice.system) {
+            const ServiceProbe::Holder holder =
+                ServiceProbe::atSocket(choice.address, ProbeTimeout);
+            if (holder != ServiceProbe::Holder::Nothing && holder != ServiceProbe::Holder::HungUp)
+                return report(choice.socket, holder);
+            // Nobody serves behind the system's socket (a stopped unit leaves
+            // it behind; a service that cannot start hangs up): the program
+            // then uses the person's own, and so does this.
+            report(choice.socket, holder);
+            choice = LocalService::choose(options.systemSocket, /*skipSystem=*/true);
+        }
+    }
+    const ServiceProbe::Holder holder = choice.unfit.isEmpty() && !choice.address.isEmpty()
+                                            ? ServiceProbe::atSocket(choice.address, ProbeTimeout)
+                                            : ServiceProbe::Holder::Nothing;
+    return report(choice.socket, holder, choice.unfit);
 }
 
 } // namespace
@@ -157,6 +182,7 @@ int main(int argc, char *argv[])
     raiseDescriptorLimit();
     // Outlives the service: at a clean end the socket it made goes.
     SocketClaim claim;
+    QString shownSocket; // the socket claimed, as people name it
     FortuneService service;
     service.setCharset(options.charset);
     service.setNotice(options.notice);
@@ -188,21 +214,30 @@ int main(int argc, char *argv[])
     } else {
         if (options.portFile)
             fail(QStringLiteral("--port-file goes with --port"));
-        const QString path = options.socket.value_or(LocalService::userSocket());
-        switch (claim.claim(path, [&service, &path](QString *why) {
-            const bool listening = service.listenLocal(path);
-            *why = service.errorString();
-            return listening;
-        })) {
+        // The person's own folder is the service's to make and to close to
+        // others; any other folder named with --socket is used as it is.
+        using LocalService::Folder;
+        const bool own = !options.socket || *options.socket == LocalService::userSocket();
+        const QFileInfo given(options.socket.value_or(QString()));
+        Folder folder =
+            own ? Folder::user(Folder::Use::Own) : Folder(given.path(), Folder::Use::Given);
+        const QString name = own ? QString(LocalService::SocketName) : given.fileName();
+        shownSocket = options.socket.value_or(folder.path() + u'/' + name);
+        switch (
+            claim.claim(std::move(folder), name, [&service](const QString &address, QString *why) {
+                const bool listening = service.listenLocal(address);
+                *why = service.errorString();
+                return listening;
+            })) {
         case SocketClaim::Outcome::Bound:
             break;
         case SocketClaim::Outcome::LiveOneThere:
             // Started again beside the one that serves: that one is shared.
             std::printf("zhiwei-fortune-service already listens on %s: sharing it\n",
-                        qPrintable(path));
+                        qPrintable(shownSocket));
             return 0;
         case SocketClaim::Outcome::Refused:
-            fail(QStringLiteral("cannot listen on %1: %2").arg(path, claim.why()));
+            fail(QStringLiteral("cannot listen on %1: %2").arg(shownSocket, claim.why()));
         }
     }
 
@@ -233,9 +268,9 @@ int main(int argc, char *argv[])
             fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
     }
 
-    std::printf(
-        "zhiwei-fortune-service listening on %s\n",
-        qPrintable(service.port() != 0 ? service.baseUrl().toString() : service.socketPath()));
+    if (shownSocket.isEmpty())
+        shownSocket = service.port() != 0 ? service.baseUrl().toString() : service.socketPath();
+    std::printf("zhiwei-fortune-service listening on %s\n", qPrintable(shownSocket));
     std::fflush(stdout);
     Background::ready();
 

@@ -1,5 +1,6 @@
 #include "CannedLocalServer.h"
 #include "HttpServer.h"
+#include "ProcStat.h"
 #include "core/InternetTransfer.h"
 #include "core/PageFetcher.h"
 #include "core/ServiceNetwork.h"
@@ -9,6 +10,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTcpServer>
@@ -18,8 +21,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using httpkit::Response;
@@ -176,6 +185,9 @@ private slots:
     void eventLoopKeepsRunningWhileWaiting();
     void destroyedManagerIsAFailure();
     void destroyedFetcherTakesItsRepliesAlong();
+    void findsTheServiceWhereverItWent_data();
+    void findsTheServiceWhereverItWent();
+    void folderSwapsReachNobodyElse();
 
 private:
     // Runs one fetch to its end. Proves the outcome came exactly once and the
@@ -340,15 +352,10 @@ void tst_PageFetcher::pages_data()
                              << FetchLimits();
     overSocket("GBK page, charset in header")
         << Response::html(gb, "gbk") << false << QByteArray("GB18030") << FetchLimits();
-    overSocket("page of no told length") << Response::html(gb, "gbk").deliveredAs(Delivery::Chunked)
-                                         << false << QByteArray("GB18030") << FetchLimits();
     // More than every buffer on the way holds: read as the reader takes it.
     const QByteArray large = utf8.repeated(3 * 1024 * 1024 / utf8.size());
     overSocket("3 MB page") << Response::html(large) << false << QByteArray("UTF-8")
                             << FetchLimits();
-    overSocket("3 MB page of no told length")
-        << Response::html(large).deliveredAs(Delivery::Chunked) << false << QByteArray("UTF-8")
-        << FetchLimits();
     overSocket("GBK page without any label")
         << Response::html(gb, "") << false << QByteArray("GB18030") << FetchLimits();
     overTcp("203 is a page") << Response::html(utf8).withStatus(203) << false << QByteArray("UTF-8")
@@ -474,6 +481,10 @@ void tst_PageFetcher::failures_data()
     overSocket("closed short of its Content-Length")
         << Response::html(QByteArray(64 * 1024, 'x')).deliveredAs(Delivery::ResetMidBody)
         << defaults << FetchError::ConnectionClosed << 200;
+    // The service tells every length: without one, it ended where it died.
+    overSocket("page of no told length, ended by the close")
+        << errorPage.deliveredAs(Delivery::Chunked) << defaults << FetchError::ConnectionClosed
+        << 200;
     overSocket("6 MB page is too large")
         << Response::html(sixMegabytes()) << defaults << FetchError::TooLarge << 200;
 #if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
@@ -875,6 +886,168 @@ void tst_PageFetcher::destroyedFetcherTakesItsRepliesAlong()
     QCOMPARE(spy.count(), 0);
     // The download itself stopped: the server sees its connection go.
     QTRY_COMPARE_WITH_TIMEOUT(s.server->openConnections(), 0, AnswerWaitMs);
+}
+
+namespace {
+
+enum class Holder { Nothing, Stale, HangsUp, Serves, ServesInAnOpenFolder };
+
+CannedLocalServer::Answer textAnswer(const QByteArray &text)
+{
+    return {"HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(text.size()) +
+                "\r\nConnection: close\r\n\r\n" + text,
+            {}};
+}
+
+// What stands at `socket`: nothing, a socket left by one that died, a
+// server that hangs up, or one that answers `text`.
+std::unique_ptr<CannedLocalServer> place(Holder holder, const QString &socket,
+                                         const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(socket).path());
+    QFile::setPermissions(QFileInfo(socket).path(), QFile::Permissions(0x7700));
+    if (holder == Holder::Nothing)
+        return nullptr;
+    auto server = std::make_unique<CannedLocalServer>(
+        holder == Holder::HangsUp ? CannedLocalServer::Answer{} : textAnswer(text));
+    if (!server->listen(socket))
+        qFatal("cannot listen on %s", qPrintable(socket));
+    if (holder == Holder::Stale)
+        server.reset(); // the socket file stays, as a service that died leaves it
+    if (holder == Holder::ServesInAnOpenFolder)
+        QFile::setPermissions(QFileInfo(socket).path(), QFile::Permissions(0x7777));
+    return server;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Holder)
+
+void tst_PageFetcher::findsTheServiceWhereverItWent_data()
+{
+    QTest::addColumn<Holder>("system");
+    QTest::addColumn<Holder>("own");
+    QTest::addColumn<QString>("answers"); // empty: no answer
+    QTest::addColumn<bool>("started");    // the person's service started
+    QTest::newRow("nowhere yet") << Holder::Nothing << Holder::Nothing << "V2" << true;
+    QTest::newRow("the person's service died") << Holder::Nothing << Holder::Stale << "V2" << true;
+    QTest::newRow("the system's socket left by a stopped unit")
+        << Holder::Stale << Holder::Nothing << "V2" << true;
+    QTest::newRow("the system's socket hanging up, its service unable to start")
+        << Holder::HangsUp << Holder::Nothing << "V2" << true;
+    QTest::newRow("the system's service") << Holder::Serves << Holder::Nothing << "SYSTEM" << false;
+    QTest::newRow("the person's beside the system's")
+        << Holder::Serves << Holder::Serves << "OWN" << false;
+    // Somebody else may have put it there: neither asked nor replaced.
+    QTest::newRow("the person's folder open to others")
+        << Holder::Nothing << Holder::ServesInAnOpenFolder << "" << false;
+}
+
+// The network finds the service wherever it went: the person's own where
+// his answers, the system's where something serves behind it, else the
+// person's started as the launcher starts it, and the page asked again.
+void tst_PageFetcher::findsTheServiceWhereverItWent()
+{
+    QFETCH(Holder, system);
+    QFETCH(Holder, own);
+    QFETCH(QString, answers);
+    QFETCH(bool, started);
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    const QString systemSocket = dir.filePath(QStringLiteral("run/fortune.sock"));
+    const auto systemServer = place(system, systemSocket, "SYSTEM");
+    const auto ownServer = place(own, runtime + QStringLiteral("/zhiweige/fortune.sock"), "OWN");
+    QFile::setPermissions(runtime, QFile::Permissions(0x7700));
+    // A copy of the service beside no program: it ends a second after the row.
+    const QString service = dir.filePath(QStringLiteral("zhiwei-fortune-service"));
+    QVERIFY(QFile::copy(QStringLiteral(ZHIWEI_SERVICE_EXE), service));
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+        for (const qint64 pid : ProcStat::processesRunning(service))
+            ::kill(pid_t(pid), SIGKILL);
+    });
+
+    ServiceNetwork network(systemSocket);
+    network.setServiceStart(service, {QStringLiteral("--background"), QStringLiteral("--idle-exit"),
+                                      QStringLiteral("1")});
+    PageFetcher fetcher(&network);
+    FetchReply *reply = fetcher.fetch(
+        QUrl(QStringLiteral("unix+http://zhiweige/kwgamejc/xz/jc.txt")), FetchStyle::Text);
+    QSignalSpy finished(reply, &FetchReply::finished);
+    QVERIFY(finished.wait(AnswerWaitMs));
+    const FetchResult result = finished.first().first().value<FetchResult>();
+    QVERIFY2(result.text == answers && result.ok() == !answers.isEmpty(),
+             qPrintable(result.text + u" / " + result.errorString));
+    QCOMPARE(ProcStat::processesRunning(service).size(), started ? 1 : 0);
+    if (own == Holder::ServesInAnOpenFolder)
+        QCOMPARE(ownServer->connections(), 0);
+}
+
+// Another user who may write the folder holding the person's runtime folder
+// swaps it with one of his own, with a socket of his in it, as fast as he
+// can while the person's program and probe ask: they reach the person's
+// service or none, never his.
+void tst_PageFetcher::folderSwapsReachNobodyElse()
+{
+    const passwd *nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !nobody)
+        QSKIP("Another user's folder (nobody's) needs root to make");
+    QTemporaryDir dir;
+    const QString open = dir.filePath(QStringLiteral("open"));
+    const QString runtime = open + QStringLiteral("/run");
+    const QString his = open + QStringLiteral("/his");
+    const auto good =
+        place(Holder::Serves, runtime + QStringLiteral("/zhiweige/fortune.sock"), "GOOD");
+    const auto evil = place(Holder::Serves, his + QStringLiteral("/zhiweige/fortune.sock"), "EVIL");
+    for (const QString &path : QStringList{his, his + QStringLiteral("/zhiweige"),
+                                           his + QStringLiteral("/zhiweige/fortune.sock")})
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    QFile::setPermissions(runtime, QFile::Permissions(0x7700));
+    QFile::setPermissions(open, QFile::Permissions(0x7777));
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+
+    const QByteArray from = QFile::encodeName(runtime);
+    const QByteArray to = QFile::encodeName(his);
+    const pid_t swapper = ::fork();
+    if (swapper == 0) {
+        // A swap every 50 µs: a tight loop would slow down every path
+        // lookup on the machine (the kernel's rename lock) and the test with it.
+        for (;;) {
+            ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
+            ::usleep(50);
+        }
+    }
+    const auto stop = qScopeGuard([&] {
+        ::kill(swapper, SIGKILL);
+        ::waitpid(swapper, nullptr, 0);
+        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+    });
+
+    ServiceNetwork network(dir.filePath(QStringLiteral("none.sock")));
+    PageFetcher fetcher(&network);
+    int answered = 0;
+    for (int i = 0; i < 150; ++i) {
+        QSignalSpy finished(fetcher.fetch(LocalPage, FetchStyle::Text), &FetchReply::finished);
+        QVERIFY(finished.wait(AnswerWaitMs));
+        const FetchResult result = finished.first().first().value<FetchResult>();
+        QVERIFY2(!result.ok() || result.text == u"GOOD", qPrintable(result.text));
+        answered += result.ok() ? 1 : 0;
+    }
+    for (int i = 0; i < 50; ++i) {
+        // Waited for with the event loop running: the person's service
+        // here answers it.
+        QProcess probe;
+        QSignalSpy probed(&probe, &QProcess::finished);
+        probe.start(QStringLiteral(ZHIWEI_SERVICE_EXE),
+                    {QStringLiteral("--probe"), QStringLiteral("--system-socket"),
+                     dir.filePath(QStringLiteral("none.sock"))});
+        QVERIFY(probed.wait(AnswerWaitMs));
+    }
+    QCOMPARE(evil->connections(), 0);
+    qInfo("%d of 150 fetches answered by the person's service, none by the other's", answered);
 }
 
 QTEST_GUILESS_MAIN(tst_PageFetcher)

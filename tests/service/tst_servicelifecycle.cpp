@@ -48,7 +48,7 @@ enum class Holder {
 };
 
 // What is at the socket's place, or its folder, before the service starts.
-enum class Place { Stale, Live, LinkedFolder, AnotherUsersFolder, OpenFolder };
+enum class Place { Nothing, Stale, Live, LinkedFolder, AnotherUsersFolder, AnotherUsersSocket };
 
 // A socket file that nobody listens on, as a service that died leaves it.
 bool leaveStaleSocket(const QString &path)
@@ -100,6 +100,8 @@ private slots:
     void probeTellsWhoHoldsThePort();
     void claimsItsSocket_data();
     void claimsItsSocket();
+    void usesARuntimeFolderOnlyWhereItIsTheUsers_data();
+    void usesARuntimeFolderOnlyWhereItIsTheUsers();
     void backgroundStartReturnsOnceListening();
     void backgroundStartOnATakenPortSaysWhy();
     void endsAfterItsIdleTime();
@@ -245,29 +247,38 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort_data()
     QTest::addColumn<bool>("local"); // a Unix socket, or a port
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("says");
+    // Asked as the system's socket: where nobody serves behind it, the
+    // person's own is asked after it, as the program then uses that one.
+    QTest::addColumn<bool>("system");
 
     for (const bool local : {false, true}) {
         const auto row = [local](const char *name) -> QByteArray {
             return QByteArray(name) + (local ? ", on a Unix socket" : ", on a port");
         };
         QTest::newRow(row("nothing listens").constData())
-            << Holder::Nothing << local << 1 << "nothing listens";
+            << Holder::Nothing << local << 1 << "nothing listens" << false;
         QTest::newRow(row("the service").constData())
-            << Holder::Service << local << 0 << "zhiwei-fortune-service answers";
+            << Holder::Service << local << 0 << "zhiwei-fortune-service answers" << false;
         QTest::newRow(row("another web server").constData())
-            << Holder::OtherHttpServer << local << 2 << "another program holds it";
+            << Holder::OtherHttpServer << local << 2 << "another program holds it" << false;
         QTest::newRow(row("a program that hangs up at once").constData())
-            << Holder::HangsUpAtOnce << local << 2 << "another program holds it";
+            << Holder::HangsUpAtOnce << local << 2 << "hangs up without answering" << false;
     }
     // A flooded service looks the same: a busy socket is not a foreign one.
     // The probe waits the same on either transport; five seconds once suffice.
     QTest::newRow("a program that never answers, on a Unix socket")
-        << Holder::NeverAnswers << true << 3 << "no answer within 5 s";
+        << Holder::NeverAnswers << true << 3 << "no answer within 5 s" << false;
     // Left by a service that died: nobody listens.
-    QTest::newRow("a stale socket") << Holder::StaleSocket << true << 1 << "nothing listens";
+    QTest::newRow("a stale socket")
+        << Holder::StaleSocket << true << 1 << "nothing listens" << false;
     // As the program, it asks nothing of a socket in a folder others may write.
     QTest::newRow("the service in a folder open to others")
-        << Holder::ServiceInOpenFolder << true << 1 << "FOLDER: is open to other users";
+        << Holder::ServiceInOpenFolder << true << 1 << "FOLDER: is open to other users" << false;
+    // Refused: no more a service than no socket is.
+    QTest::newRow("the system's socket, left by a stopped unit")
+        << Holder::StaleSocket << true << 1 << "" << true;
+    QTest::newRow("the system's socket, hanging up as a service that cannot start")
+        << Holder::HangsUpAtOnce << true << 1 << "hangs up without answering" << true;
 }
 
 void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
@@ -276,6 +287,7 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     QFETCH(bool, local);
     QFETCH(int, exitCode);
     QFETCH(QString, says);
+    QFETCH(bool, system);
 
     FortuneService service;
     QTcpServer other;
@@ -326,78 +338,139 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
     // Run alongside: the service in this process must go on answering.
     QProcess &probe = m_processes.emplace_back();
     QSignalSpy finished(&probe, &QProcess::finished);
+    QString own;
+    if (system) {
+        const QString runtime = m_dir->filePath(QStringLiteral("runtime"));
+        QVERIFY(QDir().mkdir(runtime));
+        QVERIFY(
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        probe.setProcessEnvironment(environment);
+        own = runtime + QStringLiteral("/zhiweige/fortune.sock: nothing listens\n");
+    }
     probe.start(Executable, {QStringLiteral("--probe"),
-                             local ? QStringLiteral("--socket") : QStringLiteral("--port"),
+                             system  ? QStringLiteral("--system-socket")
+                             : local ? QStringLiteral("--socket")
+                                     : QStringLiteral("--port"),
                              local ? socket : QString::number(port)});
     QVERIFY(finished.wait(WaitMs));
     QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
     QCOMPARE(probe.exitCode(), exitCode);
-    QCOMPARE(QString::fromLocal8Bit(probe.readAllStandardOutput()),
-             (local ? socket : QStringLiteral("127.0.0.1:%1").arg(port)) + u": " +
-                 says.replace(QStringLiteral("FOLDER"), m_dir->path()) + u'\n');
+    const QString first =
+        says.isEmpty() ? QString()
+                       : (local ? socket : QStringLiteral("127.0.0.1:%1").arg(port)) + u": " +
+                             says.replace(QStringLiteral("FOLDER"), m_dir->path()) + u'\n';
+    QCOMPARE(QString::fromLocal8Bit(probe.readAllStandardOutput()), first + own);
 }
 
-// The person's socket is taken once its folder is his alone; a socket left
-// by a service that died is replaced, a live service is shared.
+// The person's socket is taken once its folder is his alone, the folder
+// made his alone whatever the umask; a folder named with --socket is left as
+// it is. A socket left by a service that died is replaced, a live service of
+// the same user is shared, another user's is not.
 void ServiceLifecycleTest::claimsItsSocket_data()
 {
     QTest::addColumn<Place>("place");
+    QTest::addColumn<bool>("given"); // with --socket; else in its runtime folder
+    QTest::addColumn<int>("mode");   // of the folder before; 0: none there
+    QTest::addColumn<int>("umask");
     QTest::addColumn<int>("exitCode"); // -1: it serves
     QTest::addColumn<QString>("says"); // on its standard output, or error when it fails
-    QTest::newRow("a stale socket") << Place::Stale << -1 << "listening on";
+    QTest::addColumn<int>("modeAfter");
+    QTest::newRow("a stale socket")
+        << Place::Stale << false << 0700 << 022 << -1 << "listening on" << 0700;
     QTest::newRow("a live service, started again in the background")
-        << Place::Live << 0 << "already listens on";
-    QTest::newRow("the folder a link") << Place::LinkedFolder << 1 << "not a folder of its own";
+        << Place::Live << false << 0700 << 022 << 0 << "already listens on" << 0700;
+    QTest::newRow("the folder a link")
+        << Place::LinkedFolder << false << 0700 << 022 << 1 << "not a folder of its own" << 0;
     QTest::newRow("another user's folder")
-        << Place::AnotherUsersFolder << 1 << "belongs to another user";
-    QTest::newRow("an open folder, closed first") << Place::OpenFolder << -1 << "listening on";
+        << Place::AnotherUsersFolder << false << 0700 << 022 << 1 << "belongs to another user" << 0;
+    QTest::newRow("its folder open, closed first")
+        << Place::Nothing << false << 0755 << 022 << -1 << "listening on" << 0700;
+    QTest::newRow("made under umask 0277")
+        << Place::Nothing << false << 0 << 0277 << -1 << "listening on" << 0700;
+    QTest::newRow("its folder left 0500 by such a start, mended")
+        << Place::Nothing << false << 0500 << 022 << -1 << "listening on" << 0700;
+    QTest::newRow("a setgid 2775 folder named, left as it is")
+        << Place::Nothing << true << 02775 << 022 << -1 << "listening on" << 02775;
+    QTest::newRow("a sticky 1777 folder named, left as it is")
+        << Place::Nothing << true << 01777 << 022 << -1 << "listening on" << 01777;
+    QTest::newRow("another user's service in a folder named")
+        << Place::AnotherUsersSocket << true << 01777 << 022 << 1 << "belongs to another user" << 0;
 }
 
 void ServiceLifecycleTest::claimsItsSocket()
 {
     QFETCH(Place, place);
+    QFETCH(bool, given);
+    QFETCH(int, mode);
+    QFETCH(int, umask);
     QFETCH(int, exitCode);
     QFETCH(QString, says);
-    const QString folder = m_dir->filePath(QStringLiteral("zhiweige"));
+    QFETCH(int, modeAfter);
+    const passwd *nobody = ::getpwnam("nobody");
+    const bool anotherUser =
+        place == Place::AnotherUsersFolder || place == Place::AnotherUsersSocket;
+    if (anotherUser && (::geteuid() != 0 || !nobody))
+        QSKIP("Giving a folder to another user (nobody) needs root");
+    // The person's own folder in his runtime folder, or one named.
+    const QString folder =
+        m_dir->filePath(given ? QStringLiteral("named") : QStringLiteral("zhiweige"));
+    const QByteArray folderName = QFile::encodeName(folder);
     const QString socket = folder + QStringLiteral("/fortune.sock");
     const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
-    QVERIFY(QDir().mkdir(place == Place::LinkedFolder ? elsewhere : folder));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir->path());
+    const QStringList where =
+        given ? QStringList{QStringLiteral("--socket"), socket} : QStringList();
+    if (mode != 0) {
+        QVERIFY(QDir().mkdir(place == Place::LinkedFolder ? elsewhere : folder));
+        QCOMPARE(
+            ::chmod(
+                QFile::encodeName(place == Place::LinkedFolder ? elsewhere : folder).constData(),
+                mode_t(mode)),
+            0);
+    }
+    QLocalServer others;
     switch (place) {
+    case Place::Nothing:
+        break;
     case Place::Stale:
         QVERIFY(leaveStaleSocket(socket));
         break;
     case Place::Live:
-        start(m_processes.emplace_back(), Executable, {QStringLiteral("--socket"), socket});
+        m_processes.emplace_back().setProcessEnvironment(environment);
+        start(m_processes.back(), Executable, where);
         break;
     case Place::LinkedFolder:
         QVERIFY(QFile::link(elsewhere, folder));
         break;
-    case Place::AnotherUsersFolder: {
-        const passwd *nobody = ::getpwnam("nobody");
-        if (::geteuid() != 0 || !nobody)
-            QSKIP("Giving a folder to another user (nobody) needs root");
-        QCOMPARE(::chown(QFile::encodeName(folder).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    case Place::AnotherUsersFolder:
+        QCOMPARE(::chown(folderName.constData(), nobody->pw_uid, nobody->pw_gid), 0);
         break;
-    }
-    case Place::OpenFolder:
-        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    case Place::AnotherUsersSocket:
+        QVERIFY(others.listen(socket));
+        QCOMPARE(::chown(QFile::encodeName(socket).constData(), nobody->pw_uid, nobody->pw_gid), 0);
         break;
     }
     if (QTest::currentTestFailed())
         return;
 
     QProcess &second = m_processes.emplace_back();
+    second.setProcessEnvironment(environment);
+    second.setChildProcessModifier([umask] { ::umask(mode_t(umask)); });
     QSignalSpy finished(&second, &QProcess::finished);
-    second.start(Executable, QStringList{QStringLiteral("--socket"), socket} +
-                                 (place == Place::Live ? QStringList{QStringLiteral("--background")}
-                                                       : QStringList()));
+    second.start(Executable,
+                 where + (place == Place::Live ? QStringList{QStringLiteral("--background")}
+                                               : QStringList()));
     if (exitCode < 0) {
-        QVERIFY2(said(second, says.toUtf8()), second.readAllStandardError().constData());
+        QVERIFY2(said(second, (says + u' ' + socket).toUtf8()),
+                 second.readAllStandardError().constData());
         m_socket = socket;
         QCOMPARE(getLocal("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
         struct stat about = {};
-        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &about), 0);
-        QCOMPARE(about.st_mode & 0777, 0700u);
+        QCOMPARE(::stat(folderName.constData(), &about), 0);
+        QCOMPARE(about.st_mode & 07777, mode_t(modeAfter));
         QCOMPARE(::stat(QFile::encodeName(socket).constData(), &about), 0);
         QCOMPARE(about.st_mode & 0777, 0600u);
         return;
@@ -407,10 +480,65 @@ void ServiceLifecycleTest::claimsItsSocket()
     const QByteArray output = second.readAllStandardOutput() + second.readAllStandardError();
     QVERIFY2(second.exitCode() == exitCode && output.contains(says.toUtf8()), output.constData());
     // The first one still serves, and nothing of a refused start remains.
-    if (place == Place::Live)
+    if (place == Place::Live) {
+        m_socket = socket;
         QCOMPARE(getLocal("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
-    else
+    } else if (place != Place::AnotherUsersSocket) {
         QVERIFY(!QFile::exists(socket));
+    }
+}
+
+void ServiceLifecycleTest::usesARuntimeFolderOnlyWhereItIsTheUsers_data()
+{
+    QTest::addColumn<QString>("runtime"); // RUNTIME: a folder of the test's
+    QTest::addColumn<int>("mode");        // RUNTIME's; 0: a link to a fit one
+    QTest::addColumn<bool>("nobodys");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("the user's, 0700") << "RUNTIME" << 0700 << false << true;
+    QTest::newRow("the user's, open to others") << "RUNTIME" << 0755 << false << false;
+    // Root run with the person's, as after sudo -E.
+    QTest::newRow("another user's") << "RUNTIME" << 0700 << true << false;
+    QTest::newRow("a link to the user's") << "RUNTIME" << 0 << false << false;
+    QTest::newRow("shared by every user") << "/tmp" << 01777 << false << false;
+    QTest::newRow("not absolute") << "run/user" << 0700 << false << false;
+}
+
+// $XDG_RUNTIME_DIR is taken only as the XDG base directory rules have it,
+// else each user's own folder in /tmp: where the probe (and so the service
+// and the program, on the same rule) look.
+void ServiceLifecycleTest::usesARuntimeFolderOnlyWhereItIsTheUsers()
+{
+    QFETCH(QString, runtime);
+    QFETCH(int, mode);
+    QFETCH(bool, nobodys);
+    QFETCH(bool, taken);
+    const passwd *nobody = ::getpwnam("nobody");
+    if (nobodys && (::geteuid() != 0 || !nobody))
+        QSKIP("Giving a folder to another user (nobody) needs root");
+    if (runtime == u"RUNTIME") {
+        runtime = m_dir->filePath(QStringLiteral("runtime"));
+        const QString fit = m_dir->filePath(QStringLiteral("fit"));
+        QVERIFY(QDir().mkdir(mode == 0 ? fit : runtime));
+        QCOMPARE(::chmod(QFile::encodeName(mode == 0 ? fit : runtime).constData(),
+                         mode_t(mode == 0 ? 0700 : mode)),
+                 0);
+        if (mode == 0)
+            QVERIFY(QFile::link(fit, runtime));
+        if (nobodys)
+            QCOMPARE(
+                ::chown(QFile::encodeName(runtime).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    QProcess &probe = m_processes.emplace_back();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    probe.setProcessEnvironment(environment);
+    probe.start(Executable, {QStringLiteral("--probe"), QStringLiteral("--system-socket"),
+                             m_dir->filePath(QStringLiteral("none.sock"))});
+    QVERIFY(probe.waitForFinished(WaitMs));
+    const QString said = QString::fromLocal8Bit(probe.readAllStandardOutput());
+    const QString folder = taken ? runtime + QStringLiteral("/zhiweige")
+                                 : QStringLiteral("/tmp/zhiweige-%1").arg(::geteuid());
+    QVERIFY2(said.startsWith(folder + QStringLiteral("/fortune.sock: ")), qPrintable(said));
 }
 
 void ServiceLifecycleTest::backgroundStartReturnsOnceListening()

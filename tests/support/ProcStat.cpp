@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <unistd.h>
 
@@ -48,9 +49,9 @@ std::chrono::milliseconds processorTime(qint64 pid)
 int openDescriptors(qint64 pid)
 {
     const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-    return fds.exists() ? int(fds.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
-                                  .size())
-                        : -1;
+    return fds.exists()
+               ? int(fds.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size())
+               : -1;
 }
 
 qint64 residentBytes(qint64 pid)
@@ -61,6 +62,21 @@ qint64 residentBytes(qint64 pid)
 qint64 peakResidentBytes(qint64 pid)
 {
     return statusKilobytes(pid, "VmHWM");
+}
+
+QList<qint64> processesRunning(const QString &path)
+{
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (ok && !wanted.isEmpty() &&
+            QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)) == wanted)
+            pids.append(pid);
+    }
+    return pids;
 }
 
 } // namespace ProcStat

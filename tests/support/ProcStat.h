@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <chrono>
@@ -14,5 +16,7 @@ int openDescriptors(qint64 pid);
 // Resident memory (VmRSS) and its peak (VmHWM) in bytes; -1 when unknown.
 qint64 residentBytes(qint64 pid);
 qint64 peakResidentBytes(qint64 pid);
+// The processes running the executable at `path` (a zombie runs none).
+QList<qint64> processesRunning(const QString &path);
 
 } // namespace ProcStat
