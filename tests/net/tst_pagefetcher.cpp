@@ -892,13 +892,6 @@ namespace {
 
 enum class Holder { Nothing, Stale, HangsUp, Serves, ServesInAnOpenFolder };
 
-CannedLocalServer::Answer textAnswer(const QByteArray &text)
-{
-    return {"HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(text.size()) +
-                "\r\nConnection: close\r\n\r\n" + text,
-            {}};
-}
-
 // What stands at `socket`: nothing, a socket left by one that died, a
 // server that hangs up, or one that answers `text`.
 std::unique_ptr<CannedLocalServer> place(Holder holder, const QString &socket,
@@ -909,7 +902,7 @@ std::unique_ptr<CannedLocalServer> place(Holder holder, const QString &socket,
     if (holder == Holder::Nothing)
         return nullptr;
     auto server = std::make_unique<CannedLocalServer>(
-        holder == Holder::HangsUp ? CannedLocalServer::Answer{} : textAnswer(text));
+        holder == Holder::HangsUp ? CannedLocalServer::Answer{} : canned(Response::text(text)));
     if (!server->listen(socket))
         qFatal("cannot listen on %s", qPrintable(socket));
     if (holder == Holder::Stale)

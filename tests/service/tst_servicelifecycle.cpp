@@ -365,38 +365,37 @@ void ServiceLifecycleTest::probeTellsWhoHoldsThePort()
 }
 
 // The person's socket is taken once its folder is his alone, the folder
-// made his alone whatever the umask; a folder named with --socket is left as
-// it is. A socket left by a service that died is replaced, a live service of
-// the same user is shared, another user's is not.
+// made his alone whatever the umask (an earlier start under a narrow one
+// left it 0500); a folder named with --socket is left as it is. A socket left by a service that
+// died is replaced, a live service of the same user is shared, another user's is not.
 void ServiceLifecycleTest::claimsItsSocket_data()
 {
     QTest::addColumn<Place>("place");
-    QTest::addColumn<bool>("given"); // with --socket; else in its runtime folder
-    QTest::addColumn<int>("mode");   // of the folder before; 0: none there
-    QTest::addColumn<int>("umask");
+    QTest::addColumn<bool>("given");   // with --socket; else in its runtime folder
+    QTest::addColumn<int>("mode");     // of the folder before; 0: none there
     QTest::addColumn<int>("exitCode"); // -1: it serves
     QTest::addColumn<QString>("says"); // on its standard output, or error when it fails
     QTest::addColumn<int>("modeAfter");
     QTest::newRow("a stale socket")
-        << Place::Stale << false << 0700 << 022 << -1 << "listening on" << 0700;
+        << Place::Stale << false << 0700 << -1 << "listening on" << 0700;
     QTest::newRow("a live service, started again in the background")
-        << Place::Live << false << 0700 << 022 << 0 << "already listens on" << 0700;
+        << Place::Live << false << 0700 << 0 << "already listens on" << 0700;
     QTest::newRow("the folder a link")
-        << Place::LinkedFolder << false << 0700 << 022 << 1 << "not a folder of its own" << 0;
+        << Place::LinkedFolder << false << 0700 << 1 << "not a folder of its own" << 0;
     QTest::newRow("another user's folder")
-        << Place::AnotherUsersFolder << false << 0700 << 022 << 1 << "belongs to another user" << 0;
+        << Place::AnotherUsersFolder << false << 0700 << 1 << "belongs to another user" << 0;
     QTest::newRow("its folder open, closed first")
-        << Place::Nothing << false << 0755 << 022 << -1 << "listening on" << 0700;
-    QTest::newRow("made under umask 0277")
-        << Place::Nothing << false << 0 << 0277 << -1 << "listening on" << 0700;
-    QTest::newRow("its folder left 0500 by such a start, mended")
-        << Place::Nothing << false << 0500 << 022 << -1 << "listening on" << 0700;
+        << Place::Nothing << false << 0755 << -1 << "listening on" << 0700;
+    QTest::newRow("its folder made")
+        << Place::Nothing << false << 0 << -1 << "listening on" << 0700;
+    QTest::newRow("its folder left 0500, mended")
+        << Place::Nothing << false << 0500 << -1 << "listening on" << 0700;
     QTest::newRow("a setgid 2775 folder named, left as it is")
-        << Place::Nothing << true << 02775 << 022 << -1 << "listening on" << 02775;
+        << Place::Nothing << true << 02775 << -1 << "listening on" << 02775;
     QTest::newRow("a sticky 1777 folder named, left as it is")
-        << Place::Nothing << true << 01777 << 022 << -1 << "listening on" << 01777;
+        << Place::Nothing << true << 01777 << -1 << "listening on" << 01777;
     QTest::newRow("another user's service in a folder named")
-        << Place::AnotherUsersSocket << true << 01777 << 022 << 1 << "belongs to another user" << 0;
+        << Place::AnotherUsersSocket << true << 01777 << 1 << "belongs to another user" << 0;
 }
 
 void ServiceLifecycleTest::claimsItsSocket()
@@ -404,7 +403,6 @@ void ServiceLifecycleTest::claimsItsSocket()
     QFETCH(Place, place);
     QFETCH(bool, given);
     QFETCH(int, mode);
-    QFETCH(int, umask);
     QFETCH(int, exitCode);
     QFETCH(QString, says);
     QFETCH(int, modeAfter);
@@ -458,7 +456,9 @@ void ServiceLifecycleTest::claimsItsSocket()
 
     QProcess &second = m_processes.emplace_back();
     second.setProcessEnvironment(environment);
-    second.setChildProcessModifier([umask] { ::umask(mode_t(umask)); });
+    // The narrowest umask that lets its owner in: each folder it makes and
+    // what it makes there still serve a start under another.
+    second.setChildProcessModifier([] { ::umask(0277); });
     QSignalSpy finished(&second, &QProcess::finished);
     second.start(Executable,
                  where + (place == Place::Live ? QStringList{QStringLiteral("--background")}
@@ -490,55 +490,45 @@ void ServiceLifecycleTest::claimsItsSocket()
 
 void ServiceLifecycleTest::usesARuntimeFolderOnlyWhereItIsTheUsers_data()
 {
-    QTest::addColumn<QString>("runtime"); // RUNTIME: a folder of the test's
-    QTest::addColumn<int>("mode");        // RUNTIME's; 0: a link to a fit one
-    QTest::addColumn<bool>("nobodys");
-    QTest::addColumn<bool>("taken");
-    QTest::newRow("the user's, 0700") << "RUNTIME" << 0700 << false << true;
-    QTest::newRow("the user's, open to others") << "RUNTIME" << 0755 << false << false;
-    // Root run with the person's, as after sudo -E.
-    QTest::newRow("another user's") << "RUNTIME" << 0700 << true << false;
-    QTest::newRow("a link to the user's") << "RUNTIME" << 0 << false << false;
-    QTest::newRow("shared by every user") << "/tmp" << 01777 << false << false;
-    QTest::newRow("not absolute") << "run/user" << 0700 << false << false;
+    QTest::addColumn<QString>("runtime"); // a folder of the test's, but for /tmp
+    QTest::newRow("open to others") << "open";
+    QTest::newRow("another user's, as root after sudo -E") << "nobody's";
+    QTest::newRow("a link to the user's own") << "link";
+    QTest::newRow("shared by every user") << "/tmp";
 }
 
-// $XDG_RUNTIME_DIR is taken only as the XDG base directory rules have it,
-// else each user's own folder in /tmp: where the probe (and so the service
-// and the program, on the same rule) look.
+// $XDG_RUNTIME_DIR is taken only as the XDG base directory rules have it
+// (claimsItsSocket takes a fit one), else each user's own folder in /tmp:
+// where the probe, the service and the program look, on the same rule.
 void ServiceLifecycleTest::usesARuntimeFolderOnlyWhereItIsTheUsers()
 {
     QFETCH(QString, runtime);
-    QFETCH(int, mode);
-    QFETCH(bool, nobodys);
-    QFETCH(bool, taken);
     const passwd *nobody = ::getpwnam("nobody");
-    if (nobodys && (::geteuid() != 0 || !nobody))
+    if (runtime == u"nobody's" && (::geteuid() != 0 || !nobody))
         QSKIP("Giving a folder to another user (nobody) needs root");
-    if (runtime == u"RUNTIME") {
-        runtime = m_dir->filePath(QStringLiteral("runtime"));
-        const QString fit = m_dir->filePath(QStringLiteral("fit"));
-        QVERIFY(QDir().mkdir(mode == 0 ? fit : runtime));
-        QCOMPARE(::chmod(QFile::encodeName(mode == 0 ? fit : runtime).constData(),
-                         mode_t(mode == 0 ? 0700 : mode)),
-                 0);
-        if (mode == 0)
-            QVERIFY(QFile::link(fit, runtime));
-        if (nobodys)
-            QCOMPARE(
-                ::chown(QFile::encodeName(runtime).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    const QString folder = m_dir->filePath(runtime);
+    if (runtime != u"/tmp") {
+        QVERIFY(QDir().mkdir(folder + u'0'));
+        QCOMPARE(
+            ::chmod(QFile::encodeName(folder + u'0').constData(), runtime == u"open" ? 0755 : 0700),
+            0);
+        if (runtime == u"nobody's")
+            QCOMPARE(::chown(QFile::encodeName(folder + u'0').constData(), nobody->pw_uid,
+                             nobody->pw_gid),
+                     0);
+        QVERIFY(runtime == u"link" ? QFile::link(folder + u'0', folder)
+                                   : QDir().rename(folder + u'0', folder));
     }
     QProcess &probe = m_processes.emplace_back();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime == u"/tmp" ? runtime : folder);
     probe.setProcessEnvironment(environment);
     probe.start(Executable, {QStringLiteral("--probe"), QStringLiteral("--system-socket"),
                              m_dir->filePath(QStringLiteral("none.sock"))});
     QVERIFY(probe.waitForFinished(WaitMs));
     const QString said = QString::fromLocal8Bit(probe.readAllStandardOutput());
-    const QString folder = taken ? runtime + QStringLiteral("/zhiweige")
-                                 : QStringLiteral("/tmp/zhiweige-%1").arg(::geteuid());
-    QVERIFY2(said.startsWith(folder + QStringLiteral("/fortune.sock: ")), qPrintable(said));
+    QVERIFY2(said.startsWith(QStringLiteral("/tmp/zhiweige-%1/fortune.sock: ").arg(::geteuid())),
+             qPrintable(said));
 }
 
 void ServiceLifecycleTest::backgroundStartReturnsOnceListening()
