@@ -3,7 +3,7 @@
 
 #include "BuildEndpoints.h"
 
-#include "core/LocalService.h"
+#include "net/LocalService.h"
 
 Endpoints Endpoints::builtIn(const QString &appDir)
 {

@@ -2,7 +2,7 @@
 
 #include "Endpoints.h"
 #include "core/DayMode.h"
-#include "core/PageFetcher.h"
+#include "net/PageFetcher.h"
 #include "core/SignInfo.h"
 #include "core/UpdateCheck.h"
 #include "widgets/ResultDisplay.h"

@@ -3,7 +3,7 @@
 #include "DateRules.h"
 #include "DownloadedText.h"
 #include "FortuneTexts.h"
-#include "PageFetcher.h"
+#include "net/PageFetcher.h"
 #include "PageParser.h"
 
 #include <QTimer>

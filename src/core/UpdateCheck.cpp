@@ -1,7 +1,7 @@
 #include "UpdateCheck.h"
 
 #include "DownloadedText.h"
-#include "InternetTransfer.h"
+#include "net/InternetTransfer.h"
 
 UpdateCheck::UpdateCheck(InternetTransfer *inet, QObject *parent)
     : QObject(parent)

@@ -3,7 +3,6 @@
 #include "FortuneMaker.h"
 #include "SiteSigns.h"
 #include "SiteTemplate.h"
-#include "core/SignInfo.h"
 
 #include <array>
 
@@ -305,16 +304,6 @@ QString forumPage(QByteArrayView charset, QStringView forum, QStringView motto,
 }
 
 } // namespace
-
-QString page(const SignInfo &sign, QDate date, QByteArrayView charset)
-{
-    // What the site knows of the sign, under the slug and name asked for.
-    const SiteSign *known = signBySlug(sign.slug);
-    SiteSign asked = known ? *known : SiteSign{};
-    asked.slug = sign.slug;
-    asked.name = sign.name;
-    return signPage(asked, date, charset);
-}
 
 QString pageForSlug(QStringView slug, QDate date, QByteArrayView charset)
 {

@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringView>
 
-struct SignInfo;
-
 // The pages of the fortune site that the offline service stands in for.
 //
 // A sign's page for a day is made up from a small random generator seeded by
@@ -20,9 +18,6 @@ struct SignInfo;
 // sent in ("utf-8" or "gbk"). The text itself does not change with it, and it
 // holds only characters that GBK has.
 namespace FortunePages {
-
-// A sign's page for a day, from the sign's slug and name.
-QString page(const SignInfo &sign, QDate date, QByteArrayView charset = "utf-8");
 
 // The page of the sign the site files under `slug`; empty when the site has no
 // such sign or the date is invalid.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "http/Server.h"
+#include "service/http/Server.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -18,7 +18,7 @@
 //   GET /bbs/, GET /yunfan/              the two forums the program links to
 //   GET /                                an index of the twelve signs
 // and a 404 page for everything else. Every answer names the service in its
-// Server header, so a launcher can tell it from another program on the port.
+// Server header, so its probe can tell it from another program there.
 class FortuneService : public QObject
 {
     Q_OBJECT
@@ -36,7 +36,7 @@ public:
     bool adopt(qintptr socketDescriptor);
     quint16 port() const;       // 0 on a Unix socket
     QString socketPath() const; // empty on TCP
-    QUrl baseUrl() const;       // http://127.0.0.1:<port>, no trailing slash
+    QUrl baseUrl() const;       // http://127.0.0.1:<port>, no trailing slash; empty on a socket
     QString errorString() const;
 
     // What "today" is for the undated page; QDate::currentDate() by default.

@@ -2,6 +2,8 @@
 
 #include "FortuneService.h"
 
+#include "net/LocalService.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFile>
@@ -66,7 +68,7 @@ std::variant<ServiceOptions, QString> ServiceOptions::parse(const QStringList &a
         QStringLiteral("system-socket"),
         QStringLiteral("The socket systemd makes for every user, which --probe checks where "
                        "the user's own service does not answer."),
-        QStringLiteral("PATH"), QStringLiteral(ZHIWEI_SYSTEM_SOCKET));
+        QStringLiteral("PATH"), LocalService::systemSocket());
     const QCommandLineOption charsetOption(QStringLiteral("charset"),
                                            QStringLiteral("Charset of the pages: utf-8 or gbk."),
                                            QStringLiteral("NAME"), QStringLiteral("utf-8"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LocalService.h"
+#include "net/LocalService.h"
 
 #include <QString>
 

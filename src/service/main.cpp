@@ -12,7 +12,7 @@
 #include "SocketActivation.h"
 #include "SocketClaim.h"
 
-#include "core/LocalService.h"
+#include "net/LocalService.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -124,20 +124,13 @@ int report(const QString &where, ServiceProbe::Holder holder, const QString &unf
 // would use, asked through its folder as opened.
 int reportWhoAnswers(const ServiceOptions &options)
 {
-    using LocalService::Folder;
     if (options.port) {
         return report(QStringLiteral("127.0.0.1:%1").arg(*options.port),
                       ServiceProbe::atPort(*options.port, ProbeTimeout));
     }
     LocalService::Choice choice;
     if (options.socket) {
-        const QFileInfo socket(*options.socket);
-        choice.folder = Folder(socket.path(), Folder::Use::Connect);
-        choice.socket = *options.socket;
-        if (choice.folder.holdsOwnSocket(socket.fileName(), &choice.unfit))
-            choice.address = choice.folder.address(socket.fileName());
-        else if (!choice.folder.isOpen() && !choice.folder.isMissing())
-            choice.unfit = choice.folder.why();
+        choice = LocalService::given(*options.socket);
     } else {
         choice = LocalService::choose(options.systemSocket);
         if (choice.system) {

@@ -1,7 +1,7 @@
 // The processor time the program spends while a page download waits on a
 // server that never answers: the wait must cost next to nothing.
 #include "HttpServer.h"
-#include "core/PageFetcher.h"
+#include "net/PageFetcher.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -16,7 +16,7 @@ enum class Clutter { AfterFortune, BeforeFortune };
 QString pageOfSize(qsizetype size, Clutter where)
 {
     const SignInfo &sign = *SignTable::bySlug(u"scorpio");
-    QString page = FortunePages::page(sign, QDate(2026, 12, 7));
+    QString page = FortunePages::pageForSlug(sign.slug, QDate(2026, 12, 7));
     const qsizetype end = where == Clutter::AfterFortune
                               ? page.lastIndexOf(QStringLiteral("</body>"))
                               : page.indexOf(QStringLiteral("<body"));

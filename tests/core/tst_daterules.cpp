@@ -16,8 +16,6 @@ private slots:
     void pageAddress_data();
     void pageAddress();
     void shortDateIsTheSystems();
-    void footerText_data();
-    void footerText();
 };
 
 void TestDateRules::tomorrowDate_data()
@@ -94,27 +92,6 @@ void TestDateRules::shortDateIsTheSystems()
         qWarning("the zh_CN.UTF-8 locale is not generated here (tools/setup-deps.sh does it)");
     }
     std::setlocale(LC_TIME, before.constData());
-}
-
-void TestDateRules::footerText_data()
-{
-    QTest::addColumn<QString>("forum");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("host only gets a slash")
-        << "http://bbs.example.com"
-        << "本信息由澄川知微阁提供!官方论坛:HTTP://bbs.example.com/";
-    QTest::newRow("path keeps its slash")
-        << "http://127.0.0.1:18231/bbs/"
-        << "本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:18231/bbs/";
-    QTest::newRow("https") << "https://forum.example/"
-                           << "本信息由澄川知微阁提供!官方论坛:HTTPS://forum.example/";
-}
-
-void TestDateRules::footerText()
-{
-    QFETCH(QString, forum);
-    QTEST(ReportText::footerText(QUrl(forum)), "expected");
 }
 
 QTEST_GUILESS_MAIN(TestDateRules)

@@ -17,6 +17,8 @@ private slots:
     void tomorrowMode();
     void messages();
     void footerStaysLast();
+    void footerText_data();
+    void footerText();
 
 private:
     static ReportText::ShownFortune scorpioToday();
@@ -177,6 +179,27 @@ void TestReportText::footerStaysLast()
     const QString report = ReportText::build(scorpioToday(), Date, footer);
     QCOMPARE(report.split(QStringLiteral("\r\n")).last(),
              QStringLiteral("本信息由澄川知微阁提供!官方论坛:HTTP://bbs.example.org/"));
+}
+
+void TestReportText::footerText_data()
+{
+    QTest::addColumn<QString>("forum");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("host only gets a slash")
+        << "http://bbs.example.com"
+        << "本信息由澄川知微阁提供!官方论坛:HTTP://bbs.example.com/";
+    QTest::newRow("path keeps its slash")
+        << "http://127.0.0.1:18231/bbs/"
+        << "本信息由澄川知微阁提供!官方论坛:HTTP://127.0.0.1:18231/bbs/";
+    QTest::newRow("https") << "https://forum.example/"
+                           << "本信息由澄川知微阁提供!官方论坛:HTTPS://forum.example/";
+}
+
+void TestReportText::footerText()
+{
+    QFETCH(QString, forum);
+    QTEST(ReportText::footerText(QUrl(forum)), "expected");
 }
 
 QTEST_APPLESS_MAIN(TestReportText)

@@ -1,7 +1,7 @@
 // Fuzzes the charset detection and decoding. The input's first line stands
 // for the Content-Type header, the rest is the page's body.
 
-#include "core/Charset.h"
+#include "net/Charset.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -2,7 +2,7 @@
 // or bare LF lines), when it is refused at once, and the request made of it.
 // The bytes are what a client sent so far.
 
-#include "http/Request.h"
+#include "service/http/Request.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

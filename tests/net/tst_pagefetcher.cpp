@@ -1,9 +1,9 @@
 #include "CannedLocalServer.h"
 #include "HttpServer.h"
 #include "ProcStat.h"
-#include "core/InternetTransfer.h"
-#include "core/PageFetcher.h"
-#include "core/ServiceNetwork.h"
+#include "net/InternetTransfer.h"
+#include "net/PageFetcher.h"
+#include "net/ServiceNetwork.h"
 
 #include <QDir>
 #include <QElapsedTimer>

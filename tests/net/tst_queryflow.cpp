@@ -1,5 +1,5 @@
 #include "core/FortuneTexts.h"
-#include "core/PageFetcher.h"
+#include "net/PageFetcher.h"
 #include "core/QueryFlow.h"
 
 #include "HttpServer.h"

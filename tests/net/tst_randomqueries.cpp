@@ -1,4 +1,4 @@
-#include "core/PageFetcher.h"
+#include "net/PageFetcher.h"
 #include "core/QueryFlow.h"
 
 #include "HttpServer.h"

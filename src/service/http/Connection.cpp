@@ -95,18 +95,6 @@ void Connection::abort()
         release();
 }
 
-void Connection::reset()
-{
-    if (!isOpen())
-        return;
-    m_closing = false;
-    if (!sendQueued())
-        return;
-    const linger hardClose{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &hardClose, sizeof hardClose);
-    release();
-}
-
 void Connection::release()
 {
     m_readable->setEnabled(false);

@@ -27,9 +27,6 @@ public:
     void close();
     // Ends it at once; what is still queued is dropped.
     void abort();
-    // Ends it with a TCP reset (SO_LINGER 0), after handing the kernel what
-    // is queued.
-    void reset();
     bool isOpen() const { return m_fd >= 0; }
 
 signals:

@@ -1,7 +1,5 @@
 #include "Response.h"
 
-#include <zlib.h>
-
 namespace http {
 
 Response Response::text(QByteArray body, QByteArray contentType)
@@ -26,23 +24,13 @@ Response &Response::withHeader(QByteArray name, QByteArray value)
     return *this;
 }
 
-QByteArray Response::encodedBody() const
-{
-    return gzip ? gzipCompress(body) : body;
-}
-
-QByteArray Response::head(qsizetype bodySize, Framing framing, bool keepOpen) const
+QByteArray Response::head(qsizetype bodySize, bool keepOpen) const
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' +
                      (reason.isEmpty() ? reasonPhrase(status) : reason) + "\r\n";
     for (const auto &[name, value] : headers)
         out += name + ": " + value + "\r\n";
-    if (gzip)
-        out += "Content-Encoding: gzip\r\n";
-    if (framing == Framing::Chunked)
-        out += "Transfer-Encoding: chunked\r\n";
-    else
-        out += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+    out += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
     if (!keepOpen)
         out += "Connection: close\r\n";
     out += "\r\n";
@@ -81,24 +69,6 @@ QByteArray reasonPhrase(int status)
     default:
         return "Status";
     }
-}
-
-QByteArray gzipCompress(const QByteArray &data)
-{
-    z_stream stream{};
-    // 15 + 16: a gzip wrapper instead of zlib's
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
-        return {};
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))) + 32, Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return result == Z_STREAM_END ? out : QByteArray();
 }
 
 } // namespace http

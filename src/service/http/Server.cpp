@@ -488,11 +488,10 @@ void Server::answer(Connection *connection, const Request &request)
         response = Response::text("Not Found\n");
         response.status = 404;
     }
-    const QByteArray body = response.encodedBody();
     const bool keepOpen = request.keepsAlive();
-    QByteArray bytes = response.head(body.size(), Response::Framing::ContentLength, keepOpen);
+    QByteArray bytes = response.head(response.body.size(), keepOpen);
     if (request.method != "HEAD")
-        bytes += body;
+        bytes += response.body;
     later(connection, response.delayMs, [this, bytes, keepOpen](Connection *c) {
         c->write(bytes);
         finishAnswer(c, keepOpen);

@@ -1,10 +1,13 @@
 #include "HttpServer.h"
 
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <sys/socket.h>
+#include <zlib.h>
 
 namespace httpkit {
 namespace {
@@ -21,6 +24,22 @@ QByteArray chunked(const QByteArray &body)
     }
     out += "0\r\n\r\n";
     return out;
+}
+
+// Ends the connection with a TCP reset (SO_LINGER 0) once what is queued
+// has gone out.
+void resetWhenSent(http::Connection *connection)
+{
+    const auto reset = [connection] {
+        if (connection->bytesToWrite() > 0)
+            return;
+        // The connection's descriptor, as its notifiers watch it.
+        const linger hardClose{1, 0};
+        ::setsockopt(int(connection->findChild<QSocketNotifier *>()->socket()), SOL_SOCKET,
+                     SO_LINGER, &hardClose, sizeof hardClose);
+        connection->abort();
+    };
+    QObject::connect(connection, &http::Connection::bytesWritten, connection, reset);
 }
 
 // One byte of the body at a time; `done` once all is sent.
@@ -113,6 +132,41 @@ Response Response::gzipped() const
     return r;
 }
 
+QByteArray Response::encodedBody() const
+{
+    return gzip ? gzipCompress(body) : body;
+}
+
+QByteArray Response::head(qsizetype bodySize, bool chunked, bool keepOpen) const
+{
+    http::Response plain = *this;
+    if (gzip)
+        plain.withHeader("Content-Encoding", "gzip");
+    QByteArray out = plain.head(bodySize, keepOpen);
+    if (chunked)
+        out.replace(QByteArray("Content-Length: " + QByteArray::number(bodySize) + "\r\n"),
+                    "Transfer-Encoding: chunked\r\n");
+    return out;
+}
+
+QByteArray gzipCompress(const QByteArray &data)
+{
+    z_stream stream{};
+    // 15 + 16: a gzip wrapper instead of zlib's
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))) + 32, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray();
+}
+
 quint16 refusedPort()
 {
     QTcpServer probe;
@@ -154,9 +208,7 @@ void Server::answer(http::Connection *connection, const Request &request)
         request.keepsAlive() && (isChunked || response.delivery == Response::Delivery::Whole ||
                                  response.delivery == Response::Delivery::Drip);
     QByteArray body = response.encodedBody();
-    const QByteArray head = response.head(
-        body.size(), isChunked ? Response::Framing::Chunked : Response::Framing::ContentLength,
-        keepOpen);
+    const QByteArray head = response.head(body.size(), isChunked, keepOpen);
     if (request.method == "HEAD")
         body.clear();
 
@@ -181,7 +233,7 @@ void Server::answer(http::Connection *connection, const Request &request)
               case Response::Delivery::ResetMidBody:
                   // Handed to the kernel before the reset, so the half does go out.
                   c->write(head + body.left(body.size() / 2));
-                  c->reset();
+                  resetWhenSent(c);
                   break;
               case Response::Delivery::CloseAtOnce:
                   c->abort();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "http/Request.h"
-#include "http/Response.h"
-#include "http/Server.h"
+#include "service/http/Request.h"
+#include "service/http/Response.h"
+#include "service/http/Server.h"
 
 #include <QByteArray>
 #include <QList>
@@ -37,6 +37,7 @@ struct Response : http::Response
 
     Delivery delivery = Delivery::Whole;
     int dripIntervalMs = 1000;
+    bool gzip = false; // gzip the body and say so in Content-Encoding
 
     Response() = default;
     explicit Response(http::Response plain)
@@ -56,7 +57,14 @@ struct Response : http::Response
     Response withStatus(int status) const;
     Response deliveredAs(Delivery how) const;
     Response gzipped() const;
+
+    // The body as it goes out, gzipped when asked; and the head for it,
+    // which tells its length or that chunks follow.
+    QByteArray encodedBody() const;
+    QByteArray head(qsizetype bodySize, bool chunked = false, bool keepOpen = false) const;
 };
+
+QByteArray gzipCompress(const QByteArray &data);
 
 // A port on 127.0.0.1 that nothing listens on: taken from the system, then
 // given back.
@@ -87,7 +95,6 @@ private:
     QList<Request> m_requests;
 };
 
-using http::gzipCompress;
 using http::reasonPhrase;
 
 } // namespace httpkit

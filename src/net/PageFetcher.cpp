@@ -292,7 +292,7 @@ void FetchReply::release()
 
 PageFetcher::PageFetcher(QNetworkAccessManager *network, QObject *parent)
     : QObject(parent)
-    , m_network(network ? network : new ServiceNetwork(ServiceNetwork::SystemSocket, this))
+    , m_network(network ? network : new ServiceNetwork(LocalService::systemSocket(), this))
 {}
 
 FetchReply *PageFetcher::fetch(const QUrl &url, FetchStyle style)

@@ -7,10 +7,10 @@
 #include <QNetworkReply>
 
 // One HTTP/1.1 GET or HEAD over a Unix socket, for Qt versions whose
-// network manager cannot reach one (before 6.8); also the reply that fails
-// without any connection. It behaves as Qt's HTTP replies do: the same
-// signals in the same order, the same errors, the read buffer size honoured,
-// so the code above it is the same with either.
+// network manager cannot reach one (before 6.8; built only for those). It
+// behaves as Qt's HTTP replies do: the same signals in the same order, the
+// same errors, the read buffer size honoured, so the code above it is the
+// same with either.
 //
 // The offline service answers plainly: a head of bounded size, the body by
 // Content-Length or until it closes, no transfer or content coding.
@@ -23,9 +23,6 @@ public:
 
     LocalHttpReply(QNetworkAccessManager::Operation op, const QNetworkRequest &request,
                    const QString &socketPath, QObject *parent = nullptr);
-    // Fails with `error` on the next event-loop turn, connecting nowhere.
-    LocalHttpReply(QNetworkAccessManager::Operation op, const QNetworkRequest &request,
-                   NetworkError error, const QString &why, QObject *parent = nullptr);
     ~LocalHttpReply() override;
 
     void abort() override;

@@ -97,5 +97,12 @@ struct Choice
 };
 // `skipSystem`: the system's socket hung up without answering a moment ago.
 Choice choose(const QString &systemSocket, bool skipSystem = false);
+// The socket at `path`, taken as the person's own (a test's, or one named
+// with --socket): to be asked only where its folder is his alone and the
+// socket his. Nothing is asked here: `listening` stays false.
+Choice given(const QString &path);
+
+// The socket systemd makes for every user, as this build names it.
+QString systemSocket();
 
 } // namespace LocalService

@@ -1,6 +1,9 @@
 #include "ServiceNetwork.h"
 
+#include "FailedReply.h"
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
 #include "LocalHttpReply.h"
+#endif
 
 #include <QFileInfo>
 #include <QNetworkReply>
@@ -40,7 +43,7 @@ QNetworkReply *ServiceNetwork::createRequest(Operation op, const QNetworkRequest
 QNetworkReply *ServiceNetwork::refuse(Operation op, const QNetworkRequest &request,
                                       const QString &why)
 {
-    return new LocalHttpReply(op, request, QNetworkReply::ConnectionRefusedError, why, this);
+    return new FailedReply(op, request, QNetworkReply::ConnectionRefusedError, why, this);
 }
 
 // The folder the next connection goes through: the last one where this is
@@ -63,26 +66,17 @@ bool ServiceNetwork::systemSilent() const
 QNetworkReply *ServiceNetwork::createLocalRequest(Operation op, const QNetworkRequest &request,
                                                   QIODevice *outgoingData)
 {
-    using LocalService::Folder;
     if (op != GetOperation && op != HeadOperation)
-        return new LocalHttpReply(op, request, QNetworkReply::ProtocolInvalidOperationError,
-                                  QStringLiteral("the local service takes only GET and HEAD"),
-                                  this);
+        return new FailedReply(op, request, QNetworkReply::ProtocolInvalidOperationError,
+                               QStringLiteral("the local service takes only GET and HEAD"), this);
     // Chosen anew for each request: the system's socket may come or go, the
     // person's service end and start again.
     LocalService::Choice choice;
     if (m_fixedSocket.isEmpty()) {
         choice = LocalService::choose(m_systemSocket, systemSilent());
     } else {
-        const QFileInfo socket(m_fixedSocket);
-        choice.socket = m_fixedSocket;
-        choice.folder = Folder(socket.path(), Folder::Use::Connect);
-        if (choice.folder.holdsOwnSocket(socket.fileName(), &choice.unfit)) {
-            choice.address = choice.folder.address(socket.fileName());
-            choice.listening = true; // whatever it is, it is asked
-        } else if (!choice.folder.isOpen() && !choice.folder.isMissing()) {
-            choice.unfit = choice.folder.why();
-        }
+        choice = LocalService::given(m_fixedSocket);
+        choice.listening = !choice.address.isEmpty(); // whatever it is, it is asked
     }
     if (!choice.unfit.isEmpty())
         return refuse(op, request,

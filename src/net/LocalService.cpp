@@ -221,18 +221,41 @@ int connectError(const QString &address)
     return error;
 }
 
-Choice choose(const QString &systemSocket, bool skipSystem)
+namespace {
+
+// The socket `name` in the person's `folder`: nothing is sent to a socket
+// in his folder that is not his.
+Choice inFolder(Folder folder, const QString &name)
 {
     Choice choice;
-    choice.folder = Folder::user(Folder::Use::Connect);
-    choice.socket = choice.folder.path() + u'/' + SocketName;
-    // Nothing is sent to a socket in his folder that is not his.
-    if (choice.folder.holdsOwnSocket(SocketName, &choice.unfit)) {
-        choice.address = choice.folder.address();
-        choice.listening = connectError(choice.address) == 0;
-    } else if (!choice.folder.isOpen() && !choice.folder.isMissing()) {
-        choice.unfit = choice.folder.why();
-    }
+    choice.socket = folder.path() + u'/' + name;
+    if (folder.holdsOwnSocket(name, &choice.unfit))
+        choice.address = folder.address(name);
+    else if (!folder.isOpen() && !folder.isMissing())
+        choice.unfit = folder.why();
+    choice.folder = std::move(folder);
+    return choice;
+}
+
+} // namespace
+
+Choice given(const QString &path)
+{
+    const QFileInfo socket(path);
+    Choice choice = inFolder(Folder(socket.path(), Folder::Use::Connect), socket.fileName());
+    choice.socket = path;
+    return choice;
+}
+
+QString systemSocket()
+{
+    return QStringLiteral(ZHIWEI_SYSTEM_SOCKET);
+}
+
+Choice choose(const QString &systemSocket, bool skipSystem)
+{
+    Choice choice = inFolder(Folder::user(Folder::Use::Connect), SocketName);
+    choice.listening = !choice.address.isEmpty() && connectError(choice.address) == 0;
     if (choice.listening || skipSystem || systemSocket.isEmpty() ||
         !madeByTrustedUser(systemSocket) || connectError(systemSocket) != 0)
         return choice;

@@ -28,11 +28,12 @@ class ServiceNetwork : public QNetworkAccessManager
 {
     Q_OBJECT
 public:
-    static constexpr QLatin1StringView SystemSocket{"/run/zhiweige/fortune.sock"};
     // How long a system socket that hung up without answering is passed over.
     static constexpr int SystemSilenceMs = 60'000;
 
-    explicit ServiceNetwork(const QString &systemSocket = SystemSocket, QObject *parent = nullptr);
+    // The build's system socket unless told another.
+    explicit ServiceNetwork(const QString &systemSocket = LocalService::systemSocket(),
+                            QObject *parent = nullptr);
     ~ServiceNetwork() override;
 
     // Always this socket, checked as the person's own; an empty path goes

@@ -1,4 +1,4 @@
-#include "core/Charset.h"
+#include "net/Charset.h"
 
 #include <QStringEncoder>
 #include <QTest>

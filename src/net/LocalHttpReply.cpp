@@ -168,15 +168,6 @@ LocalHttpReply::LocalHttpReply(QNetworkAccessManager::Operation op, const QNetwo
         this, [this, socketPath] { connectTo(socketPath); }, Qt::QueuedConnection);
 }
 
-LocalHttpReply::LocalHttpReply(QNetworkAccessManager::Operation op, const QNetworkRequest &request,
-                               NetworkError error, const QString &why, QObject *parent)
-    : QNetworkReply(parent)
-{
-    begin(op, request);
-    QMetaObject::invokeMethod(
-        this, [this, error, why] { fail(error, why); }, Qt::QueuedConnection);
-}
-
 LocalHttpReply::~LocalHttpReply()
 {
     // The socket, our child, must not call into a half-destroyed reply.
