@@ -4,15 +4,15 @@
 #include "PanelPictures.h"
 #include "ShellTexts.h"
 #include "core/FortuneTexts.h"
-#include "net/InternetTransfer.h"
 #include "core/QueryFlow.h"
 #include "core/ReportText.h"
-#include "net/ServiceNetwork.h"
 #include "core/SignTable.h"
 #include "desktop/Browser.h"
 #include "desktop/Placement.h"
 #include "desktop/WindowFont.h"
 #include "finder/SignFinderDialog.h"
+#include "net/InternetTransfer.h"
+#include "net/ServiceNetwork.h"
 #include "share/ShareMenu.h"
 #include "sound/BackgroundMusic.h"
 #include "widgets/Pictures.h"
@@ -88,11 +88,16 @@ void MainWindow::gatherControls()
     panel.dates = m_ui->Label12;
     panel.picture = m_ui->Image21;
     panel.welcome = m_ui->Label14;
-    panel.copyLabel = m_controls.copyLabel = m_ui->Label13;
+    m_controls.share = {m_ui->Label13, m_ui->Label15, m_ui->Label16, m_ui->Frame5};
     m_controls.panelFrame = m_ui->Frame2;
-    m_controls.captureLabel = m_ui->Label15;
-    m_controls.shareLabel = m_ui->Label16;
-    m_controls.shareStrip = m_ui->Frame5;
+    m_controls.firstSign = m_ui->Command1;
+    m_controls.dayButton = m_ui->Command18;
+    m_controls.finderButton = m_ui->Command17;
+    m_controls.musicButton = m_ui->Command16;
+    m_controls.makerForum = m_ui->Command13;
+    m_controls.partnerForum = m_ui->Command14;
+    m_controls.exitButton = m_ui->Command15;
+    m_controls.statusBar = m_ui->S1;
 }
 
 void MainWindow::completeLayout()
@@ -115,12 +120,14 @@ void MainWindow::completeLayout()
     for (QLabel *label : {panel.values[1], panel.values[3]})
         label->setMaximumWidth(PanelRightEdge - label->x());
     const QCursor hand(Pictures::load(QStringLiteral("hand.png"), 1.0), 5, 0);
-    for (ClickLabel *label : {m_controls.copyLabel, m_controls.captureLabel, m_controls.shareLabel})
+    const ShareMenu::Labels &share = m_controls.share;
+    for (ClickLabel *label : {share.copy, share.capture, share.menu})
         label->setCursor(hand);
-    m_ui->Command16->setText(ShellTexts::MusicOnCaption.toString());
-    m_ui->S1->setPanelText(StatusBar::HeadingPanel, ShellTexts::StatusHeading.toString());
-    m_ui->S1->setPanelText(StatusBar::StatusPanel, ShellTexts::CheckingForUpdates.toString());
-    m_ui->S1->setPanelText(StatusBar::CreditPanel, ShellTexts::CreditLine.toString());
+    m_controls.musicButton->setText(ShellTexts::MusicOnCaption.toString());
+    StatusBar *status = m_controls.statusBar;
+    status->setPanelText(StatusBar::HeadingPanel, ShellTexts::StatusHeading.toString());
+    status->setPanelText(StatusBar::StatusPanel, ShellTexts::CheckingForUpdates.toString());
+    status->setPanelText(StatusBar::CreditPanel, ShellTexts::CreditLine.toString());
 
     panel.signPictures = PanelPictures::addPictureStore(this);
     buildHelpers();
@@ -131,7 +138,7 @@ void MainWindow::completeLayout()
                                                    sign.dateRange() + u"）");
     }
     // Enter presses a button as Space does (autoDefault); the tab order is the form's.
-    m_ui->Command1->setFocus();
+    m_controls.firstSign->setFocus();
 }
 
 void MainWindow::buildHelpers()
@@ -187,17 +194,19 @@ void MainWindow::connectControls()
         connect(signButton(sign), &QPushButton::clicked, m_flow,
                 [this, &sign] { m_flow->query(sign); });
     }
-    connect(m_ui->Command18, &QPushButton::clicked, m_flow, &QueryFlow::switchMode);
-    connectShareControls();
+    connect(m_controls.dayButton, &QPushButton::clicked, m_flow, &QueryFlow::switchMode);
+    m_share = new ShareMenu(
+        this, m_flow, [this] { return m_env.clock().date(); },
+        ReportText::footerText(m_env.endpoints.makerForum), m_controls.share);
 
     // The tool buttons, the music and the version check.
-    connect(m_ui->Command17, &QPushButton::clicked, this, &MainWindow::findSignByBirthday);
-    connect(m_ui->Command16, &QPushButton::clicked, this, &MainWindow::toggleMusic);
-    connect(m_ui->Command13, &QPushButton::clicked, this,
+    connect(m_controls.finderButton, &QPushButton::clicked, this, &MainWindow::findSignByBirthday);
+    connect(m_controls.musicButton, &QPushButton::clicked, this, &MainWindow::toggleMusic);
+    connect(m_controls.makerForum, &QPushButton::clicked, this,
             [this] { Browser::open(m_env.endpoints.makerForum); });
-    connect(m_ui->Command14, &QPushButton::clicked, this,
+    connect(m_controls.partnerForum, &QPushButton::clicked, this,
             [this] { Browser::open(m_env.endpoints.partnerForum); });
-    connect(m_ui->Command15, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_controls.exitButton, &QPushButton::clicked, this, &QWidget::close);
     // Ticks while the notice is on its way are ignored by the check itself.
     connect(m_versionTimer, &QTimer::timeout, this,
             [this] { m_updateCheck->start(m_env.endpoints.notice); });
@@ -214,32 +223,6 @@ void MainWindow::connectControls()
     });
 }
 
-void MainWindow::connectShareControls()
-{
-    m_share = new ShareMenu(
-        this, m_flow, [this] { return m_env.clock().date(); },
-        ReportText::footerText(m_env.endpoints.makerForum));
-    const auto openMenu = [this] { m_share->openBeside(m_controls.shareLabel); };
-    connect(m_controls.shareLabel, &ClickLabel::clicked, m_share, openMenu);
-    // The menu key (or Shift+F10) opens the share menu from anywhere.
-    for (const QKeySequence &keys :
-         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
-        connect(new QShortcut(keys, this), &QShortcut::activated, m_share, openMenu);
-    connect(m_share->copyItem(), &QAction::triggered, this, &MainWindow::copyFortune);
-    connect(m_share->captureItem(), &QAction::triggered, m_share, &ShareMenu::captureWindow);
-    connect(m_controls.copyLabel, &ClickLabel::clicked, this, &MainWindow::copyFortune);
-    connect(m_controls.captureLabel, &ClickLabel::clicked, m_share, &ShareMenu::captureWindow);
-    // The copy label lights up red under the mouse, blue when pressed, and
-    // goes black again when the mouse moves on over the strip.
-    ClickLabel *copyLabel = m_controls.copyLabel;
-    connect(copyLabel, &ClickLabel::hovered, this,
-            [copyLabel] { copyLabel->setForeColor(Qt::red); });
-    connect(copyLabel, &ClickLabel::pressed, this,
-            [copyLabel] { copyLabel->setForeColor(Qt::blue); });
-    m_controls.shareStrip->setMouseTracking(true);
-    m_controls.shareStrip->installEventFilter(this);
-}
-
 void MainWindow::startUp()
 {
     // Every window of the program, this one and the dialogs to come, wears
@@ -254,14 +237,12 @@ void MainWindow::startUp()
 
 void MainWindow::showStatus(const QString &text)
 {
-    m_ui->S1->setPanelText(StatusBar::StatusPanel, text);
+    m_controls.statusBar->setPanelText(StatusBar::StatusPanel, text);
 }
 
 void MainWindow::showDayMode(DayMode mode)
 {
-    m_ui->Command18->setText(FortuneTexts::dayButtonCaption(mode).toString());
-    // The fortune on show is the other day's: no copy until the next completion.
-    m_controls.copyLabel->setEnabled(false);
+    m_controls.dayButton->setText(FortuneTexts::dayButtonCaption(mode).toString());
 }
 
 void MainWindow::findSignByBirthday()
@@ -284,7 +265,7 @@ void MainWindow::findSignByBirthday()
 void MainWindow::toggleMusic()
 {
     m_music->toggle();
-    m_ui->Command16->setText(
+    m_controls.musicButton->setText(
         (m_music->isOn() ? ShellTexts::MusicOnCaption : ShellTexts::MusicOffCaption).toString());
 }
 
@@ -314,12 +295,6 @@ void MainWindow::versionChecked(UpdateCheck::Verdict verdict, const QString &not
     }
 }
 
-void MainWindow::copyFortune()
-{
-    m_share->copyFortune();
-    m_controls.copyLabel->setForeColor(Qt::black);
-}
-
 bool MainWindow::askToExit()
 {
     const Prompt::Answer answer =
@@ -339,15 +314,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
     } else {
         event->ignore();
     }
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_controls.shareStrip && event->type() == QEvent::MouseMove) {
-        m_controls.copyLabel->setForeColor(Qt::black);
-        m_controls.captureLabel->setForeColor(Qt::black);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::dispatch(const SignInfo &sign)

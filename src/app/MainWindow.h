@@ -2,9 +2,10 @@
 
 #include "Endpoints.h"
 #include "core/DayMode.h"
-#include "net/PageFetcher.h"
 #include "core/SignInfo.h"
 #include "core/UpdateCheck.h"
+#include "net/PageFetcher.h"
+#include "share/ShareMenu.h"
 #include "widgets/ResultDisplay.h"
 
 #include <QDateTime>
@@ -19,13 +20,12 @@ namespace Ui {
 class MainWindow;
 }
 class BackgroundMusic;
-class ClickLabel;
 class InternetTransfer;
 class QGroupBox;
 class QNetworkAccessManager;
 class QTimer;
 class QueryFlow;
-class ShareMenu;
+class StatusBar;
 
 // The main window: the sign buttons, the fortune panel, the tool buttons and
 // the status bar, laid out in MainWindow.ui. It connects what its controls do: a
@@ -59,21 +59,26 @@ public:
     void dispatch(const SignInfo &sign);
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     // Every close passes the exit prompt.
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // The form's labels and frames by what they are; the form's names after each.
+    // The form's controls by what they are; the form's names after each.
+    // The sign buttons are found by the sign table's names (signButton()).
     struct Controls
     {
-        ResultDisplay::Controls panel;      // Label1..Label14, Image21 and the star rows
-        QGroupBox *panelFrame = nullptr;    // Frame2, the fortune panel
-        ClickLabel *copyLabel = nullptr;    // Label13
-        ClickLabel *captureLabel = nullptr; // Label15
-        ClickLabel *shareLabel = nullptr;   // Label16, in the fortune panel
-        QGroupBox *shareStrip = nullptr;    // Frame5, behind the copy and capture labels
+        ResultDisplay::Controls panel;       // Label1..Label12, Label14, Image21, star rows
+        ShareMenu::Labels share;             // Label13, Label15, Label16, Frame5
+        QGroupBox *panelFrame = nullptr;     // Frame2, the fortune panel
+        QPushButton *firstSign = nullptr;    // Command1, where the focus starts
+        QPushButton *dayButton = nullptr;    // Command18, today or tomorrow
+        QPushButton *finderButton = nullptr; // Command17, 星座判断
+        QPushButton *musicButton = nullptr;  // Command16
+        QPushButton *makerForum = nullptr;   // Command13
+        QPushButton *partnerForum = nullptr; // Command14
+        QPushButton *exitButton = nullptr;   // Command15
+        StatusBar *statusBar = nullptr;      // S1
     };
 
     void gatherControls();
@@ -83,7 +88,6 @@ private:
     void buildHelpers();
     void fitLabelsToCaptions();
     void connectControls();
-    void connectShareControls();
     void startUp();
 
     void showStatus(const QString &text);
@@ -91,7 +95,6 @@ private:
     void findSignByBirthday();
     void toggleMusic();
     void versionChecked(UpdateCheck::Verdict verdict, const QString &notice);
-    void copyFortune();
     bool askToExit();
 
     QPushButton *signButton(const SignInfo &sign) const

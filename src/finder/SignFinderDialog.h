@@ -7,6 +7,8 @@
 namespace Ui {
 class SignFinderDialog;
 }
+class QComboBox;
+class QPushButton;
 struct SignInfo;
 
 // The sign finder: a person picks a birthday from two lists and learns the
@@ -29,6 +31,10 @@ private:
     void confirm();
 
     std::unique_ptr<Ui::SignFinderDialog> m_ui;
+    // The form's controls by what they are.
+    QComboBox *m_months = nullptr;    // Combo1
+    QComboBox *m_days = nullptr;      // Combo2
+    QPushButton *m_confirm = nullptr; // Command1, 确定
     QString m_monthText;
     int m_day = 0;
     const SignInfo *m_found = nullptr;

@@ -27,14 +27,17 @@ PictureWindow::PictureWindow(QWidget *parent)
 {
     setFont(WindowFont::standard());
     m_ui->setupUi(this);
+    m_picture = m_ui->Image1;
+    m_message = m_ui->Label1;
+    QPushButton *ok = m_ui->Command1; // closes it
     setWindowTitle(ShareTexts::ScreenshotCaption.toString());
     // An explicit empty icon, or the dialog would borrow its owner's.
     setWindowIcon(QIcon());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    m_ui->Label1->setFont(messageFont());
-    m_ui->Label1->setText(ShareTexts::PictureCopied.toString());
-    m_ui->Command1->setText(ShareTexts::ScreenshotOk.toString());
+    m_message->setFont(messageFont());
+    m_message->setText(ShareTexts::PictureCopied.toString());
+    ok->setText(ShareTexts::ScreenshotOk.toString());
     WindowFont::pin(this);
 }
 
@@ -42,12 +45,12 @@ PictureWindow::~PictureWindow() = default;
 
 void PictureWindow::showPicture(const QPixmap &picture)
 {
-    m_ui->Image1->setPixmap(picture);
+    m_picture->setPixmap(picture);
 }
 
 void PictureWindow::setMessage(const QString &message)
 {
-    m_ui->Label1->setText(message);
+    m_message->setText(message);
 }
 
 void PictureWindow::showEvent(QShowEvent *event)

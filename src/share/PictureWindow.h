@@ -7,6 +7,7 @@
 namespace Ui {
 class PictureWindow;
 }
+class QLabel;
 class QPixmap;
 
 // The screenshot window: shows the picture just put on the clipboard and
@@ -18,7 +19,7 @@ public:
     explicit PictureWindow(QWidget *parent = nullptr);
     ~PictureWindow() override;
 
-    // Shows the picture stretched over Image1, whatever its proportions.
+    // Shows the picture stretched over its frame, whatever its proportions.
     void showPicture(const QPixmap &picture);
     // Replaces the line under the picture, e.g. when the copy failed.
     void setMessage(const QString &message);
@@ -28,4 +29,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::PictureWindow> m_ui;
+    // The form's controls by what they are.
+    QLabel *m_picture = nullptr; // Image1
+    QLabel *m_message = nullptr; // Label1, under the picture
 };

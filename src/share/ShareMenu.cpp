@@ -8,16 +8,21 @@
 #include "core/ReportText.h"
 #include "desktop/Clipboard.h"
 #include "share/PictureWindow.h"
+#include "widgets/ClickLabel.h"
 #include "widgets/Prompt.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QMenu>
+#include <QScopeGuard>
+#include <QShortcut>
 #include <QWidget>
 
 ShareMenu::ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate()> today,
-                     QString footerText)
+                     QString footerText, Labels labels)
     : QObject(window)
     , m_window(window)
+    , m_labels(labels)
     , m_flow(flow)
     , m_today(std::move(today))
     , m_footerText(std::move(footerText))
@@ -32,10 +37,44 @@ ShareMenu::ShareMenu(QWidget *window, const QueryFlow *flow, std::function<QDate
     m_separator->setText(QStringLiteral("-"));
     m_captureItem = m_menu->addAction(ShareTexts::CaptureItem.toString());
     m_captureItem->setObjectName(QStringLiteral("jt"));
+
+    connect(m_copyItem, &QAction::triggered, this, &ShareMenu::copyFortune);
+    connect(m_captureItem, &QAction::triggered, this, &ShareMenu::captureWindow);
+    connect(m_labels.copy, &ClickLabel::clicked, this, &ShareMenu::copyFortune);
+    connect(m_labels.capture, &ClickLabel::clicked, this, &ShareMenu::captureWindow);
+    connect(m_labels.menu, &ClickLabel::clicked, this, &ShareMenu::open);
+    // The menu key (or Shift+F10) opens the menu from anywhere in the window.
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+        connect(new QShortcut(keys, window), &QShortcut::activated, this, &ShareMenu::open);
+    // Nothing to copy until a fortune is on show, nor after the day mode
+    // changed: the one on show is the other day's until the next completion.
+    m_labels.copy->setEnabled(false);
+    connect(flow, &QueryFlow::ticked, m_labels.copy, [this] { m_labels.copy->setEnabled(true); });
+    connect(flow, &QueryFlow::modeChanged, m_labels.copy,
+            [this] { m_labels.copy->setEnabled(false); });
+    // The copy label lights up red under the mouse, blue when pressed, and
+    // goes black again when the mouse moves on over the strip or it has copied.
+    connect(m_labels.copy, &ClickLabel::hovered, this,
+            [this] { m_labels.copy->setForeColor(Qt::red); });
+    connect(m_labels.copy, &ClickLabel::pressed, this,
+            [this] { m_labels.copy->setForeColor(Qt::blue); });
+    m_labels.strip->setMouseTracking(true);
+    m_labels.strip->installEventFilter(this);
 }
 
-void ShareMenu::openBeside(const QWidget *label)
+bool ShareMenu::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_labels.strip && event->type() == QEvent::MouseMove) {
+        m_labels.copy->setForeColor(Qt::black);
+        m_labels.capture->setForeColor(Qt::black);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ShareMenu::open()
+{
+    const QWidget *label = m_labels.menu;
     // 400 twips left of the label and 240 below its top, computed in twips
     // of the window as the label lies in its frame.
     constexpr double TwipsPerPixel = 15.0;
@@ -48,6 +87,8 @@ void ShareMenu::openBeside(const QWidget *label)
 
 void ShareMenu::copyFortune()
 {
+    // Black again once the copy is done, whatever it said.
+    const auto done = qScopeGuard([this] { m_labels.copy->setForeColor(Qt::black); });
     const QString title = Prompt::MessageTitle.toString();
     const QueryFlow::OnShow &onShow = m_flow->onShow();
     if (!onShow.sign) {

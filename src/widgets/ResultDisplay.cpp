@@ -31,7 +31,6 @@ ResultDisplay::ResultDisplay(const Controls &controls, QObject *parent)
 void ResultDisplay::ticked()
 {
     m_controls.welcome->hide();
-    m_controls.copyLabel->setEnabled(true);
 }
 
 void ResultDisplay::show(const SignInfo &sign, const FortuneReport &fortune)

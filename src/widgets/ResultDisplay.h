@@ -29,13 +29,12 @@ public:
         QLabel *dates = nullptr;
         QLabel *picture = nullptr;
         QLabel *welcome = nullptr;
-        QWidget *copyLabel = nullptr;
         std::array<QLabel *, SignTable::SignCount> signPictures{}; // in table order
     };
 
     explicit ResultDisplay(const Controls &controls, QObject *parent = nullptr);
 
-    // A completion: hides the welcome line and lets the copy run again.
+    // A completion: hides the welcome line.
     void ticked();
     // The sign's fortune, name, dates and picture.
     void show(const SignInfo &sign, const FortuneReport &fortune);

@@ -66,15 +66,8 @@ void TestPictureWindow::cleanup()
 
 void TestPictureWindow::window()
 {
-    QCOMPARE(m_form->objectName(), QStringLiteral("Form4"));
-    QCOMPARE(m_form->windowTitle(), QStringLiteral("截图窗口"));
-    QCOMPARE(m_form->size(), QSize(482, 460));
-    QCOMPARE(m_form->minimumSize(), QSize(482, 460));
-    QCOMPARE(m_form->maximumSize(), QSize(482, 460));
+    ControlTable::checkFixedWindow(m_form, "Form4", "截图窗口", {482, 460}, false);
     QVERIFY(m_form->isModal());
-    const Qt::WindowFlags flags = m_form->windowFlags();
-    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     QVERIFY(m_form->windowIcon().isNull());
 
     const QPoint screenCentre = m_form->screen()->availableGeometry().center();

@@ -19,7 +19,6 @@ private slots:
     void starRows();
     void valuesNameDatesAndPicture();
     void emptyValuesLeaveTheirPrefixAlone();
-    void tickHidesTheWelcomeAndEnablesTheCopy();
     void starRowsAreDescribedToScreenReaders();
 
 private:
@@ -57,8 +56,6 @@ void TestResultDisplay::init()
     m_controls.dates = label(QStringLiteral("星座日期"));
     m_controls.picture = label();
     m_controls.welcome = label(QStringLiteral("欢迎使用知微阁"));
-    m_controls.copyLabel = label(QStringLiteral("复制当前运势"));
-    m_controls.copyLabel->setEnabled(false);
     for (int i = 0; i < SignTable::SignCount; ++i) {
         QPixmap picture(16, 9);
         picture.fill(QColor::fromHsv(i * 30, 255, 255));
@@ -136,15 +133,6 @@ void TestResultDisplay::emptyValuesLeaveTheirPrefixAlone()
     QCOMPARE(m_controls.values[2]->text(), QStringLiteral("幸运颜色:"));
     QCOMPARE(m_controls.values[4]->text(), QStringLiteral("速配星座:"));
     QCOMPARE(m_controls.description->text(), QString());
-}
-
-void TestResultDisplay::tickHidesTheWelcomeAndEnablesTheCopy()
-{
-    m_display->ticked();
-    QVERIFY(m_controls.welcome->isHidden());
-    QVERIFY(m_controls.copyLabel->isEnabled());
-    // A tick alone shows no fortune.
-    QCOMPARE(m_controls.name->text(), QStringLiteral("星座名称"));
 }
 
 void TestResultDisplay::starRowsAreDescribedToScreenReaders()

@@ -54,4 +54,17 @@ void check(const QWidget *window)
         QVERIFY(!combo->isEditable()); // picked from the list, never typed
 }
 
+void checkFixedWindow(const QWidget *window, const char *name, const char *title, QSize size,
+                      bool minimisable)
+{
+    QCOMPARE(window->objectName(), QLatin1StringView(name));
+    QCOMPARE(window->windowTitle(), QString::fromUtf8(title));
+    QCOMPARE(window->size(), size);
+    QCOMPARE(window->minimumSize(), size);
+    QCOMPARE(window->maximumSize(), size);
+    const Qt::WindowFlags flags = window->windowFlags();
+    QCOMPARE(bool(flags & Qt::WindowMinimizeButtonHint), minimisable);
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+}
+
 } // namespace ControlTable

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRect>
+#include <QSize>
 
 class QWidget;
 
@@ -20,5 +21,10 @@ void addColumns();
 void row(const char *name, const char *container, QRect place, const char *text, bool shown = true);
 // Checks the current row against the controls of window.
 void check(const QWidget *window);
+
+// A window of fixed size, as the form has it: its name, caption and size,
+// never maximised, minimised only where `minimisable`.
+void checkFixedWindow(const QWidget *window, const char *name, const char *title, QSize size,
+                      bool minimisable);
 
 } // namespace ControlTable
