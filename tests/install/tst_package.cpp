@@ -1,5 +1,6 @@
 #include "core/RuntimeFiles.h"
 
+#include "CannedLocalServer.h"
 #include "HostileListener.h"
 #include "ProcStat.h"
 
@@ -1239,15 +1240,9 @@ void TstPackage::getsItsFortuneWhateverBecameOfTheService()
     if (systemSocketLeftBehind) {
         if (::geteuid() != 0)
             QSKIP("The system's socket is made under /run, which needs root");
-        // As a unit without RemoveOnStop leaves it: bound, then closed.
+        // As a unit without RemoveOnStop leaves it.
         QVERIFY(QDir().mkpath(QFileInfo(LifecycleSocket).path()));
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        const QByteArray path = QFile::encodeName(LifecycleSocket);
-        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        ::close(fd);
+        QVERIFY(leaveStaleSocket(LifecycleSocket));
     }
     QProcess *launcher = launch(sessionEnvironment());
     const QString window = passSplash(launcher);

@@ -1,5 +1,5 @@
-#include "net/PageFetcher.h"
 #include "core/QueryFlow.h"
+#include "net/PageFetcher.h"
 
 #include "HttpServer.h"
 #include "TestPages.h"

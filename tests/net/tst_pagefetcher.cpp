@@ -901,12 +901,14 @@ std::unique_ptr<CannedLocalServer> place(Holder holder, const QString &socket,
     QFile::setPermissions(QFileInfo(socket).path(), QFile::Permissions(0x7700));
     if (holder == Holder::Nothing)
         return nullptr;
+    if (holder == Holder::Stale) {
+        leaveStaleSocket(socket);
+        return nullptr;
+    }
     auto server = std::make_unique<CannedLocalServer>(
         holder == Holder::HangsUp ? CannedLocalServer::Answer{} : canned(Response::text(text)));
     if (!server->listen(socket))
         qFatal("cannot listen on %s", qPrintable(socket));
-    if (holder == Holder::Stale)
-        server.reset(); // the socket file stays, as a service that died leaves it
     if (holder == Holder::ServesInAnOpenFolder)
         QFile::setPermissions(QFileInfo(socket).path(), QFile::Permissions(0x7777));
     return server;

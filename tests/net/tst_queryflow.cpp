@@ -1,6 +1,6 @@
 #include "core/FortuneTexts.h"
-#include "net/PageFetcher.h"
 #include "core/QueryFlow.h"
+#include "net/PageFetcher.h"
 
 #include "HttpServer.h"
 #include "TestPages.h"

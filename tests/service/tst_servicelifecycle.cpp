@@ -4,7 +4,10 @@
 // once idle, and how it tells who answers on a socket or a port.
 
 #include "FortuneService.h"
+
+#include "CannedLocalServer.h"
 #include "HttpClient.h"
+#include "ProcStat.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -49,40 +52,6 @@ enum class Holder {
 
 // What is at the socket's place, or its folder, before the service starts.
 enum class Place { Nothing, Stale, Live, LinkedFolder, AnotherUsersFolder, AnotherUsersSocket };
-
-// A socket file that nobody listens on, as a service that died leaves it.
-bool leaveStaleSocket(const QString &path)
-{
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const bool bound =
-        ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound;
-}
-
-// Processes running `executable` whose command line holds `word`: a folder
-// of the test's own, so the service of another test never counts.
-QList<qint64> processesWith(const QString &executable, const QString &word)
-{
-    QList<qint64> found;
-    const QString wanted = QFileInfo(executable).canonicalFilePath();
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (!ok || QFile::symLinkTarget(u"/proc/" + entry + u"/exe") != wanted)
-            continue;
-        QFile commandLine(u"/proc/" + entry + u"/cmdline");
-        if (commandLine.open(QIODevice::ReadOnly) &&
-            QString::fromLocal8Bit(commandLine.readAll()).contains(word))
-            found.append(pid);
-    }
-    return found;
-}
 
 } // namespace
 
@@ -149,7 +118,7 @@ void ServiceLifecycleTest::cleanup()
     m_output.clear();
     // A background service of a failed row ends here; nothing of it remains.
     if (m_dir) {
-        for (const qint64 pid : processesWith(Executable, m_dir->path()))
+        for (const qint64 pid : ProcStat::processesRunning(Executable, m_dir->path()))
             ::kill(pid_t(pid), SIGKILL);
     }
     m_dir.reset();
@@ -544,12 +513,13 @@ void ServiceLifecycleTest::backgroundStartReturnsOnceListening()
 
     // Ready the moment the starter returns: no waiting for the socket.
     QCOMPARE(getLocal("/kwgamejc/xz/jc.txt").body, QByteArray("V2"));
-    const QList<qint64> services = processesWith(Executable, m_dir->path());
+    const QList<qint64> services = ProcStat::processesRunning(Executable, m_dir->path());
     QCOMPARE(services.size(), 1);
     QVERIFY(services.first() != starter.processId());
 
     // Nobody asks any more: it goes by itself, and its socket with it.
-    QTRY_VERIFY_WITH_TIMEOUT(processesWith(Executable, m_dir->path()).isEmpty(), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(ProcStat::processesRunning(Executable, m_dir->path()).isEmpty(),
+                             WaitMs);
     QVERIFY(!QFile::exists(m_socket));
 }
 
@@ -572,7 +542,7 @@ void ServiceLifecycleTest::backgroundStartOnATakenPortSaysWhy()
                              .arg(holder.serverPort())),
         qPrintable(error));
     QVERIFY(!QFile::exists(portFile));
-    QVERIFY(processesWith(Executable, m_dir->path()).isEmpty());
+    QVERIFY(ProcStat::processesRunning(Executable, m_dir->path()).isEmpty());
 }
 
 void ServiceLifecycleTest::endsAfterItsIdleTime()

@@ -1,9 +1,14 @@
 #include "CannedLocalServer.h"
 
+#include <QFile>
 #include <QLocalSocket>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,4 +66,17 @@ void CannedLocalServer::answer(QLocalSocket *socket)
     } else if (!m_answer.hold) {
         socket->disconnectFromServer(); // after what was written is sent
     }
+}
+
+bool leaveStaleSocket(const QString &path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool bound =
+        ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
 }

@@ -40,3 +40,7 @@ private:
     int m_connections = 0;
     QList<QByteArray> m_received;
 };
+
+// Leaves a socket file at `path` that nobody listens on, as a service that
+// died leaves it; false where it cannot.
+bool leaveStaleSocket(const QString &path);

@@ -64,7 +64,7 @@ qint64 peakResidentBytes(qint64 pid)
     return statusKilobytes(pid, "VmHWM");
 }
 
-QList<qint64> processesRunning(const QString &path)
+QList<qint64> processesRunning(const QString &path, const QString &word)
 {
     const QString wanted = QFileInfo(path).canonicalFilePath();
     QList<qint64> pids;
@@ -73,7 +73,8 @@ QList<qint64> processesRunning(const QString &path)
         bool ok = false;
         const qint64 pid = entry.toLongLong(&ok);
         if (ok && !wanted.isEmpty() &&
-            QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)) == wanted)
+            QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid)) == wanted &&
+            QString::fromLocal8Bit(read(pid, "cmdline")).contains(word))
             pids.append(pid);
     }
     return pids;

@@ -16,7 +16,8 @@ int openDescriptors(qint64 pid);
 // Resident memory (VmRSS) and its peak (VmHWM) in bytes; -1 when unknown.
 qint64 residentBytes(qint64 pid);
 qint64 peakResidentBytes(qint64 pid);
-// The processes running the executable at `path` (a zombie runs none).
-QList<qint64> processesRunning(const QString &path);
+// The processes running the executable at `path` (a zombie runs none),
+// those whose command line holds `word` where one is given.
+QList<qint64> processesRunning(const QString &path, const QString &word = {});
 
 } // namespace ProcStat
