@@ -9,9 +9,10 @@ set(ZHIWEI_FORTUNE_BASE "" CACHE STRING
 set(ZHIWEI_NOTICE_URL "" CACHE STRING "Address of the version notice (empty: the offline service)")
 set(ZHIWEI_MAKER_FORUM "" CACHE STRING "The maker's forum, Kw系列软件 (empty: the page installed beside the program)")
 set(ZHIWEI_PARTNER_FORUM "" CACHE STRING "The partner forum, 云帆联盟 (empty: the page installed beside the program)")
-# systemd's socket unit makes this socket for every user; where it is not
-# there, the program and its launcher use the person's own socket in
-# $XDG_RUNTIME_DIR/zhiweige (src/net/LocalService.h).
+# systemd's socket unit makes this socket for every user; the program and
+# its launcher use it where nothing of the person's own answers in
+# $XDG_RUNTIME_DIR/zhiweige and something serves behind it
+# (src/net/LocalService.h).
 set(ZHIWEI_SYSTEM_SOCKET /run/zhiweige/fortune.sock CACHE STRING
     "Socket of the offline fortune service that systemd makes for every user")
 # The person's own service, which the launcher (or the program, where it
