@@ -23,7 +23,7 @@ namespace http {
 // A small HTTP/1.1 server on a Unix socket or a TCP port, the same code for
 // both: requests read up to a size limit, answered whole, at once or after
 // the answer's delay, the connection kept for the next one as HTTP/1.1 has
-// it. Shared by every user of the machine, so no client may keep it from
+// it, whose head is read once the answer before it has gone out. Shared by every user of the machine, so no client may keep it from
 // the others: a head must come whole within a deadline, open connections
 // are capped and the oldest unfinished one makes room for a newcomer (also
 // when accept() finds no descriptor left), and with nothing to make room
