@@ -10,8 +10,8 @@ packages=(
     cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
     # the native interface of Qt's platforms, and the Wayland client library
     qt6-base-private-dev libwayland-dev
-    # Qt's SVG plugins, for the window icon: their own package from Debian 13 on
-    qt6-svg-dev "qt6-svg-plugins|libqt6svg6" libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
+    # Qt SVG for tools/assetgen, which draws the pictures from their sources
+    qt6-svg-dev libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
     # the capture asks the X server where the window manager's frame is
     libxcb1-dev
     # sound: Qt Multimedia plays through GStreamer; mp3 needs plugins-good
@@ -52,8 +52,7 @@ installed() {
 }
 
 # This release's name for an entry is the first it has, installed or not:
-# on Debian 13 libqt6svg6 is installed, yet the plugins are in
-# qt6-svg-plugins.
+# a package that moved its files elsewhere may stay installed by its old name.
 available() {
     local candidate
     candidate=$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')

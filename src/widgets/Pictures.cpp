@@ -2,8 +2,23 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageReader>
 
 namespace Pictures {
+
+namespace {
+
+// Read as the format its name says, never guessed: guessing asks every image
+// plugin of Qt's in turn, and loading them costs the start more than the
+// picture itself.
+QPixmap decode(const QString &path)
+{
+    QImageReader reader(path, path.section(u'.', -1).toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+} // namespace
 
 QPixmap load(const QString &name, qreal devicePixelRatio)
 {
@@ -13,17 +28,22 @@ QPixmap load(const QString &name, qreal devicePixelRatio)
         QString large = path;
         large.insert(large.lastIndexOf(u'.'), QStringLiteral("@2x"));
         if (QFile::exists(large)) {
-            QPixmap pixmap(large);
+            QPixmap pixmap = decode(large);
             pixmap.setDevicePixelRatio(2.0);
             return pixmap;
         }
     }
-    return QPixmap(path);
+    return decode(path);
 }
 
 QIcon programIcon()
 {
-    return QIcon(QStringLiteral(":/zhiwei/icon/zhiweige.svg"));
+    // The sizes an X11 window manager is given; drawn ahead, so no SVG
+    // engine is loaded at start.
+    QIcon icon;
+    for (int size : {16, 32, 64, 128})
+        icon.addPixmap(load(QStringLiteral("icon/zhiweige-%1.png").arg(size), 1.0));
+    return icon;
 }
 
 } // namespace Pictures

@@ -11,7 +11,7 @@ namespace Pictures {
 // twice-as-large "@2x" drawing where there is one, so nothing is blurred.
 QPixmap load(const QString &name, qreal devicePixelRatio = 0);
 
-// The program's icon, drawn at any size.
+// The program's icon, in the sizes drawn for it.
 QIcon programIcon();
 
 } // namespace Pictures

@@ -1115,8 +1115,8 @@ void TstPackage::twoUsersShareOneService()
 
 // The installed program shows its window icon, and every plugin it loads
 // that Qt chooses at run time (so dpkg-shlibdeps cannot see it) comes from a
-// package it depends on, directly or through one of those: the SVG icon
-// engine, the media backend, and under GStreamer the tune's mp3 decoder.
+// package it depends on, directly or through one of those: the media
+// backend, and under GStreamer the tune's mp3 decoder.
 void TstPackage::runsWithItsIconOnWhatItDependsOn()
 {
     if (const QString why = missingForRuns(); !why.isEmpty())
@@ -1127,8 +1127,8 @@ void TstPackage::runsWithItsIconOnWhatItDependsOn()
         return;
     const Outcome icon = run(QStringLiteral("xprop"),
                              {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_ICON")});
-    // Qt gives an SVG icon in several sizes; openbox puts a default of one
-    // size on a window that has none.
+    // The icon comes in the sizes drawn for it; openbox puts a default of
+    // one size on a window that has none.
     QVERIFY2(icon.output.count(u"Icon (") > 1, qPrintable(icon.output.left(300)));
 
     const QString qtPlugins = QLibraryInfo::path(QLibraryInfo::PluginsPath) + u'/';
