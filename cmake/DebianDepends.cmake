@@ -1,8 +1,8 @@
 # What the Debian package needs beyond what dpkg-shlibdeps finds in the
 # program's links, looked up among the packages of the Qt this is built
 # against, since their names differ from one Debian release to the next:
-#   - what Qt loads at run time: the media backend and its mp3 decoder for
-#     the tune;
+#   - what Qt loads at run time: the media backend that Qt Multimedia's
+#     sound output brings along from Qt 6.5 on;
 #   - the exact Qt: the window-system layer uses Qt's private headers, whose
 #     ABI changes with every Qt release, so Debian asks such programs to
 #     depend on the ABI the Qt library package provides.
@@ -33,17 +33,14 @@ get_target_property(_multimedia Qt6::Multimedia LOCATION)
 zhiwei_package_of("${_core}" _core_package)
 zhiwei_package_of("${_multimedia}" _multimedia_package)
 
-# Qt 6.4 plays through GStreamer, whose mp3 decoder is in plugins-good; from
-# Qt 6.5 on FFmpeg is the first choice, and it decodes mp3 itself.
-if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5 AND EXISTS "${_plugins}/multimedia/libffmpegmediaplugin.so")
+# Qt 6.4's sound output is Qt Multimedia's own PulseAudio code; later ones
+# load the media backend for it, FFmpeg's, even where nothing else of it is
+# used. Named only where it is not Qt Multimedia's own package already.
+if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5)
     zhiwei_package_of("${_plugins}/multimedia/libffmpegmediaplugin.so" _backend_package)
-else()
-    zhiwei_package_of("${_plugins}/multimedia/libgstreamermediaplugin.so" _backend_package)
-    list(APPEND ZHIWEI_DEBIAN_DEPENDS gstreamer1.0-plugins-good)
-endif()
-# Named already by dpkg-shlibdeps when it is Qt Multimedia's own package.
-if(_backend_package AND NOT _backend_package STREQUAL _multimedia_package)
-    list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_backend_package})
+    if(_backend_package AND NOT _backend_package STREQUAL _multimedia_package)
+        list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_backend_package})
+    endif()
 endif()
 
 # Debian 12's libqt6core6 provides qt6-base-abi, Debian 13's
