@@ -25,12 +25,15 @@ QPixmap load(const QString &name, qreal devicePixelRatio)
     const QString path = QStringLiteral(":/zhiwei/") + name;
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : qApp->devicePixelRatio();
     if (ratio > 1.0) {
-        QString large = path;
-        large.insert(large.lastIndexOf(u'.'), QStringLiteral("@2x"));
-        if (QFile::exists(large)) {
-            QPixmap pixmap = decode(large);
-            pixmap.setDevicePixelRatio(2.0);
-            return pixmap;
+        // In the small one's format, or a PNG where the small one is plain pixels.
+        const qsizetype dot = path.lastIndexOf(u'.');
+        const QString stem = path.left(dot) + u"@2x";
+        for (const QString &large : {QString(stem + path.mid(dot)), QString(stem + u".png")}) {
+            if (QFile::exists(large)) {
+                QPixmap pixmap = decode(large);
+                pixmap.setDevicePixelRatio(2.0);
+                return pixmap;
+            }
         }
     }
     return decode(path);
