@@ -17,8 +17,8 @@ namespace WindowLibrary {
 // endpoints and the program's folder, and shows it.
 using Entry = QWidget *(*)(const Endpoints &endpoints, const QString &appDir);
 inline constexpr char EntryName[] = "zhiwei_open_main_window";
-// Found through the program's own run path: beside the program in the build
-// tree, in the package's private library folder once installed.
+// Found through the program's own run path: in the build tree's library
+// folder, in the package's private library folder once installed.
 inline constexpr char FileName[] = "libzhiweige-window.so";
 
 // Loads the library; true once it is loaded. Again after a failure, it
