@@ -1,8 +1,8 @@
 # What the Debian package needs beyond what dpkg-shlibdeps finds in the
 # program's links, looked up among the packages of the Qt this is built
 # against, since their names differ from one Debian release to the next:
-#   - what Qt loads at run time: the SVG icon engine for the window icon, the
-#     media backend and its mp3 decoder for the tune;
+#   - what Qt loads at run time: the media backend that Qt Multimedia's
+#     sound output brings along from Qt 6.5 on;
 #   - the exact Qt: the window-system layer uses Qt's private headers, whose
 #     ABI changes with every Qt release, so Debian asks such programs to
 #     depend on the ABI the Qt library package provides.
@@ -21,7 +21,7 @@ function(zhiwei_package_of path out)
     endif()
     execute_process(COMMAND ${ZHIWEI_DPKG_QUERY} -S "${path}"
         OUTPUT_VARIABLE owners RESULT_VARIABLE status ERROR_QUIET)
-    # "libqt6svg6:amd64: /usr/lib/..."
+    # "libqt6core6:amd64: /usr/lib/..."
     if(status EQUAL 0 AND owners MATCHES "^([^:,\n]+)")
         set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
     endif()
@@ -33,27 +33,14 @@ get_target_property(_multimedia Qt6::Multimedia LOCATION)
 zhiwei_package_of("${_core}" _core_package)
 zhiwei_package_of("${_multimedia}" _multimedia_package)
 
-# Debian 12 ships the SVG plugins in libqt6svg6, Debian 13 in qt6-svg-plugins.
-zhiwei_package_of("${_plugins}/iconengines/libqsvgicon.so" _svg_package)
-if(_svg_package)
-    list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_svg_package})
-else()
-    message(WARNING "Qt's SVG icon engine (${_plugins}/iconengines/libqsvgicon.so) is not "
-        "installed: the package cannot name it, and the program here shows no window icon. "
-        "tools/setup-deps.sh installs it.")
-endif()
-
-# Qt 6.4 plays through GStreamer, whose mp3 decoder is in plugins-good; from
-# Qt 6.5 on FFmpeg is the first choice, and it decodes mp3 itself.
-if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5 AND EXISTS "${_plugins}/multimedia/libffmpegmediaplugin.so")
+# Qt 6.4's sound output is Qt Multimedia's own PulseAudio code; later ones
+# load the media backend for it, FFmpeg's, even where nothing else of it is
+# used. Named only where it is not Qt Multimedia's own package already.
+if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5)
     zhiwei_package_of("${_plugins}/multimedia/libffmpegmediaplugin.so" _backend_package)
-else()
-    zhiwei_package_of("${_plugins}/multimedia/libgstreamermediaplugin.so" _backend_package)
-    list(APPEND ZHIWEI_DEBIAN_DEPENDS gstreamer1.0-plugins-good)
-endif()
-# Named already by dpkg-shlibdeps when it is Qt Multimedia's own package.
-if(_backend_package AND NOT _backend_package STREQUAL _multimedia_package)
-    list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_backend_package})
+    if(_backend_package AND NOT _backend_package STREQUAL _multimedia_package)
+        list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_backend_package})
+    endif()
 endif()
 
 # Debian 12's libqt6core6 provides qt6-base-abi, Debian 13's

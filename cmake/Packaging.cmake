@@ -4,6 +4,10 @@
 #                             two forum pages (forum/) and the offline fortune
 #                             service: the program looks for all of them beside
 #                             its executable
+#   <prefix>/lib/<multiarch>/zhiweige/libzhiweige-window.so
+#                             the main window's library, which the program
+#                             loads while its splash fades in, found through
+#                             its run path
 #   <prefix>/bin/zhiweige     the launcher on the PATH
 #   <prefix>/lib/systemd/system/zhiweige-fortune.{socket,service}
 #                             the offline service as a system service
@@ -12,11 +16,11 @@
 #   share/doc/zhiweige/{copyright,changelog.Debian.gz}
 #
 # /usr/lib/<package> rather than /opt: Debian packages must not install into
-# /opt, and /usr/lib/<package> is where Debian keeps a program's private files.
+# /opt, and /usr/lib/<package> is where Debian keeps a program's private files,
+# /usr/lib/<multiarch>/<package> its private libraries (ZHIWEI_INSTALL_PKGLIBDIR
+# and ZHIWEI_INSTALL_WINDOW_LIBDIR, set in CMakeLists.txt).
 include(GNUInstallDirs)
 
-set(ZHIWEI_INSTALL_PKGLIBDIR "lib/zhiweige" CACHE STRING
-    "Folder, under the install prefix, that holds the program and the files beside it")
 set(_zhiwei_maintainer "知微阁 maintainers <maintainers@users.noreply.c-seed-1004068e.example>")
 set(ZHIWEI_PACKAGE_MAINTAINER "${_zhiwei_maintainer}" CACHE STRING
     "Maintainer field of the Debian package")
@@ -131,6 +135,7 @@ endforeach()
 add_custom_target(zhiwei_package_documents ALL DEPENDS ${_zhiwei_compressed})
 
 install(TARGETS zhiweige zhiwei-fortune-service RUNTIME DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
+install(TARGETS zhiweige-window LIBRARY DESTINATION ${ZHIWEI_INSTALL_WINDOW_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/assets/bg.mp3 DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
 install(DIRECTORY ${_zhiwei_runtime_out}/ DESTINATION ${ZHIWEI_INSTALL_PKGLIBDIR})
 if(ZHIWEI_USES_OFFLINE_SERVICE)

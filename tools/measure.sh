@@ -1,26 +1,29 @@
 #!/usr/bin/env bash
-# Measures 知微阁 beside a minimal Qt Widgets program, in one run, on this
-# machine: start-up to the first window on screen, memory, and processor time
-# while idle with the music heard through a sound server and with it off, and
-# while a query waits on a silent server. Also runs the benchmarks of the
-# page cutting, of the memory after 1,000 queries and of a page whose value
-# is 3.9 million characters long, and what one client can cost the offline
-# service on its Unix socket.
+# Measures 知微阁 beside minimal Qt Widgets programs built the same way, in
+# one run, on this machine: the start, from exec to the splash on screen as
+# the X server's own events tell it, beside a one-window program (the median
+# of RUNS alternating starts each); memory, processor and wake-ups with the
+# tune playing and with it off, beside a window playing the tune through
+# Qt's media player and one playing a tone through Qt's sound output; memory
+# after queries, and processor while a query waits on a silent server. Also
+# runs the benchmarks of the page cutting, of the memory after 1,000
+# queries and of a page whose value is 3.9 million characters long, and
+# what one client can cost the offline service on its Unix socket.
 #
-#   tools/measure.sh            a Release build in build-rel, 10 start-ups each
-#   RUNS=20 tools/measure.sh
+#   tools/measure.sh            a Release build in build-rel, 21 start-ups each
+#   RUNS=41 tools/measure.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build-rel
-runs=${RUNS:-10}
+runs=${RUNS:-21}
 
 "$root/tools/setup-deps.sh"
 (cd "$root" && cmake --preset release -DZHIWEI_FORTUNE_BASE= \
     -DZHIWEI_NOTICE_URL= -DZHIWEI_MAKER_FORUM= -DZHIWEI_PARTNER_FORUM= >/dev/null)
 cmake --build "$build" --parallel "$(nproc)" \
-    --target zhiweige zhiwei-fortune-service minimal_window bench_pagecut bench_memory bench_fetchwait \
-    bench_hugevalue bench_servicecrowd
+    --target zhiweige zhiwei-fortune-service window_clock minimal_window minimal_sound bench_pagecut \
+    bench_memory bench_fetchwait bench_hugevalue bench_servicecrowd
 
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$build/xdg-runtime}
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -48,37 +51,61 @@ service() { # [options...]: (re)starts the offline service on the person's own s
 }
 service
 
-now_ms() { date +%s%3N; }
-
-# Milliseconds from exec to a visible window named $1, for the command after it.
-time_to_window() {
-    local name=$1; shift
-    local start end pid
-    start=$(now_ms)
-    "$@" >/dev/null 2>&1 &
-    pid=$!
-    until xdotool search --onlyvisible --name "$name" >/dev/null 2>&1; do sleep 0.002; done
-    end=$(now_ms)
-    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
-    echo $((end - start))
-}
-
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+median_of() { awk -v c="$1" '{print $c}' "$2" | median; }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 rss_kib() { awk "/^$2:/ {print \$2}" "/proc/$1/status"; }
+mib() { awk "BEGIN {printf \"%.1f MB\", $1 / 1024}"; }
+# Each thread of the process: how often it went to sleep or was put off.
+switches() {
+    for task in /proc/"$1"/task/*; do
+        echo "${task##*/} $(awk '/ctxt_switches/ {n += $2} END {print n}' "$task/status" 2>/dev/null)"
+    done
+}
 
-echo "== start-up: exec to the first window on screen (median of $runs, alternating)"
-app_times=() floor_times=()
+echo "== start-up: exec to the splash on screen, from X events (median of $runs, alternating)"
+floor_runs=$(mktemp) app_runs=$(mktemp)
 for _ in $(seq "$runs"); do
-    floor_times+=("$(time_to_window '^minimal$' "$build/tests/bench/minimal_window")")
-    app_times+=("$(time_to_window '^Form3$' "$build/bin/zhiweige")")
+    "$build/tests/bench/window_clock" minimal "$build/tests/bench/minimal_window" >>"$floor_runs"
+    "$build/tests/bench/window_clock" Form3 "$build/bin/zhiweige" >>"$app_runs"
 done
-floor=$(printf '%s\n' "${floor_times[@]}" | median)
-app=$(printf '%s\n' "${app_times[@]}" | median)
-echo "minimal Qt window: $floor ms; 知微阁 splash: $app ms; ratio $(awk "BEGIN {printf \"%.2f\", $app / $floor}")"
+for side in floor app; do
+    runs_of=${side}_runs
+    printf '%s: %s ms, processor %s ms, resident %s\n' \
+        "$([[ $side == floor ]] && echo 'one-window Qt program' || echo '知微阁 splash')" \
+        "$(median_of 1 "${!runs_of}")" "$(median_of 2 "${!runs_of}")" "$(mib "$(median_of 3 "${!runs_of}")")"
+done
+echo "ratio $(awk "BEGIN {printf \"%.2f\", $(median_of 1 "$app_runs") / $(median_of 1 "$floor_runs")}")"
+rm -f "$floor_runs" "$app_runs"
 
-echo "== memory and processor of the running program"
+hz=$(getconf CLK_TCK)
+seconds_of() { awk "BEGIN {printf \"%.2f s, %.2f%% of one core\", $1 / $hz, 100 * $1 / $hz / 10}"; }
+# Processor ticks and wake-ups of pid $1 in the next 10 s; the wake-ups of
+# the threads there at the end, from when they were there.
+over_10s() {
+    local ticks before
+    ticks=$(cpu_ticks "$1") before=$(switches "$1")
+    sleep 10
+    echo "$(seconds_of $(($(cpu_ticks "$1") - ticks))), $(switches "$1" |
+        awk 'NR == FNR {at[$1] = $2; next} {n += $2 - at[$1]} END {print n + 0}' \
+            <(echo "$before") -) wake-ups"
+}
+playing() { # pid: waits until it plays into the sound server
+    for _ in $(seq 200); do plays_sound "$1" && return; sleep 0.05; done
+    echo "pid $1 plays nothing" >&2
+    exit 1
+}
+
+echo "== the tune playing for 10 s: peak resident memory, processor"
+for mode in player sink; do
+    "$build/tests/bench/minimal_sound" "$mode" "$root/assets/bg.mp3" >/dev/null 2>&1 &
+    minimal=$!
+    playing "$minimal"
+    used=$(over_10s "$minimal")
+    echo "one-window program, $([[ $mode == player ]] && echo "the tune through QMediaPlayer" || echo "a tone through QAudioSink"): peak $(mib "$(rss_kib "$minimal" VmHWM)"); $used"
+    kill "$minimal"
+done
 "$build/tests/bench/minimal_window" >/dev/null 2>&1 &
 minimal=$!
 "$build/bin/zhiweige" >/dev/null 2>&1 &
@@ -87,40 +114,29 @@ splash=$(wait_for_window '^Form3$' 20)
 sleep 1.2
 click_in_window "$splash" 300 200
 main=$(wait_for_window '澄川知微阁 V2' 20)
+playing "$app_pid"
 sleep 2 # the version check
-for sign in 0 1 2 3 4 5 6 7 8 9; do
-    click_in_window "$main" $((16 + 16 + (sign % 3) * 88 + 36)) $((152 + 40 + (sign / 3) * 56 + 16))
-    sleep 1.4
-done
-echo "minimal Qt window: peak resident $(rss_kib "$minimal" VmHWM) KiB"
-echo "知微阁 after 10 queries: resident $(rss_kib "$app_pid" VmRSS) KiB, peak $(rss_kib "$app_pid" VmHWM) KiB"
-
-hz=$(getconf CLK_TCK)
-seconds_of() { awk "BEGIN {printf \"%.2f s, %.2f%% of one core\", $1 / $hz, 100 * $1 / $hz / 10}"; }
-cpu_over_10s() { # pid: processor ticks used in the next 10 s
-    local before after
-    before=$(cpu_ticks "$1")
-    sleep 10
-    after=$(cpu_ticks "$1")
-    echo $((after - before))
-}
-echo "minimal Qt window idle for 10 s: $(seconds_of "$(cpu_over_10s "$minimal")")"
-kill "$minimal"
-
-plays_sound "$app_pid" || { echo "知微阁's music is not heard: no uncorked stream" >&2; exit 1; }
-ticks=$(cpu_over_10s "$app_pid")
+used=$(over_10s "$app_pid")
 plays_sound "$app_pid" || { echo "知微阁's music stopped while measured" >&2; exit 1; }
-echo "知微阁 idle for 10 s, music playing through the sound server: $(seconds_of "$ticks")"
+echo "知微阁, main window up: peak $(mib "$(rss_kib "$app_pid" VmHWM)"); $used"
+echo "one-window program idle for 10 s: $(over_10s "$minimal"), peak $(mib "$(rss_kib "$minimal" VmHWM)")"
+kill "$minimal"
 # Music off, to see the window's own share.
 click_in_window "$main" $((312 + 88 + 36)) $((352 + 16 + 20))
 for _ in $(seq 100); do plays_sound "$app_pid" || break; sleep 0.05; done
 ! plays_sound "$app_pid" || { echo "知微阁's music did not stop" >&2; exit 1; }
-echo "知微阁 idle for 10 s, music off: $(seconds_of "$(cpu_over_10s "$app_pid")")"
+echo "知微阁 idle for 10 s, music off: $(over_10s "$app_pid"), $(pactl list short sink-inputs | wc -l) sound streams"
+
+for sign in 0 1 2 3 4 5 6 7 8 9; do
+    click_in_window "$main" $((16 + 16 + (sign % 3) * 88 + 36)) $((152 + 40 + (sign / 3) * 56 + 16))
+    sleep 1.4
+done
+echo "知微阁 after 10 queries: resident $(mib "$(rss_kib "$app_pid" VmRSS)"), peak $(mib "$(rss_kib "$app_pid" VmHWM)")"
 
 service --delay-ms 60000 # answers nothing for a minute
 click_in_window "$main" $((16 + 104 + 36)) $((152 + 40 + 16))
 sleep 0.5
-echo "知微阁 waiting 10 s on a silent server: $(seconds_of "$(cpu_over_10s "$app_pid")")"
+echo "知微阁 waiting 10 s on a silent server: $(over_10s "$app_pid")"
 kill "$app_pid"
 
 echo "== the wait on a silent server, in isolation (bench_fetchwait)"

@@ -6,16 +6,14 @@
 set -euo pipefail
 
 packages=(
-    # build
-    cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+    # build; the tune is decoded by libmpg123 and played through Qt Multimedia's sound output
+    cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libmpg123-dev
     # the native interface of Qt's platforms, and the Wayland client library
     qt6-base-private-dev libwayland-dev
-    # Qt's SVG plugins, for the window icon: their own package from Debian 13 on
-    qt6-svg-dev "qt6-svg-plugins|libqt6svg6" libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
+    # Qt SVG for tools/assetgen, which draws the pictures from their sources
+    qt6-svg-dev libxkbcommon-dev libgl-dev zlib1g-dev qt6-translations-l10n
     # the capture asks the X server where the window manager's frame is
     libxcb1-dev
-    # sound: Qt Multimedia plays through GStreamer; mp3 needs plugins-good
-    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # Chinese text
     fonts-wqy-microhei fonts-dejavu-core
     # tests: Google Test and Benchmark, clang for the fuzzers and sanitizers
@@ -37,9 +35,11 @@ packages=(
     # the desktops people run: GNOME's, KDE's and sway's compositors headless,
     # with XWayland, Qt's Wayland platform, PipeWire for the sound, and what
     # the tests drive them with (screenshots, keys, the clipboard, a virtual
-    # pointer built from its protocol)
+    # pointer built from its protocol; mutter's screen cast read through
+    # GStreamer's PipeWire source, videoconvert and multifilesink)
     mutter kwin-wayland sway xwayland qt6-wayland
     pipewire pipewire-bin pipewire-pulse wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     grim wtype wl-clipboard python3-dbus wayland-protocols
     # the Debian package: cpack's dependency scan and the menu entry's check;
     # lintian, hardening-check (devscripts), the AppStream validator, and
@@ -52,8 +52,7 @@ installed() {
 }
 
 # This release's name for an entry is the first it has, installed or not:
-# on Debian 13 libqt6svg6 is installed, yet the plugins are in
-# qt6-svg-plugins.
+# a package that moved its files elsewhere may stay installed by its old name.
 available() {
     local candidate
     candidate=$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')

@@ -34,14 +34,13 @@ void Splash::setUp()
     setFocusPolicy(Qt::StrongFocus);
     // The picture is one column and three rows larger: the edges are cropped.
     setFixedSize(ClientWidth, ClientHeight);
-    m_picture = Pictures::load(QStringLiteral("splash.png"));
+    m_picture = Pictures::load(QStringLiteral("splash.ppm"));
 
     m_fade = WindowOpacity::method();
     if (m_fade.pixelAlpha) {
         // A compositor blends the window by its pixels' alpha: the fade and
         // the round corners are drawn, where a mask would only cut input.
         setAttribute(Qt::WA_TranslucentBackground);
-        m_roundedPicture = roundedPicture();
     } else {
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
@@ -153,6 +152,11 @@ void Splash::paintEvent(QPaintEvent *)
     }
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
+    if (m_pixelAlpha == 0.0)
+        return;
+    // Made when first seen, not before the window shows.
+    if (m_roundedPicture.isNull())
+        m_roundedPicture = roundedPicture();
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setOpacity(m_pixelAlpha);
     painter.drawImage(0, 0, m_roundedPicture);

@@ -1,8 +1,7 @@
-#include "app/MainWindow.h"
 #include "app/Splash.h"
+#include "app/WindowLibrary.h"
 #include "desktop/FixedSize.h"
 #include "desktop/ModalFocus.h"
-#include "desktop/WaylandDialogs.h"
 #include "widgets/Pictures.h"
 
 #include <QApplication>
@@ -20,7 +19,6 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(Pictures::programIcon());
     ModalFocus::keepInFront(&app);
     FixedSize::keep(&app);
-    WaylandDialogs::install(&app);
 
     // Every text of the program is Chinese; so are the buttons of its
     // message boxes (是, 否, 取消), where Qt's translations are installed.
@@ -32,14 +30,17 @@ int main(int argc, char *argv[])
     // The splash writes the runtime files, fades in, and on a click fades out
     // and opens the main window. Closing the splash first ends the program.
     const QString appDir = QApplication::applicationDirPath();
-    std::unique_ptr<MainWindow> window;
-    auto *splash = new Splash(appDir, [&window, appDir] {
-        MainWindow::Environment environment;
-        environment.endpoints = Endpoints::builtIn(appDir);
-        environment.appDir = appDir;
-        window = std::make_unique<MainWindow>(environment);
-        window->show();
+    const Endpoints endpoints = Endpoints::builtIn(appDir);
+    std::unique_ptr<QWidget> window;
+    auto *splash = new Splash(appDir, [&window, &endpoints, appDir] {
+        window.reset(WindowLibrary::openMainWindow(endpoints, appDir));
+        if (!window)
+            QApplication::exit(1);
     });
+    // The main window's library loads with the fade's first step, once the
+    // splash is on the screen.
+    QObject::connect(splash, &Splash::opacityApplied, splash, &WindowLibrary::load,
+                     Qt::SingleShotConnection);
     splash->show();
     return QApplication::exec();
 }

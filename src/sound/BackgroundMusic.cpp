@@ -8,7 +8,6 @@ BackgroundMusic::BackgroundMusic(QString tunePath, QObject *parent)
     , m_player(new MediaPlayer(this))
 {
     m_player->setObjectName(QStringLiteral("W1"));
-    connect(m_player, &MediaPlayer::playStateChanged, this, &BackgroundMusic::keepLooping);
 }
 
 void BackgroundMusic::start()
@@ -25,11 +24,4 @@ void BackgroundMusic::toggle()
 void BackgroundMusic::stop()
 {
     m_player->setSource(QString());
-}
-
-void BackgroundMusic::keepLooping(int newState)
-{
-    // Round and round while the music is on.
-    if (newState == MediaPlayer::Stopped)
-        m_player->play();
 }

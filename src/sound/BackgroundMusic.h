@@ -21,8 +21,6 @@ public:
     void stop();
 
 private:
-    void keepLooping(int newState);
-
     QString m_tunePath;
     MediaPlayer *m_player;
     bool m_on = true;

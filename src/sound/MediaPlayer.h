@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QMediaPlayer>
 #include <QObject>
 #include <QString>
+#include <QThread>
 
-class QAudioOutput;
+class TunePlayback;
 
-// The background music: one file, played once from the start whenever a path
-// is set. Its states are reported with the classic player's numbers, so a
-// window that answers "stopped" with play() loops the tune. A file that cannot
-// be played stays silent and quiet: no message, no retry until the next path.
+// The background music: one file, played round and round from its start
+// whenever a path is set, each round opening the file anew; decoded by
+// libmpg123 and played through Qt's own sound output, with no media
+// framework. Its states are reported with the classic player's numbers. A
+// file that cannot be played, or a machine without sound output, stays
+// silent and quiet: no message, no retry until the next path.
 class MediaPlayer : public QObject
 {
     Q_OBJECT
@@ -18,7 +19,6 @@ public:
     // The classic play-state numbers; only these are ever reported.
     enum PlayState {
         Stopped = 1,
-        Paused = 2,
         Playing = 3,
         MediaEnded = 8,
         Transitioning = 9,
@@ -26,52 +26,35 @@ public:
     };
     Q_ENUM(PlayState)
 
-    // The player's fixed settings; they are applied once and never change.
-    struct Settings
-    {
-        int volume = 50; // of 100
-        bool mute = false;
-        double rate = 1.0;
-        int playCount = 1;
-        bool autoStart = true;
-    };
+    // Of the tune's own loudness, as the music has always played.
+    static constexpr float Volume = 0.5f;
 
     explicit MediaPlayer(QObject *parent = nullptr);
     ~MediaPlayer() override;
 
-    // A path opens that file and plays it from the start; the empty string
-    // closes the media and stops.
+    // A path plays that file from the start, round and round; the empty
+    // string stops and closes it.
     void setSource(const QString &path);
     QString source() const { return m_source; }
-    // Plays the current media from where it stands, from the start after its
-    // end; does nothing without playable media.
-    void play();
-
-    const Settings &settings() const { return m_settings; }
-
-    // The Qt objects underneath, for tests that read the settings back.
-    QMediaPlayer *backend() const { return m_player; }
-    QAudioOutput *audioOutput() const { return m_output; }
 
 signals:
+    // Transitioning as a path is set, Playing once it sounds; at the end of
+    // each round handed to the output MediaEnded, then Playing for the next.
+    // Stopped when the path is cleared; Ready where the file is not one to
+    // play, or ends too soon to loop, or there is no sound output.
     void playStateChanged(int newState);
 
 private:
-    void reopen();
-    void onError(QMediaPlayer::Error error);
-    void follow();
-    void giveUp();
+    void silence();
     void report(PlayState state);
 
-    Settings m_settings;
-    QMediaPlayer *m_player;
-    QAudioOutput *m_output;
     QString m_source;
+    // The output and the tune live on a thread of their own, started with
+    // the first tune: the sound server's answers and the decoding never
+    // wait on the window's thread, nor its events on them.
+    QThread m_soundThread;
+    TunePlayback *m_playback = nullptr;
+    // Counts paths set, so that a report about an earlier one is ignored.
+    int m_path = 0;
     int m_state = Ready;
-    // Set when the current media failed to open or play, or ended as soon as
-    // it started; cleared by the next path.
-    bool m_unplayable = false;
-    int m_restarts = 0;       // of the current path, after ending far too early
-    bool m_reporting = false; // inside a playStateChanged emission
-    QElapsedTimer m_round;    // since the current pass started playing
 };

@@ -5,7 +5,8 @@
 # $1; clients reach it with PULSE_SERVER=unix:$1/native.
 # Prints "ready" once the server answers and runs until it is sent TERM;
 # prints the server's log on stderr and exits 1 when it does not start.
-# Used by tst_mediaplayer (C++), tools/xsession.sh and tests/support/zhiweige/sound.py.
+# Used by tst_mediaplayer and tst_package (C++), tools/xsession.sh and
+# tests/support/zhiweige/sound.py.
 set -u
 folder=$1
 mkdir -p "$folder" && chmod 700 "$folder"

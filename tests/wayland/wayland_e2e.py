@@ -519,6 +519,10 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("row", choices=sorted(ROWS))
     parser.add_argument("--program", required=True)
+    # The main window's library, and where the program looks for it, from its
+    # own folder.
+    parser.add_argument("--library", default="")
+    parser.add_argument("--library-dir", default="")
     parser.add_argument("--service", required=True)
     parser.add_argument("--pointer", default="")
     parser.add_argument("--shots", required=True)
@@ -582,6 +586,9 @@ def outside(args, row, folder):
     os.makedirs(os.path.join(folder, "program"))
     os.makedirs(os.path.join(folder, "bin"))
     program = shutil.copy2(args.program, os.path.join(folder, "program"))
+    library = os.path.normpath(os.path.join(folder, "program", args.library_dir))
+    os.makedirs(library)
+    shutil.copy2(args.library, library)
     shutil.copy2(os.path.join(os.path.dirname(args.program), "bg.mp3"),
                  os.path.join(folder, "program"))
     shutil.copytree(os.path.join(os.path.dirname(args.program), "forum"),

@@ -71,8 +71,8 @@ class SoundServer:
         """True while a stream of the process plays uncorked."""
         return False in self.streams(pid)
 
-    def loudest_sample(self, seconds):
-        """The loudest sample of the next seconds on the sink's monitor."""
+    def record(self, seconds):
+        """The next seconds on the sink's monitor: 16-bit samples, two channels."""
         wanted = int(seconds * RATE) * FRAME_BYTES
         recorder = subprocess.Popen(
             ["parec", "--server", self.address, "-d", "null.monitor", "--raw",
@@ -94,8 +94,11 @@ class SoundServer:
             recorder.stdout.close()
         if len(samples) < wanted:
             raise AssertionError(f"parec gave {len(samples)} of {wanted} bytes")
-        values = memoryview(samples).cast("h")
-        return max(abs(value) for value in values)
+        return memoryview(samples).cast("h")
+
+    def loudest_sample(self, seconds):
+        """The loudest sample of the next seconds on the sink's monitor."""
+        return loudest(self.record(seconds))
 
     def stop(self):
         if self.process and self.process.poll() is None:
@@ -112,3 +115,19 @@ class SoundServer:
             self.process.stderr.close()
         self.process = None
         shutil.rmtree(self.folder or "", ignore_errors=True)
+
+
+def loudest(samples):
+    return max(abs(value) for value in samples)
+
+
+def longest_quiet_ms(samples, level):
+    """The longest stretch where both channels stay below level, between the
+    first loud frame and the last: a gap in what plays."""
+    heard, run, longest = False, 0, 0
+    for frame in range(0, len(samples) - 1, 2):
+        if abs(samples[frame]) < level and abs(samples[frame + 1]) < level:
+            run += 1 if heard else 0
+        else:
+            longest, run, heard = max(longest, run), 0, True
+    return longest * 1000 / RATE
