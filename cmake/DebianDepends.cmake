@@ -1,11 +1,8 @@
 # What the Debian package needs beyond what dpkg-shlibdeps finds in the
-# program's links, looked up among the packages of the Qt this is built
-# against, since their names differ from one Debian release to the next:
-#   - what Qt loads at run time: the media backend that Qt Multimedia's
-#     sound output brings along from Qt 6.5 on;
-#   - the exact Qt: the window-system layer uses Qt's private headers, whose
-#     ABI changes with every Qt release, so Debian asks such programs to
-#     depend on the ABI the Qt library package provides.
+# program's links: the exact Qt. The window-system layer uses Qt's private
+# headers, whose ABI changes with every Qt release, so Debian asks such
+# programs to depend on the ABI the Qt library package provides; its name
+# differs from one Debian release to the next.
 # Sets ZHIWEI_DEBIAN_DEPENDS; empty where there is no dpkg.
 set(ZHIWEI_DEBIAN_DEPENDS)
 find_program(ZHIWEI_DPKG_QUERY dpkg-query)
@@ -27,21 +24,8 @@ function(zhiwei_package_of path out)
     endif()
 endfunction()
 
-set(_plugins "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}")
 get_target_property(_core Qt6::Core LOCATION)
-get_target_property(_multimedia Qt6::Multimedia LOCATION)
 zhiwei_package_of("${_core}" _core_package)
-zhiwei_package_of("${_multimedia}" _multimedia_package)
-
-# Qt 6.4's sound output is Qt Multimedia's own PulseAudio code; later ones
-# load the media backend for it, FFmpeg's, even where nothing else of it is
-# used. Named only where it is not Qt Multimedia's own package already.
-if(Qt6_VERSION VERSION_GREATER_EQUAL 6.5)
-    zhiwei_package_of("${_plugins}/multimedia/libffmpegmediaplugin.so" _backend_package)
-    if(_backend_package AND NOT _backend_package STREQUAL _multimedia_package)
-        list(APPEND ZHIWEI_DEBIAN_DEPENDS ${_backend_package})
-    endif()
-endif()
 
 # Debian 12's libqt6core6 provides qt6-base-abi, Debian 13's
 # qt6-base-private-abi.

@@ -13,6 +13,15 @@
 
 int main(int argc, char *argv[])
 {
+    // The music uses Qt Multimedia's sound output alone. From Qt 6.5 on, the
+    // first output also loads a media backend (FFmpeg's: some 20 MB of
+    // codecs, and probes of the video hardware) unless none is named; the
+    // output plays the same without it. Set before any thread starts, and
+    // only where the person has not chosen one.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    if (!qEnvironmentVariableIsSet("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "none");
+#endif
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zhiweige"));
     QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));

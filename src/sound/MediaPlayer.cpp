@@ -6,6 +6,29 @@
 #include <QAudioDevice>
 #include <QMediaDevices>
 
+namespace {
+
+QtMessageHandler passedOn = nullptr;
+
+// Where the program names no media backend (see main()), Qt says so once, as
+// the first sound device is looked up: as meant, not for the terminal.
+void withoutBackendNotice(QtMsgType type, const QMessageLogContext &context,
+                          const QString &message)
+{
+    if (!message.startsWith(u"No QtMultimedia backends found"))
+        passedOn(type, context, message);
+}
+
+bool hasSoundOutput()
+{
+    passedOn = qInstallMessageHandler(withoutBackendNotice);
+    const bool has = !QMediaDevices::defaultAudioOutput().isNull();
+    qInstallMessageHandler(passedOn);
+    return has;
+}
+
+} // namespace
+
 MediaPlayer::MediaPlayer(QObject *parent)
     : QObject(parent)
 {
@@ -34,7 +57,7 @@ void MediaPlayer::setSource(const QString &path)
     // file and its first frame.
     auto tune = std::make_unique<TuneLoop>(path);
     // Without a device Qt would say so on the terminal.
-    if (!tune->start() || QMediaDevices::defaultAudioOutput().isNull()) {
+    if (!tune->start() || !hasSoundOutput()) {
         report(Ready);
         return;
     }
