@@ -45,8 +45,13 @@ service() { # [options...]: (re)starts the offline service on the person's own s
     "$build/bin/zhiwei-fortune-service" "$@" >/dev/null &
     service_pid=$!
     pids+=("$service_pid")
+    local status
     for _ in $(seq 100); do
-        "$build/bin/zhiwei-fortune-service" --probe >/dev/null 2>&1 && return
+        status=0
+        "$build/bin/zhiwei-fortune-service" --probe >/dev/null 2>&1 || status=$?
+        # Up once anything but "nothing listens": one told to hold its
+        # answers back is silent to the probe, and asking again waits as long.
+        ((status != 1)) && return
         sleep 0.05
     done
 }
