@@ -1,13 +1,14 @@
 #include "sound/MediaPlayer.h"
 #include "sound/TuneDecoder.h"
 
+#include "SoundServer.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <QTest>
@@ -17,8 +18,6 @@
 #include <cstring>
 #include <memory>
 
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 
 namespace {
@@ -95,99 +94,6 @@ bool waitForState(QSignalSpy &spy, int state, int timeoutMs, qsizetype from = 0)
     }
     return true;
 }
-
-// A PulseAudio server of the test's own, as on a desktop with sound: one null
-// sink, whose monitor gives back what was played into it. It lives in a
-// folder of its own and ends with the test, even one that crashes.
-class SoundServer
-{
-public:
-    ~SoundServer()
-    {
-        if (m_server.state() != QProcess::NotRunning) {
-            m_server.terminate();
-            if (!m_server.waitForFinished(10'000))
-                m_server.kill();
-            m_server.waitForFinished();
-        }
-    }
-
-    // Empty when it runs; else why not.
-    QString start()
-    {
-        for (const char *tool : {"pulseaudio", "pactl", "parec"}) {
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                return QStringLiteral("pulseaudio, pactl or parec is not installed");
-        }
-        if (!m_dir.isValid())
-            return QStringLiteral("no folder for it");
-        const QString folder = m_dir.filePath(QStringLiteral("server"));
-        m_server.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_server.start(QStringLiteral("bash"), {QStringLiteral(ZHIWEI_SOUND_SERVER), folder});
-        QDeadlineTimer deadline(30'000);
-        while (!m_server.canReadLine()) {
-            if (deadline.hasExpired() || !m_server.waitForReadyRead(int(deadline.remainingTime())))
-                return QStringLiteral("pulseaudio did not start: ") +
-                       QString::fromLocal8Bit(m_server.readAllStandardError());
-        }
-        // The player, pactl and parec all find it here.
-        qputenv("PULSE_SERVER", QByteArray("unix:" + QFile::encodeName(folder) + "/native"));
-        return {};
-    }
-
-    // Whether a stream of this process plays uncorked into the sink.
-    bool hearsUs() const { return ourStream().contains(QStringLiteral("Corked: no")); }
-
-    // What the server says of this process's stream; empty when it has none.
-    QString ourStream() const
-    {
-        const QString pid = QString::number(QCoreApplication::applicationPid());
-        const QString list = pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")});
-        for (const QString &stream :
-             list.split(QStringLiteral("Sink Input #"), Qt::SkipEmptyParts)) {
-            if (stream.contains(QStringLiteral("application.process.id = \"%1\"").arg(pid)))
-                return stream.section(QStringLiteral("Properties:"), 0, 0).simplified();
-        }
-        return {};
-    }
-
-    // The next `ms` milliseconds on the sink's monitor: 16-bit samples, two
-    // channels; empty when parec gave less.
-    QByteArray record(int ms) const
-    {
-        QProcess parec;
-        parec.start(QStringLiteral("parec"),
-                    {QStringLiteral("-d"), QStringLiteral("null.monitor"), QStringLiteral("--raw"),
-                     QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                     QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
-        const qsizetype wanted = qsizetype(ms) * 44100 / 1000 * 4;
-        QByteArray samples;
-        QDeadlineTimer deadline(ms + 10'000);
-        // Read with the event loop running, as the program's thread always
-        // is: the sound output takes the tune's samples on it.
-        while (samples.size() < wanted && !deadline.hasExpired() &&
-               parec.state() != QProcess::NotRunning) {
-            QTest::qWait(20);
-            samples += parec.readAllStandardOutput();
-        }
-        parec.kill();
-        parec.waitForFinished();
-        return samples.size() < wanted ? QByteArray() : samples.first(wanted);
-    }
-
-private:
-    static QString pactl(const QStringList &arguments)
-    {
-        QProcess process;
-        process.start(QStringLiteral("pactl"), arguments);
-        if (!process.waitForFinished(10'000) || process.exitCode() != 0)
-            return {};
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-
-    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/zhiwei-sound-XXXXXX")};
-    QProcess m_server;
-};
 
 } // namespace
 
@@ -311,7 +217,7 @@ void tst_MediaPlayer::reportsEveryRoundAndGoesOn()
                              MediaPlayer::MediaEnded, MediaPlayer::Playing, MediaPlayer::MediaEnded,
                              MediaPlayer::Playing}),
              describe(seen).constData());
-    QVERIFY2(m_sound.hearsUs(), qPrintable(m_sound.ourStream()));
+    QVERIFY2(m_sound.hearsUs(), qPrintable(m_sound.streamOf()));
 }
 
 void tst_MediaPlayer::clearingThePathStopsForGood()
@@ -328,7 +234,7 @@ void tst_MediaPlayer::clearingThePathStopsForGood()
     // Nothing may start again, nor report an earlier round: watch for a while.
     QTest::qWait(1500);
     QVERIFY2(states.isEmpty(), describe(statesOf(states)).constData());
-    QVERIFY2(m_sound.ourStream().isEmpty(), qPrintable(m_sound.ourStream()));
+    QVERIFY2(m_sound.streamOf().isEmpty(), qPrintable(m_sound.streamOf()));
 }
 
 void tst_MediaPlayer::fileNotOursIsNeverPlayed_data()
@@ -379,7 +285,7 @@ void tst_MediaPlayer::fileNotOursIsNeverPlayed()
     QVERIFY(putInPlace(kind));
     QVERIFY2(waitForState(states, MediaPlayer::Ready, StartWaitMs + EndWaitMs),
              describe(statesOf(states)).constData());
-    QTRY_VERIFY_WITH_TIMEOUT(m_sound.ourStream().isEmpty(), StartWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sound.streamOf().isEmpty(), StartWaitMs);
 }
 
 void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying_data()
@@ -414,7 +320,7 @@ void tst_MediaPlayer::unplayableFileStaysSilentWithoutRetrying()
     QVERIFY2(seen.count(MediaPlayer::Playing) == (playsOnce ? 1 : 0), describe(seen).constData());
     QVERIFY2(cpuUsed < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpuUsed)));
     QCOMPARE(player.source(), path);
-    QTRY_VERIFY_WITH_TIMEOUT(m_sound.ourStream().isEmpty(), StartWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sound.streamOf().isEmpty(), StartWaitMs);
 
     // A good file afterwards plays as usual.
     player.setSource(m_tune);
@@ -472,7 +378,7 @@ void tst_MediaPlayer::soundIsHeardUntilThePathIsCleared()
                              .arg(loudest(heard))
                              .arg(own)
                              .arg(longestQuietMs(heard, Heard / 10))
-                             .arg(m_sound.ourStream());
+                             .arg(m_sound.streamOf());
     QVERIFY2(loudest(heard) >= Heard, qPrintable(said));
     // A look at a whole round hears its loudest sample.
     QVERIFY2(loudest(heard) < own * MediaPlayer::Volume * 1.1, qPrintable(said));

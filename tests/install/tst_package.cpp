@@ -3,6 +3,7 @@
 #include "CannedLocalServer.h"
 #include "HostileListener.h"
 #include "ProcStat.h"
+#include "SoundServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -1117,23 +1118,11 @@ void TstPackage::runsWithItsIconOnWhatItDependsOn()
 {
     if (const QString why = missingForRuns(); !why.isEmpty())
         QSKIP(qPrintable(why));
-    // A sound server of the test's own, as on a desktop with sound.
-    QTemporaryDir soundDir;
-    QProcess sound;
-    sound.start(QStringLiteral("bash"), {QFINDTESTDATA("../support/sound-server.sh"),
-                                         soundDir.filePath(QStringLiteral("server"))});
-    const auto end = [](QProcess *server) {
-        server->terminate();
-        server->waitForFinished();
-    };
-    const std::unique_ptr<QProcess, decltype(end)> ending(&sound, end);
-    QVERIFY2(sound.waitForReadyRead(StartTimeoutMs) && sound.readLine().trimmed() == "ready",
-             sound.readAllStandardError().constData());
-    const QString server = u"unix:" + soundDir.filePath(QStringLiteral("server")) + u"/native";
-    QProcessEnvironment environment = sessionEnvironment();
-    environment.insert(QStringLiteral("PULSE_SERVER"), server);
-
-    QProcess *launcher = launch(environment);
+    // As on a desktop with sound.
+    SoundServer sound;
+    const QString failure = sound.start();
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QProcess *launcher = launch(sessionEnvironment());
     const QString window = passSplash(launcher);
     if (QTest::currentTestFailed())
         return;
@@ -1142,14 +1131,8 @@ void TstPackage::runsWithItsIconOnWhatItDependsOn()
     // The icon comes in the sizes drawn for it; openbox puts a default of
     // one size on a window that has none.
     QVERIFY2(icon.output.count(u"Icon (") > 1, qPrintable(icon.output.left(300)));
-    const QString stream =
-        QStringLiteral("application.process.id = \"%1\"").arg(launcher->processId());
-    const auto streams = [&] {
-        return run(QStringLiteral("pactl"), {QStringLiteral("--server"), server,
-                                             QStringLiteral("list"), QStringLiteral("sink-inputs")})
-            .output;
-    };
-    QTRY_VERIFY2_WITH_TIMEOUT(streams().contains(stream), "the tune does not play", StartTimeoutMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(!sound.streamOf(launcher->processId()).isEmpty(),
+                              "the tune does not play", StartTimeoutMs);
 
     const QString qtPlugins = QLibraryInfo::path(QLibraryInfo::PluginsPath) + u'/';
     QSet<QString> loaded;
