@@ -66,19 +66,9 @@ bool isLocal(const QUrl &url)
     return url.scheme() == Scheme;
 }
 
-QString userFolder()
-{
-    QString runtime;
-    const int fd = openRuntimeFolder(&runtime);
-    if (fd < 0)
-        return fallbackFolder();
-    ::close(fd);
-    return runtime + QLatin1StringView("/zhiweige");
-}
-
 QString userSocket()
 {
-    return userFolder() + u'/' + SocketName;
+    return Folder::user(Folder::Use::Connect).path() + u'/' + SocketName;
 }
 
 Folder::Folder(const QString &path, Use use)

@@ -20,12 +20,7 @@ inline constexpr QLatin1StringView SocketName("fortune.sock");
 
 bool isLocal(const QUrl &url);
 
-// The person's own folder for the socket: zhiweige in his runtime folder,
-// where $XDG_RUNTIME_DIR names one as the XDG base directory rules have it
-// (an absolute path to a folder of the user who runs, mode 0700, not a
-// link); else /tmp/zhiweige-<uid>. A runtime folder of somebody else's (root
-// run with the person's, after sudo -E) or a shared one (/tmp) is not used.
-QString userFolder();
+// The person's own socket, in Folder::user().
 QString userSocket();
 
 // A folder for the socket, opened once and judged as opened. The socket is
@@ -43,8 +38,13 @@ public:
 
     Folder() = default;
     Folder(const QString &path, Use use);
-    // The person's own folder (userFolder()), opened by way of his runtime
-    // folder as opened, not by its name again.
+    // The person's own folder for the socket: zhiweige in his runtime
+    // folder, where $XDG_RUNTIME_DIR names one as the XDG base directory
+    // rules have it (an absolute path to a folder of the user who runs, mode
+    // 0700, not a link); else /tmp/zhiweige-<uid>. A runtime folder of
+    // somebody else's (root run with the person's, after sudo -E) or a
+    // shared one (/tmp) is not used. Opened by way of the runtime folder as
+    // opened, not by its name again.
     static Folder user(Use use);
     ~Folder();
     Folder(Folder &&other) noexcept;
